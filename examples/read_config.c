@@ -1,0 +1,39 @@
+/* Reads a few settings of a device configuration and prints them. */
+#include <iniplace.h>
+#include <stdio.h>
+#include <string.h>
+
+int main(int argc, char **argv)
+{
+    const char *path = argc > 1 ? argv[1] : "device.ini";
+    char name[64], serial[64], server[128], previous[128];
+    long format, port, watchdog;
+    unsigned long flags;
+
+    if (ini_getkey(path, "device", "name", name, sizeof name) != INI_OK) {
+        fprintf(stderr, "%s: cannot read [device] name\n", path);
+        return 1;
+    }
+    ini_getkey_string(path, "device", "serial", serial, sizeof serial, "unknown");
+    ini_getkey_long(path, "*", "format", &format, 0);
+    ini_getkey_long(path, "net", "port", &port, 80);
+    ini_getkey_long(path, "device", "watchdog_ms", &watchdog, 1000);
+    ini_getkey_bin(path, "log", "flags", &flags, 0);
+
+    printf("file format:   %ld\n", format);
+    printf("device name:   %s\n", name);
+    printf("serial:        %s\n", serial);
+    printf("http port:     %ld\n", port);
+    printf("watchdog:      %ld ms\n", watchdog);
+    printf("log flags:     0x%lx\n", flags);
+
+    /* Walk the entry list [ntp]: the first entry, then each next one. */
+    int status = ini_getsection(path, "ntp", NULL, INI_ENTRY_FIRST, server, sizeof server);
+    while (status == INI_OK) {
+        if (server[0] != '\n' && server[0] != '\r') /* a blank line is an entry too */
+            printf("time server:   %s\n", server);
+        strcpy(previous, server);
+        status = ini_getsection(path, "ntp", previous, INI_ENTRY_NEXT, server, sizeof server);
+    }
+    return 0;
+}

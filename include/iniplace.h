@@ -1,0 +1,254 @@
+/*
+ * iniplace: read and edit INI-style configuration files in place.
+ *
+ * Every function is one self-contained call: it opens the file named by
+ * `path`, scans it from the top, reads or edits in place, closes it and
+ * returns a status. Nothing is kept between calls, nothing is allocated on
+ * the heap, nothing is printed. Calls on different files may run in
+ * parallel; callers serialise calls on one file themselves.
+ *
+ * File format as read: lines end with a line feed (a carriage return before
+ * it is ignored). A trimmed line starting with `[` is a section header and
+ * ends the section before it; `[name]` names the section `name`. A line
+ * holding `=` inside a section is a key line; its key is what stands before
+ * the first space, tab or `=`, its value the trimmed text after the first
+ * `=`. Every non-header line of a section, blank and key lines included, is
+ * an entry of that section. Lines before the first header form the preamble.
+ * There is no comment syntax: `;` and `#` lines are ordinary lines.
+ * Comparison is byte-wise and case-sensitive.
+ *
+ * The wildcard "*" as a section means "the section the scan is already in"
+ * (the preamble at the top of a file); as a key it matches any key line.
+ *
+ * Limits: a physical line longer than 998 bytes is read in pieces of 998
+ * bytes, each taken as a line of its own; the library never writes a line
+ * (or a new header with its first line) of more than 998 bytes, line feeds
+ * included, and rejects such input with INI_EINVAL instead.
+ */
+#ifndef INIPLACE_H
+#define INIPLACE_H
+
+#include <stdio.h>
+
+#if defined(INIPLACE_BUILDING)
+#define INIPLACE_API __attribute__((visibility("default")))
+#else
+#define INIPLACE_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Status codes of the operations on files. */
+enum {
+    INI_OK = 0,           /* done; for lookups: found */
+    INI_NOT_FOUND = 1,    /* lookups: no such section, key or entry */
+    INI_EOPEN = -1,       /* the file could not be opened (or created), is
+                             not a regular file, or its line could not be
+                             read again; file_ins/file_cut: I/O failed */
+    INI_EINVAL = -2,      /* rejected argument, unconvertible value, or a
+                             text too long to write; no file was touched */
+    INI_ESECTION = -102,  /* ini_getsection*: null or wildcard section */
+    INI_EDEST = -103,     /* ini_getsection: null destination or len < 1 */
+    INI_EREREAD = -105    /* ini_setsection_string: an entry could not be
+                             read again while stepping through the section */
+};
+
+/* Results of the scanners parse() and parse_section(). */
+enum {
+    INI_SCAN_NONE = 0,     /* section not found, or end of file */
+    INI_SCAN_BOUNDARY = 1, /* section found but nothing (more) in it */
+    INI_SCAN_LINE = 2      /* a key line or an entry was read into buf */
+};
+
+/* Modes of ini_getsection() and ini_getsection_string(). */
+enum {
+    INI_ENTRY_FIRST = 0, /* the first entry of the section */
+    INI_ENTRY_MATCH = 1, /* the first entry equal to ref (presence test) */
+    INI_ENTRY_NEXT = 2,  /* the entry right after the one equal to ref */
+    INI_ENTRY_PREV = 3   /* the entry right before the one equal to ref */
+};
+
+/* Sizes the library works with. */
+enum {
+    INI_LINE_SIZE = 1000, /* working line buffer; pass it to the scanners */
+    INI_MAX_TEXT = 998    /* longest text written at one place */
+};
+
+/* Frame */
+
+/* Stores the library version (1, 0, 0) in the non-null out-parameters and
+ * returns 1. Touches no file. */
+INIPLACE_API int ini_version(int *major, int *minor, int *micro);
+
+/* Building blocks */
+
+/* Trims `s` in place: trailing spaces, tabs, line feeds and carriage
+ * returns are overwritten with zero bytes, except the first byte of the
+ * trimmed text, which is never removed (a lone line feed stays). Returns a
+ * pointer into `s` past its leading spaces and tabs; NULL for NULL. */
+INIPLACE_API char *trim_string(char *s);
+
+/* Scans `stream` forward from its position for `key` inside `section`,
+ * reading lines into `buf` (`size` bytes, at least 3; each read takes at
+ * most size - 2 bytes). Returns INI_SCAN_LINE with the stream at the first
+ * byte of the matching key line (held trimmed in `buf`); INI_SCAN_BOUNDARY
+ * when the section holds no such key, with the stream at the first byte of
+ * the next header or at the end of the file (for an empty key: at the
+ * section's own header); INI_SCAN_NONE when the section was not found, with
+ * the stream where the last read ended. Null arguments or size < 3 give
+ * INI_SCAN_NONE without reading. The stream's error and end-of-file state
+ * is cleared on return. */
+INIPLACE_API int parse(FILE *stream, const char *section, const char *key,
+                       char *buf, int size);
+
+/* Scans `stream` forward for the next entry of `section` (every line that
+ * is not a header). Returns INI_SCAN_LINE with the entry trimmed in `buf`;
+ * INI_SCAN_BOUNDARY when a header or, after the section's header, the end
+ * of the file comes first; INI_SCAN_NONE when the section was not found
+ * (with "*": at the end of the file). With `rewind` non-zero the stream is
+ * left at the first byte of the last line read, otherwise just after it;
+ * for INI_SCAN_NONE it is at the end of the file. Step through a section
+ * by calling again with the section "*". Null arguments or size < 3 give
+ * INI_SCAN_NONE without reading. */
+INIPLACE_API int parse_section(FILE *stream, const char *section, char *buf,
+                               int size, int rewind);
+
+/* Inserts the `len` bytes at `data` at the stream's position, moving the
+ * rest of the file towards its end; the stream is left after them. The
+ * file is grown first: if that fails (full disk, file-size limit) it is
+ * cut back to its old length, unchanged. Returns 0, or -1 when a seek, read
+ * or write failed, for a null stream or data, a negative `len`, and for
+ * `len` 0 (nothing inserted, stream left at its position). */
+INIPLACE_API int file_ins(FILE *stream, long len, const void *data);
+
+/* Removes `len` bytes at the stream's position (fewer when the file ends
+ * sooner), moves the rest back and shortens the file. Returns 0, or -1 when
+ * a seek, read or write failed, for a null stream and a negative `len`.
+ * `len` 0 leaves file and stream untouched. */
+INIPLACE_API int file_cut(FILE *stream, long len);
+
+/* Keys */
+
+/* Copies the value of `key` in `section` into `dst` (`len` bytes, at least
+ * 1), cut to len - 1 bytes and always terminated; the rest of `len` is
+ * zero-filled. Returns INI_OK, INI_NOT_FOUND (no such section or key; `dst`
+ * untouched), INI_EOPEN, or INI_EINVAL for null arguments or len < 1. */
+INIPLACE_API int ini_getkey(const char *path, const char *section,
+                            const char *key, char *dst, int len);
+
+/* Writes the line `key=value` into `section`: replaces the first matching
+ * key line whole, or adds the line at the end of the section (before the
+ * next header), or appends a new section `[section]` with the line at the
+ * end of the file, creating the file if it does not exist. With the section
+ * "*" the line goes into the preamble, without a header. Returns INI_OK,
+ * INI_EOPEN (neither opened nor created), or INI_EINVAL, touching and
+ * creating nothing, for: a null argument; an empty key or "*"; a key
+ * holding `=` or a line feed or starting with `[`, a space or a tab; a
+ * section or value holding a line feed; a text over INI_MAX_TEXT bytes. */
+INIPLACE_API int ini_setkey(const char *path, const char *section,
+                            const char *key, const char *value);
+
+/* Deletes the first matching key line ("*": the first key line) of
+ * `section`. Returns INI_OK (also when there was nothing to delete),
+ * INI_EOPEN (never creates the file), or INI_EINVAL for null arguments. */
+INIPLACE_API int ini_delkey(const char *path, const char *section,
+                            const char *key);
+
+/* Deletes the first section named `section` ("*": the first section of the
+ * file) from its header up to the next header. Returns INI_OK (also when
+ * there was nothing to delete), INI_EOPEN, or INI_EINVAL for null
+ * arguments. */
+INIPLACE_API int ini_delsect(const char *path, const char *section);
+
+/* Typed values */
+
+/* Writes `value` enclosed in double quotes (no escaping). Statuses as
+ * ini_setkey; INI_EINVAL also for a null value. */
+INIPLACE_API int ini_setkey_string(const char *path, const char *section,
+                                   const char *key, const char *value);
+/* Writes `value` in signed decimal. */
+INIPLACE_API int ini_setkey_long(const char *path, const char *section,
+                                 const char *key, long value);
+/* Writes `value` in unsigned decimal. */
+INIPLACE_API int ini_setkey_ulong(const char *path, const char *section,
+                                  const char *key, unsigned long value);
+/* Writes `value` as 0x and upper-case hexadecimal digits (0 gives 0x0). */
+INIPLACE_API int ini_setkey_hex(const char *path, const char *section,
+                                const char *key, unsigned long value);
+/* Writes bits 31 to 0 of `value` as 32 binary digits, no prefix. */
+INIPLACE_API int ini_setkey_bin(const char *path, const char *section,
+                                const char *key, long value);
+
+/* Copies the value with one pair of enclosing double quotes removed into
+ * `dst` with strncpy semantics: zero-filled when shorter than `len`, NOT
+ * terminated when it has `len` bytes or more. On any other status `def` is
+ * copied the same way when not null. Returns the ini_getkey status (an
+ * empty value is INI_OK), or INI_EINVAL for null arguments or len < 1. */
+INIPLACE_API int ini_getkey_string(const char *path, const char *section,
+                                   const char *key, char *dst, int len,
+                                   const char *def);
+
+/* The numeric getters read the value as a whole number: first in decimal
+ * (never octal: 010 is 10), then in hexadecimal with or without 0x (1e3 is
+ * 483); ini_getkey_bin only in base 2, without prefix. Values out of the
+ * range of the type fail; the unsigned getters wrap a minus sign. On every
+ * failure `*out` receives `def`. Returns INI_OK, INI_NOT_FOUND, INI_EOPEN,
+ * or INI_EINVAL for an empty or unconvertible value and null arguments (a
+ * null `out` stores nothing). */
+INIPLACE_API int ini_getkey_long(const char *path, const char *section,
+                                 const char *key, long *out, long def);
+INIPLACE_API int ini_getkey_ulong(const char *path, const char *section,
+                                  const char *key, unsigned long *out,
+                                  unsigned long def);
+INIPLACE_API int ini_getkey_bin(const char *path, const char *section,
+                                const char *key, unsigned long *out,
+                                unsigned long def);
+
+/* Entry lists */
+
+/* Selects one entry of `section` by `mode` (INI_ENTRY_*), compared after
+ * trimming with the first 999 bytes of `ref`, and copies it, trimmed, into
+ * `dst` (`len` bytes, cut to len - 1, terminated). Only the first section
+ * of that name is walked, up to the next header. Returns INI_OK;
+ * INI_NOT_FOUND with `dst` empty (also for an unknown mode, and for
+ * INI_ENTRY_PREV when the entry before is empty or len is 1); INI_EOPEN;
+ * INI_ESECTION for a null or "*" section; INI_EDEST for a null `dst` or
+ * len < 1; INI_EINVAL, `dst` untouched, for a null path, or a null `ref`
+ * with modes 1 to 3 (`ref` may be null with the other modes). */
+INIPLACE_API int ini_getsection(const char *path, const char *section,
+                                const char *ref, int mode, char *dst,
+                                int len);
+
+/* As ini_getsection, copying the entry into `dst` with strncpy semantics
+ * (zero-filled, not terminated when it has `len` bytes or more); on any
+ * other status copies `def` the same way when not null. Never returns
+ * INI_EDEST: a null `dst` or len < 1 gives INI_EINVAL. */
+INIPLACE_API int ini_getsection_string(const char *path, const char *section,
+                                       const char *ref, int mode, char *dst,
+                                       int len, const char *def);
+
+/* Adds `entry` as the last line of `section` (before the next header, after
+ * any trailing blank lines) unless an equal entry is already there; a
+ * missing section is appended with its entry, a missing file created; with
+ * "*" the entry goes into the preamble. The entry is written as given.
+ * Returns INI_OK (added or already present), INI_EOPEN, INI_EREREAD, or
+ * INI_EINVAL, touching and creating nothing, for: a null argument; a
+ * section holding a line feed; an entry empty after trimming, holding a line
+ * feed or starting (after spaces and tabs) with `[`; a text over
+ * INI_MAX_TEXT bytes. */
+INIPLACE_API int ini_setsection_string(const char *path, const char *section,
+                                       const char *entry);
+
+/* Removes the first entry of `section` equal to `entry` (after trimming),
+ * its whole line. Returns INI_OK (also when there was nothing to remove),
+ * INI_EOPEN (never creates the file), or INI_EINVAL for null arguments. */
+INIPLACE_API int ini_delsection_string(const char *path, const char *section,
+                                       const char *entry);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
