@@ -73,21 +73,35 @@ TEST_F(Typed, UnsignedAndBinaryGetters) {
     }
 }
 
-// The figures of a 32-bit long, as on the target; a 64-bit host checks the
-// same boundaries at its own width.
+// The target's long has 32 bits; a 64-bit host checks the same texts at its
+// own width.
 TEST_F(Typed, RangeLimitsFollowTheWidthOfLong) {
-    long value_long = 0;
-    unsigned long value_ulong = 0;
-    value("4294967296");
-    EXPECT_EQ(ini_getkey_long(file(), "s", "k", &value_long, -7), sizeof(long) == 4 ? -2 : 0);
-    value("0xFFFFFFFF");
-    EXPECT_EQ(ini_getkey_long(file(), "s", "k", &value_long, -7), sizeof(long) == 4 ? -2 : 0);
-    EXPECT_EQ(value_long, sizeof(long) == 4 ? -7L : static_cast<long>(0xFFFFFFFFUL));
-    EXPECT_EQ(ini_getkey_ulong(file(), "s", "k", &value_ulong, 7), 0);
-    EXPECT_EQ(value_ulong, 4294967295UL);
-    value("-5");
-    EXPECT_EQ(ini_getkey_ulong(file(), "s", "k", &value_ulong, 7), 0);
-    EXPECT_EQ(value_ulong, sizeof(long) == 4 ? 4294967291UL : ULONG_MAX - 4);
+    constexpr bool narrow = sizeof(long) == 4;
+    struct {
+        const char *text;
+        int status;
+        long value;
+    } const signed_cases[] = {
+        {"4294967296", narrow ? -2 : 0, narrow ? -7 : static_cast<long>(4294967296ULL)},
+        {"0xFFFFFFFF", narrow ? -2 : 0, narrow ? -7 : static_cast<long>(0xFFFFFFFFUL)},
+        {"2147483647", 0, 2147483647L},
+    };
+    for (const auto &c : signed_cases) {
+        value(c.text);
+        long out = 0;
+        EXPECT_EQ(ini_getkey_long(file(), "s", "k", &out, -7), c.status) << c.text;
+        EXPECT_EQ(out, c.value) << c.text;
+    }
+    const std::pair<const char *, unsigned long> unsigned_cases[] = {
+        {"0xFFFFFFFF", 4294967295UL},
+        {"-5", narrow ? 4294967291UL : ULONG_MAX - 4},
+    };
+    for (const auto &[text, expected] : unsigned_cases) {
+        value(text);
+        unsigned long out = 0;
+        EXPECT_EQ(ini_getkey_ulong(file(), "s", "k", &out, 7), 0) << text;
+        EXPECT_EQ(out, expected) << text;
+    }
 }
 
 TEST_F(Typed, GettersStoreTheDefaultOnEveryFailure) {
