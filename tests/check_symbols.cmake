@@ -20,6 +20,18 @@ if(NOT defined STREQUAL expected)
   message(FATAL_ERROR "exported symbols differ\n  got:      ${defined}\n  expected: ${expected}")
 endif()
 
+# The library allocates nothing itself: no allocator among the symbols it
+# needs from elsewhere.
+execute_process(COMMAND ${NM} -D --undefined-only ${LIBRARY} OUTPUT_VARIABLE needed)
+set(allocators malloc calloc realloc reallocarray free aligned_alloc posix_memalign memalign
+    valloc strdup strndup asprintf vasprintf open_memstream getline getdelim
+    _Znwm _Znam _Znwj _Znaj _ZdlPv _ZdaPv)
+foreach(name IN LISTS allocators)
+  if(needed MATCHES "[ \n]${name}(@|\n)")
+    message(FATAL_ERROR "the library calls the allocator function ${name}")
+  endif()
+endforeach()
+
 execute_process(COMMAND ${READELF} -d ${LIBRARY} OUTPUT_VARIABLE dynamic RESULT_VARIABLE failed)
 if(failed OR NOT dynamic MATCHES "Library soname: \\[([^]]*)\\]")
   message(FATAL_ERROR "no soname in ${LIBRARY}")

@@ -81,8 +81,9 @@ TEST_F(Scale, FiftyMegabytesNeedNoMoreMemoryThanFiftyKilobytes) {
     };
     EXPECT_EQ(contents(large).size(), large_size + growth - section_bytes(large_sections / 2));
     EXPECT_EQ(contents(small).size(), small_size + growth - section_bytes(small_sections / 2));
-    // Peak memory may differ by page-level noise, not by the file size.
-    EXPECT_LT(on_large.max_rss_kb - on_small.max_rss_kb, 512) << on_small.max_rss_kb;
+    // A buffer that grew with the file would add tens of megabytes; a few
+    // pages of difference are the noise of the sanitizer runtimes.
+    EXPECT_LT(on_large.max_rss_kb - on_small.max_rss_kb, 4096) << on_small.max_rss_kb;
 }
 
 } // namespace
