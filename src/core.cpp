@@ -1,4 +1,4 @@
-// The core: streams, the line reader, the scanners, byte insertion and
+// The core: files, the line reader, the scanners, byte insertion and
 // removal, and the primitives for keys and entries.
 #include "internal.h"
 
@@ -13,8 +13,8 @@ namespace iniplace {
 
 namespace {
 
-// O_NONBLOCK keeps open() from waiting for the writer of a FIFO; the flag
-// is dropped again once the path is known to be a regular file.
+// O_NONBLOCK keeps open() from waiting for the writer of a FIFO. A regular
+// file ignores the flag, so it stays set.
 int open_flags(Access access) {
     constexpr int common = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
     switch (access) {
@@ -26,27 +26,6 @@ int open_flags(Access access) {
         return O_RDWR | O_CREAT | common;
     }
     return O_RDONLY | common;
-}
-
-FILE *open_regular(const char *path, Access access) {
-    const int fd = ::open(path, open_flags(access), 0666);
-    if (fd < 0)
-        return nullptr;
-    struct stat info;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        errno = EINVAL;
-        return nullptr;
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    FILE *file = ::fdopen(fd, access == Access::read ? "rb" : "r+b");
-    if (file == nullptr) {
-        ::close(fd);
-        return nullptr;
-    }
-    // The line reader and the block moves do their own buffering.
-    std::setvbuf(file, nullptr, _IONBF, 0);
-    return file;
 }
 
 bool write_all_at(int fd, const char *data, std::size_t length, off_t at) {
@@ -61,40 +40,103 @@ bool write_all_at(int fd, const char *data, std::size_t length, off_t at) {
     return true;
 }
 
-bool copy_at(int fd, off_t from, off_t to, off_t length) {
-    char block[move_block];
-    while (length > 0) {
-        const auto chunk = static_cast<std::size_t>(
-            std::min<off_t>(length, static_cast<off_t>(move_block)));
-        if (::pread(fd, block, chunk, from) != static_cast<ssize_t>(chunk) ||
-            !write_all_at(fd, block, chunk, to))
+std::size_t chunk(off_t remaining, std::size_t block_size) {
+    return static_cast<std::size_t>(std::min<off_t>(remaining, static_cast<off_t>(block_size)));
+}
+
+// Reading and writing at given offsets: through a descriptor for the
+// library's own edits, through the caller's stream for file_ins/file_cut.
+struct DescriptorIo {
+    int fd;
+    bool read(char *to, std::size_t count, off_t at) const {
+        return ::pread(fd, to, count, at) == static_cast<ssize_t>(count);
+    }
+    bool write(const char *from, std::size_t count, off_t at) const {
+        return write_all_at(fd, from, count, at);
+    }
+};
+
+struct StreamIo {
+    FILE *stream;
+    // A seek comes before every switch between reading and writing.
+    bool read(char *to, std::size_t count, off_t at) const {
+        return ::fseeko(stream, at, SEEK_SET) == 0 && std::fread(to, count, 1, stream) == 1;
+    }
+    bool write(const char *from, std::size_t count, off_t at) const {
+        return ::fseeko(stream, at, SEEK_SET) == 0 && std::fwrite(from, count, 1, stream) == 1;
+    }
+};
+
+// Moves the bytes [from, to) up by `distance`, back to front, so each block
+// is read before anything is written over it.
+template <typename Io>
+bool move_up(const Io &io, off_t from, off_t to, off_t distance, char *block, std::size_t size) {
+    while (to > from) {
+        const std::size_t count = chunk(to - from, size);
+        to -= static_cast<off_t>(count);
+        if (!io.read(block, count, to) || !io.write(block, count, to + distance))
             return false;
-        from += static_cast<off_t>(chunk);
-        to += static_cast<off_t>(chunk);
-        length -= static_cast<off_t>(chunk);
     }
     return true;
 }
 
-// Writes the bytes that an insertion of `data` (`len` bytes) at `pos` puts
-// past the old end of the file, before any existing byte is overwritten:
-// if the disk is full or a size limit is hit, the file is cut back to its
-// old length and stays as it was.
-bool grow(FILE *stream, off_t pos, off_t end, off_t len, const char *data) {
-    const int fd = ::fileno(stream);
+// Moves the bytes [from, to) down by `distance`, front to back.
+template <typename Io>
+bool move_down(const Io &io, off_t from, off_t to, off_t distance, char *block, std::size_t size) {
+    while (from < to) {
+        const std::size_t count = chunk(to - from, size);
+        if (!io.read(block, count, from) || !io.write(block, count, from - distance))
+            return false;
+        from += static_cast<off_t>(count);
+    }
+    return true;
+}
+
+// Writes the bytes that inserting `data` (`length` bytes) at `pos` puts past
+// the old end of the file, before any existing byte is overwritten: if the
+// disk is full or a size limit is hit, the file is cut back to its old
+// length and stays as it was.
+bool grow(int fd, off_t pos, off_t end, const char *data, off_t length, char *block,
+          std::size_t size) {
+    const DescriptorIo io{fd};
     const off_t tail = end - pos;
     bool written;
-    if (tail < 0) {
-        written = write_all_at(fd, data, static_cast<std::size_t>(len), pos);
-    } else if (len <= tail) {
-        written = copy_at(fd, end - len, end, len);
-    } else {
-        written = write_all_at(fd, data + tail, static_cast<std::size_t>(len - tail), end) &&
-                  copy_at(fd, pos, end + len - tail, tail);
-    }
+    if (tail < 0)
+        written = io.write(data, static_cast<std::size_t>(length), pos);
+    else if (length <= tail)
+        written = move_up(io, end - length, end, length, block, size);
+    else
+        written = io.write(data + tail, static_cast<std::size_t>(length - tail), end) &&
+                  move_up(io, pos, end, length, block, size);
     if (!written)
         (void)::ftruncate(fd, end);
     return written;
+}
+
+// Inserts `data` at `pos` of a file `end` bytes long.
+template <typename Io>
+bool insert_bytes(const Io &io, int fd, off_t pos, off_t end, const char *data, off_t length,
+                  char *block, std::size_t size) {
+    if (!grow(fd, pos, end, data, length, block, size) ||
+        !move_up(io, pos, std::max(pos, end - length), length, block, size))
+        return false;
+    const auto head = static_cast<std::size_t>(std::clamp<off_t>(end - pos, 0, length));
+    return head == 0 || io.write(data, head, pos);
+}
+
+bool starts_header(std::string_view piece) {
+    std::size_t first = 0;
+    while (first < piece.size() && (piece[first] == ' ' || piece[first] == '\t'))
+        ++first;
+    return first < piece.size() && piece[first] == '[';
+}
+
+// Copies a piece into the line buffer, as a line read would have left it,
+// and trims it there.
+std::string_view take(char *buf, std::string_view piece) {
+    std::memmove(buf, piece.data(), piece.size());
+    buf[piece.size()] = '\0';
+    return trim_string(buf);
 }
 
 // `line` is a trimmed header line, starting with '['.
@@ -114,33 +156,46 @@ bool text_fits(std::size_t length) { return length <= text_max; }
 
 } // namespace
 
-Stream::Stream(const char *path, Access access) : file_(open_regular(path, access)) {}
+File::File(const char *path, Access access) {
+    const int fd = ::open(path, open_flags(access), 0666);
+    if (fd < 0)
+        return;
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return;
+    }
+    fd_ = fd;
+    size_ = info.st_size;
+}
 
-Stream &Stream::operator=(Stream &&other) noexcept {
+File &File::operator=(File &&other) noexcept {
     if (this != &other) {
-        if (file_ != nullptr)
-            std::fclose(file_);
-        file_ = other.file_;
-        other.file_ = nullptr;
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = other.fd_;
+        size_ = other.size_;
+        other.fd_ = -1;
     }
     return *this;
 }
 
-Stream::~Stream() {
-    if (file_ != nullptr)
-        std::fclose(file_);
+File::~File() {
+    if (fd_ >= 0)
+        ::close(fd_);
 }
 
-int open_for_set(Stream &stream, const char *path, bool fits_new_file) {
-    stream = Stream(path, Access::update);
-    if (stream)
+int open_for_set(File &file, const char *path, bool fits_new_file) {
+    file = File(path, Access::update);
+    if (file)
         return INI_OK;
     if (errno != ENOENT)
         return INI_EOPEN;
     if (!fits_new_file)
         return INI_EINVAL;
-    stream = Stream(path, Access::create);
-    return stream ? INI_OK : INI_EOPEN;
+    file = File(path, Access::create);
+    return file ? INI_OK : INI_EOPEN;
 }
 
 LineReader::LineReader(FILE *stream) : stream_(stream) {
@@ -149,11 +204,19 @@ LineReader::LineReader(FILE *stream) : stream_(stream) {
     block_start_ = stream_offset_ = usable_ ? start : 0;
 }
 
+LineReader::LineReader(const File &file) : fd_(file.fd()), size_(file.size()) {}
+
 bool LineReader::fill() {
     if (at_end_ || !usable_)
         return false;
     block_start_ += static_cast<off_t>(filled_);
     cursor_ = filled_ = 0;
+    if (fd_ >= 0) {
+        const ssize_t count = ::pread(fd_, block_, sizeof block_, block_start_);
+        filled_ = count > 0 ? static_cast<std::size_t>(count) : 0;
+        at_end_ = filled_ < sizeof block_ || block_start_ + count >= size_;
+        return filled_ > 0;
+    }
     if (stream_offset_ != block_start_) {
         if (::fseeko(stream_, block_start_, SEEK_SET) != 0) {
             usable_ = false;
@@ -167,33 +230,35 @@ bool LineReader::fill() {
     return filled_ > 0;
 }
 
-std::size_t LineReader::read_piece(char *dst, std::size_t max) {
-    std::size_t taken = 0;
-    while (taken < max) {
+std::string_view LineReader::next(char *spill, std::size_t max) {
+    std::size_t spilled = 0;
+    while (spilled < max) {
         if (cursor_ == filled_ && !fill())
             break;
         const char *start = block_ + cursor_;
-        const std::size_t look = std::min(filled_ - cursor_, max - taken);
+        const std::size_t look = std::min(filled_ - cursor_, max - spilled);
         const auto *line_feed = static_cast<const char *>(std::memchr(start, '\n', look));
         const std::size_t count =
             line_feed != nullptr ? static_cast<std::size_t>(line_feed - start) + 1 : look;
-        std::memcpy(dst + taken, start, count);
-        taken += count;
         cursor_ += count;
+        const bool ends_here = line_feed != nullptr || count == max ||
+                               (cursor_ == filled_ && at_end_);
+        if (spilled == 0 && ends_here)
+            return {start, count};
+        std::memcpy(spill + spilled, start, count);
+        spilled += count;
         if (line_feed != nullptr)
             break;
     }
-    if (taken > 0)
-        dst[taken] = '\0';
-    return taken;
+    return {spill, spilled};
 }
 
 off_t LineReader::skip_line(char *scratch) {
     off_t total = 0;
     for (;;) {
-        const std::size_t count = read_piece(scratch, piece_max);
-        total += static_cast<off_t>(count);
-        if (count == 0 || scratch[count - 1] == '\n')
+        const std::string_view piece = next(scratch, piece_max);
+        total += static_cast<off_t>(piece.size());
+        if (piece.empty() || piece.back() == '\n')
             return total;
     }
 }
@@ -214,7 +279,7 @@ int LineReader::byte_before(off_t offset) {
     if (offset > block_start_ && offset <= block_start_ + static_cast<off_t>(filled_))
         return static_cast<unsigned char>(block_[offset - 1 - block_start_]);
     unsigned char byte;
-    return ::pread(::fileno(stream_), &byte, 1, offset - 1) == 1 ? byte : -1;
+    return fd_ >= 0 && ::pread(fd_, &byte, 1, offset - 1) == 1 ? byte : -1;
 }
 
 void LineReader::sync() {
@@ -225,16 +290,29 @@ void LineReader::sync() {
 
 int scan_key(LineReader &in, const char *section, const char *key, char *buf, int size) {
     buf[size - 1] = '\0';
+    const auto max = static_cast<std::size_t>(size) - 2;
     const std::string_view name(section);
     const std::string_view wanted(key);
     const bool any_key = is_wildcard(wanted);
     bool in_section = is_wildcard(name);
     bool found = false;
+    // Outside the section only headers matter: other lines are passed over
+    // without being copied, and only the last of them is kept for `buf`.
+    std::string_view passed;
     for (;;) {
         const off_t line_start = in.offset();
-        if (in.read_piece(buf, static_cast<std::size_t>(size) - 2) == 0)
+        const std::string_view piece = in.next(buf, max);
+        if (piece.empty()) {
+            if (!passed.empty())
+                take(buf, passed);
             return found ? INI_SCAN_BOUNDARY : INI_SCAN_NONE;
-        const std::string_view line(trim_string(buf));
+        }
+        if (!in_section && !starts_header(piece)) {
+            passed = piece;
+            continue;
+        }
+        passed = {};
+        const std::string_view line = take(buf, piece);
         if (!line.empty() && line[0] == '[') {
             if (!in_section && header_names(line, name)) {
                 found = in_section = true;
@@ -245,8 +323,7 @@ int scan_key(LineReader &in, const char *section, const char *key, char *buf, in
                 in.move_to(line_start);
                 return INI_SCAN_BOUNDARY;
             }
-        } else if (in_section && !wanted.empty() &&
-                   line.find('=') != std::string_view::npos &&
+        } else if (in_section && !wanted.empty() && line.find('=') != std::string_view::npos &&
                    (any_key || key_matches(line, wanted))) {
             in.move_to(line_start);
             return INI_SCAN_LINE;
@@ -256,18 +333,28 @@ int scan_key(LineReader &in, const char *section, const char *key, char *buf, in
 
 int scan_section(LineReader &in, const char *section, char *buf, int size, bool rewind) {
     buf[size - 1] = '\0';
+    const auto max = static_cast<std::size_t>(size) - 2;
     const std::string_view name(section);
     bool in_section = is_wildcard(name);
     int result = INI_SCAN_NONE;
+    std::string_view passed;
     off_t line_start;
     for (;;) {
         line_start = in.offset();
-        if (in.read_piece(buf, static_cast<std::size_t>(size) - 2) == 0) {
+        const std::string_view piece = in.next(buf, max);
+        if (piece.empty()) {
+            if (!passed.empty())
+                take(buf, passed);
             if (result == INI_SCAN_NONE)
                 return result;
             break;
         }
-        const std::string_view line(trim_string(buf));
+        if (!in_section && !starts_header(piece)) {
+            passed = piece;
+            continue;
+        }
+        passed = {};
+        const std::string_view line = take(buf, piece);
         if (!line.empty() && line[0] == '[') {
             if (in_section) {
                 result = INI_SCAN_BOUNDARY;
@@ -277,7 +364,7 @@ int scan_section(LineReader &in, const char *section, char *buf, int size, bool 
                 result = INI_SCAN_BOUNDARY;
                 in_section = true;
             }
-        } else if (in_section) {
+        } else {
             result = INI_SCAN_LINE;
             break;
         }
@@ -287,19 +374,37 @@ int scan_section(LineReader &in, const char *section, char *buf, int size, bool 
     return result;
 }
 
-void insert_lines(FILE *stream, LineReader &in, off_t at, char *text, std::size_t length) {
+void insert_lines(const File &file, LineReader &in, off_t at, char *text, std::size_t length) {
     const int before = in.byte_before(at);
     if (before != -1 && before != '\n') {
         *--text = '\n';
         ++length;
     }
-    if (::fseeko(stream, at, SEEK_SET) == 0)
-        (void)file_ins(stream, static_cast<long>(length), text);
+    (void)insert_bytes(DescriptorIo{file.fd()}, file.fd(), at, file.size(), text,
+                       static_cast<off_t>(length), in.block(), read_block);
 }
 
-void cut_at(FILE *stream, off_t at, off_t length) {
-    if (::fseeko(stream, at, SEEK_SET) == 0)
-        (void)file_cut(stream, static_cast<long>(length));
+void replace_bytes(const File &file, LineReader &in, off_t at, off_t old_length, const char *text,
+                   std::size_t length) {
+    const DescriptorIo io{file.fd()};
+    const auto new_length = static_cast<off_t>(length);
+    if (old_length > new_length) {
+        if (io.write(text, length, at))
+            cut_bytes(file, in, at + new_length, old_length - new_length);
+        return;
+    }
+    // The surplus goes in first; only then is the old line overwritten, so
+    // a failed growth leaves the file as it was.
+    if (old_length == new_length ||
+        insert_bytes(io, file.fd(), at + old_length, file.size(), text + old_length,
+                     new_length - old_length, in.block(), read_block))
+        (void)io.write(text, static_cast<std::size_t>(old_length), at);
+}
+
+void cut_bytes(const File &file, LineReader &in, off_t at, off_t length) {
+    const off_t end = file.size();
+    if (move_down(DescriptorIo{file.fd()}, at + length, end, length, in.block(), read_block))
+        (void)::ftruncate(file.fd(), end - length);
 }
 
 const char *trimmed_copy(const char *text, char *copy) {
@@ -355,30 +460,13 @@ int file_ins(FILE *stream, long len, const void *data) {
     if (pos < 0 || ::fseeko(stream, 0, SEEK_END) != 0)
         return -1;
     const off_t end = ::ftello(stream);
-    const off_t count = len;
-    const auto *bytes = static_cast<const char *>(data);
-    if (count == 0 || !grow(stream, pos, end, count, bytes)) {
+    char block[move_block];
+    if (len == 0 || !insert_bytes(StreamIo{stream}, ::fileno(stream), pos, end,
+                                  static_cast<const char *>(data), len, block, sizeof block)) {
         (void)::fseeko(stream, pos, SEEK_SET);
         return -1;
     }
-    // The tail bytes that stay inside the old length move back to front, so
-    // each block is read before anything is written over it.
-    char block[move_block];
-    off_t source = end - count;
-    while (source > pos) {
-        const auto size = static_cast<std::size_t>(
-            std::min<off_t>(static_cast<off_t>(move_block), source - pos));
-        source -= static_cast<off_t>(size);
-        // A seek comes before every switch between reading and writing.
-        if (::fseeko(stream, source, SEEK_SET) != 0 || std::fread(block, size, 1, stream) != 1 ||
-            ::fseeko(stream, source + count, SEEK_SET) != 0 ||
-            std::fwrite(block, size, 1, stream) != 1)
-            return -1;
-    }
-    const auto head = static_cast<std::size_t>(std::clamp<off_t>(end - pos, 0, count));
-    if (::fseeko(stream, pos, SEEK_SET) != 0 || (head > 0 && std::fwrite(bytes, head, 1, stream) != 1))
-        return -1;
-    return ::fseeko(stream, pos + count, SEEK_SET) == 0 ? 0 : -1;
+    return ::fseeko(stream, pos + len, SEEK_SET) == 0 ? 0 : -1;
 }
 
 int file_cut(FILE *stream, long len) {
@@ -398,15 +486,8 @@ int file_cut(FILE *stream, long len) {
     if (count <= 0)
         return 0;
     char block[move_block];
-    while (source < end) {
-        const auto size = static_cast<std::size_t>(
-            std::min<off_t>(static_cast<off_t>(move_block), end - source));
-        if (::fseeko(stream, source, SEEK_SET) != 0 || std::fread(block, size, 1, stream) != 1 ||
-            ::fseeko(stream, source - count, SEEK_SET) != 0 ||
-            std::fwrite(block, size, 1, stream) != 1)
-            return -1;
-        source += static_cast<off_t>(size);
-    }
+    if (!move_down(StreamIo{stream}, source, end, count, block, sizeof block))
+        return -1;
     // Flushing before the truncation keeps buffered bytes from lengthening
     // the file again.
     (void)std::fflush(stream);
@@ -417,11 +498,11 @@ int file_cut(FILE *stream, long len) {
 int ini_getkey(const char *path, const char *section, const char *key, char *dst, int len) {
     if (path == nullptr || section == nullptr || key == nullptr || dst == nullptr || len < 1)
         return INI_EINVAL;
-    const Stream stream(path, Access::read);
-    if (!stream)
+    const File file(path, Access::read);
+    if (!file)
         return INI_EOPEN;
     char line[line_size];
-    LineReader in(stream.get());
+    LineReader in(file);
     if (scan_key(in, section, key, line, line_size) != INI_SCAN_LINE)
         return INI_NOT_FOUND;
     const char *value = trim_string(std::strchr(line, '=') + 1);
@@ -445,12 +526,12 @@ int ini_setkey(const char *path, const char *section, const char *key, const cha
     if (!text_fits(line_length))
         return INI_EINVAL;
 
-    Stream stream;
-    const int opened = open_for_set(stream, path, text_fits(header_length + line_length));
+    File file;
+    const int opened = open_for_set(file, path, text_fits(header_length + line_length));
     if (opened != INI_OK)
         return opened;
     char line[line_size];
-    LineReader in(stream.get());
+    LineReader in(file);
     const int found = scan_key(in, section, key, line, line_size);
     const off_t at = in.offset();
 
@@ -461,29 +542,18 @@ int ini_setkey(const char *path, const char *section, const char *key, const cha
         if (!text_fits(header_length + line_length))
             return INI_EINVAL;
         std::snprintf(text, line_size, "[%s]\n%s=%s\n", section, key, value);
-        insert_lines(stream.get(), in, at, text, header_length + line_length);
+        insert_lines(file, in, at, text, header_length + line_length);
         return INI_OK;
     }
     std::snprintf(text, line_size, "%s=%s\n", key, value);
     if (found != INI_SCAN_LINE) {
-        insert_lines(stream.get(), in, at, text, line_length);
+        insert_lines(file, in, at, text, line_length);
         return INI_OK;
     }
     const off_t old_length = in.skip_line(line);
     if (old_length == 0)
         return INI_EOPEN;
-    const auto new_length = static_cast<off_t>(line_length);
-    FILE *file = stream.get();
-    if (old_length > new_length) {
-        if (::fseeko(file, at, SEEK_SET) == 0 && std::fwrite(text, line_length, 1, file) == 1)
-            (void)file_cut(file, static_cast<long>(old_length - new_length));
-    } else if (::fseeko(file, at + old_length, SEEK_SET) == 0 &&
-               (old_length == new_length ||
-                file_ins(file, static_cast<long>(new_length - old_length), text + old_length) == 0) &&
-               ::fseeko(file, at, SEEK_SET) == 0) {
-        // The surplus is in place; only now is the old line overwritten.
-        (void)std::fwrite(text, static_cast<std::size_t>(old_length), 1, file);
-    }
+    replace_bytes(file, in, at, old_length, text, line_length);
     return INI_OK;
 }
 
@@ -497,8 +567,8 @@ int ini_getsection(const char *path, const char *section, const char *ref, int m
     if (path == nullptr || (ref == nullptr && compares))
         return INI_EINVAL;
     dst[0] = '\0';
-    const Stream stream(path, Access::read);
-    if (!stream)
+    const File file(path, Access::read);
+    if (!file)
         return INI_EOPEN;
     char reference[line_size];
     const std::string_view wanted = ref != nullptr ? trimmed_copy(ref, reference) : "";
@@ -508,7 +578,7 @@ int ini_getsection(const char *path, const char *section, const char *ref, int m
     };
 
     char line[line_size];
-    LineReader in(stream.get());
+    LineReader in(file);
     int scanned = scan_section(in, section, line, line_size, false);
     int status = INI_NOT_FOUND;
     bool matched = false;

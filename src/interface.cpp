@@ -100,37 +100,37 @@ int ini_version(int *major, int *minor, int *micro) {
 int ini_delkey(const char *path, const char *section, const char *key) {
     if (path == nullptr || section == nullptr || key == nullptr)
         return INI_EINVAL;
-    const Stream stream(path, Access::update);
-    if (!stream)
+    const File file(path, Access::update);
+    if (!file)
         return INI_EOPEN;
     char line[line_size];
-    LineReader in(stream.get());
+    LineReader in(file);
     if (scan_key(in, section, key, line, line_size) != INI_SCAN_LINE)
         return INI_OK;
     const off_t at = in.offset();
     const off_t length = in.skip_line(line);
     if (length == 0)
         return INI_EOPEN;
-    cut_at(stream.get(), at, length);
+    cut_bytes(file, in, at, length);
     return INI_OK;
 }
 
 int ini_delsect(const char *path, const char *section) {
     if (path == nullptr || section == nullptr)
         return INI_EINVAL;
-    const Stream stream(path, Access::update);
-    if (!stream)
+    const File file(path, Access::update);
+    if (!file)
         return INI_EOPEN;
     char line[line_size];
-    LineReader in(stream.get());
+    LineReader in(file);
     if (scan_key(in, section, "", line, line_size) == INI_SCAN_NONE)
         return INI_OK;
     const off_t start = in.offset();
-    (void)in.read_piece(line, piece_max);
+    (void)in.next(line, piece_max);
     (void)scan_key(in, "*", "", line, line_size);
     const off_t end = in.offset();
     if (end > start)
-        cut_at(stream.get(), start, end - start);
+        cut_bytes(file, in, start, end - start);
     return INI_OK;
 }
 
@@ -232,20 +232,20 @@ int ini_setsection_string(const char *path, const char *section, const char *ent
     if (line_length > text_max)
         return INI_EINVAL;
 
-    Stream stream;
-    const int opened = open_for_set(stream, path, header_length + line_length <= text_max);
+    File file;
+    const int opened = open_for_set(file, path, header_length + line_length <= text_max);
     if (opened != INI_OK)
         return opened;
     char line[line_size];
     char buffer[line_size + 1];
     char *text = buffer + 1;
-    LineReader in(stream.get());
+    LineReader in(file);
     int scanned = scan_section(in, section, line, line_size, true);
     if (scanned == INI_SCAN_NONE && !preamble) {
         if (header_length + line_length > text_max)
             return INI_EINVAL;
         std::snprintf(text, line_size, "[%s]\n%s\n", section, entry);
-        insert_lines(stream.get(), in, in.offset(), text, header_length + line_length);
+        insert_lines(file, in, in.offset(), text, header_length + line_length);
         return INI_OK;
     }
     for (; scanned == INI_SCAN_LINE; scanned = scan_section(in, "*", line, line_size, true)) {
@@ -255,20 +255,20 @@ int ini_setsection_string(const char *path, const char *section, const char *ent
             return INI_EREREAD;
     }
     std::snprintf(text, line_size, "%s\n", entry);
-    insert_lines(stream.get(), in, in.offset(), text, line_length);
+    insert_lines(file, in, in.offset(), text, line_length);
     return INI_OK;
 }
 
 int ini_delsection_string(const char *path, const char *section, const char *entry) {
     if (path == nullptr || section == nullptr || entry == nullptr)
         return INI_EINVAL;
-    const Stream stream(path, Access::update);
-    if (!stream)
+    const File file(path, Access::update);
+    if (!file)
         return INI_EOPEN;
     char reference[line_size];
     const std::string_view wanted = trimmed_copy(entry, reference);
     char line[line_size];
-    LineReader in(stream.get());
+    LineReader in(file);
     for (int scanned = scan_section(in, section, line, line_size, true);
          scanned == INI_SCAN_LINE; scanned = scan_section(in, "*", line, line_size, true)) {
         if (wanted == trim_string(line)) {
@@ -276,7 +276,7 @@ int ini_delsection_string(const char *path, const char *section, const char *ent
             const off_t length = in.skip_line(line);
             if (length == 0)
                 return INI_EOPEN;
-            cut_at(stream.get(), at, length);
+            cut_bytes(file, in, at, length);
             return INI_OK;
         }
         if (scan_section(in, "*", line, line_size, false) != INI_SCAN_LINE)

@@ -1,0 +1,144 @@
+// iniplace and the system-call floor on the same files and operations.
+#include "corpus.h"
+#include "iniplace.h"
+
+#include <sys/uio.h>
+
+namespace {
+
+using bench::Op;
+using bench::Target;
+
+bool run_iniplace(Op op, const Target &t, const char *path, const std::string &) {
+    char value[256];
+    long number = 0;
+    switch (op) {
+    case Op::get_start:
+    case Op::get_middle:
+    case Op::get_end:
+        return ini_getkey(path, t.section.c_str(), t.key.c_str(), value, sizeof value) == INI_OK;
+    case Op::get_typed:
+        return ini_getkey_long(path, t.section.c_str(), t.key.c_str(), &number, 0) == INI_OK;
+    case Op::set_same:
+    case Op::set_longer:
+    case Op::set_shorter:
+    case Op::set_new:
+    case Op::set_start:
+        return ini_setkey(path, t.section.c_str(), t.key.c_str(), t.value.c_str()) == INI_OK;
+    case Op::del_key:
+        return ini_delkey(path, t.section.c_str(), t.key.c_str()) == INI_OK;
+    case Op::del_section:
+        return ini_delsect(path, t.section.c_str()) == INI_OK;
+    case Op::entry_has:
+        return ini_getsection(path, t.section.c_str(), t.value.c_str(), INI_ENTRY_MATCH, value,
+                              sizeof value) == INI_OK;
+    case Op::entry_add:
+        return ini_setsection_string(path, t.section.c_str(), t.value.c_str()) == INI_OK;
+    case Op::entry_remove:
+        return ini_delsection_string(path, t.section.c_str(), t.value.c_str()) == INI_OK;
+    }
+    return false;
+}
+
+// The floor knows where the line is (found once, untimed) and pays only
+// the system calls: open, read up to the line, write what changes and the
+// moved tail, shorten the file, close.
+struct Edit {
+    std::size_t at = 0;       // where the changed bytes start
+    std::size_t old_len = 0;  // bytes replaced there
+    std::string text;         // bytes written there
+};
+
+std::size_t section_start(const std::string &content, const std::string &section) {
+    return content.find("[" + section + "]\n");
+}
+
+std::size_t section_end(const std::string &content, const std::string &section) {
+    const std::size_t next = content.find("\n[", section_start(content, section) + 1);
+    return next == std::string::npos ? content.size() : next + 1;
+}
+
+std::size_t line_start(const std::string &content, const std::string &section,
+                       const std::string &line) {
+    return content.find("\n" + line, section_start(content, section)) + 1;
+}
+
+std::size_t line_end(const std::string &content, std::size_t start) {
+    return content.find('\n', start) + 1;
+}
+
+Edit plan(Op op, const Target &t, const std::string &content) {
+    Edit edit;
+    switch (op) {
+    case Op::set_new:
+    case Op::entry_add:
+        edit.at = section_end(content, t.section);
+        edit.text = op == Op::set_new ? t.key + "=" + t.value + "\n" : t.value + "\n";
+        break;
+    case Op::del_section:
+        edit.at = section_start(content, t.section);
+        edit.old_len = section_end(content, t.section) - edit.at;
+        break;
+    case Op::entry_has:
+    case Op::entry_remove:
+        edit.at = line_start(content, t.section, t.value + "\n");
+        edit.old_len = line_end(content, edit.at) - edit.at;
+        break;
+    default:
+        edit.at = line_start(content, t.section, t.key + " =");
+        edit.old_len = line_end(content, edit.at) - edit.at;
+        if (op != Op::del_key)
+            edit.text = t.key + "=" + t.value + "\n";
+        break;
+    }
+    return edit;
+}
+
+char scratch[2 << 20];
+
+bool read_up_to(int fd, std::size_t stop) {
+    std::size_t done = 0;
+    while (done < stop) {
+        const ssize_t n = read(fd, scratch, 65536);
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool run_floor(Op op, const Target &t, const char *path, const std::string &content) {
+    const Edit edit = plan(op, t, content);
+    const std::size_t stop = edit.at + edit.old_len;
+    const bool reads_only = op == Op::get_start || op == Op::get_middle || op == Op::get_end ||
+                            op == Op::get_typed || op == Op::entry_has;
+    const int fd = open(path, reads_only ? O_RDONLY : O_RDWR);
+    bool done = read_up_to(fd, stop);
+    if (!reads_only && done) {
+        const std::size_t tail = content.size() - stop;
+        if (edit.text.size() == edit.old_len) {
+            done = pwrite(fd, edit.text.data(), edit.text.size(), static_cast<off_t>(edit.at)) ==
+                   static_cast<ssize_t>(edit.text.size());
+        } else {
+            done = pread(fd, scratch, tail, static_cast<off_t>(stop)) == static_cast<ssize_t>(tail);
+            iovec parts[] = {{const_cast<char *>(edit.text.data()), edit.text.size()},
+                             {scratch, tail}};
+            done = done && pwritev(fd, parts, 2, static_cast<off_t>(edit.at)) ==
+                               static_cast<ssize_t>(edit.text.size() + tail);
+            if (edit.text.size() < edit.old_len)
+                done = done && ftruncate(fd, static_cast<off_t>(edit.at + edit.text.size() + tail)) == 0;
+        }
+    }
+    close(fd);
+    return done;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    bench::register_all("iniplace", [](Op) { return true; }, run_iniplace);
+    bench::register_all("floor", [](Op) { return true; }, run_floor);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+}

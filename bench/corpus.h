@@ -1,0 +1,206 @@
+// What every benchmark executable shares: the generated files, the
+// operations measured, and a real file restored before each edit.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace bench {
+
+// A realistic configuration: sections of ten keys, a comment line and a
+// blank line each. With `list`, a section used as an entry list stands in
+// the middle (only iniplace and the floor read such sections).
+struct Corpus {
+    std::string label; // "4K", "64K", "1M"
+    int sections = 0;
+    std::string text;
+    std::string list_text;
+
+    static std::string section_name(int s) { return "unit" + std::to_string(s); }
+    static std::string key_name(int k) {
+        return k == 9 ? "timeout_ms" : "parameter_" + std::to_string(k);
+    }
+    static std::string value(int s, int k) {
+        return k == 9 ? std::to_string(1000 + s) : "setting-" + std::to_string(s) + "-" + std::to_string(k);
+    }
+    std::string middle() const { return section_name(sections / 2); }
+    std::string last() const { return section_name(sections - 1); }
+};
+
+inline std::string section_text(int s) {
+    std::string text = "[" + Corpus::section_name(s) + "]\n# settings of unit " +
+                       std::to_string(s) + "\n";
+    for (int k = 0; k < 10; ++k)
+        text += Corpus::key_name(k) + " = " + Corpus::value(s, k) + "\n";
+    return text + "\n";
+}
+
+inline std::string list_text() {
+    std::string text = "[hosts]\n";
+    for (int h = 0; h < 12; ++h)
+        text += "host-" + std::to_string(h) + ".example.net\n";
+    return text + "\n";
+}
+
+inline Corpus make_corpus(const std::string &label, std::size_t target) {
+    Corpus corpus;
+    corpus.label = label;
+    std::vector<std::string> parts;
+    std::size_t size = 0;
+    while (size < target) {
+        parts.push_back(section_text(corpus.sections++));
+        size += parts.back().size();
+    }
+    for (int s = 0; s < corpus.sections; ++s) {
+        if (s == corpus.sections / 2)
+            corpus.list_text += list_text();
+        corpus.text += parts[static_cast<std::size_t>(s)];
+        corpus.list_text += parts[static_cast<std::size_t>(s)];
+    }
+    return corpus;
+}
+
+inline const std::vector<Corpus> &corpora() {
+    static const std::vector<Corpus> all = {make_corpus("4K", 4000), make_corpus("64K", 64000),
+                                            make_corpus("1M", 1000000)};
+    return all;
+}
+
+enum class Op {
+    get_start, get_middle, get_end, get_typed,
+    set_same, set_longer, set_shorter, set_new, set_start,
+    del_key, del_section,
+    entry_has, entry_add, entry_remove,
+};
+
+struct OpInfo {
+    Op op;
+    const char *name;
+    bool edits;
+    bool list; // works on the file with the entry list
+};
+
+inline const std::vector<OpInfo> &operations() {
+    static const std::vector<OpInfo> all = {
+        {Op::get_start, "get_start", false, false},
+        {Op::get_middle, "get_middle", false, false},
+        {Op::get_end, "get_end", false, false},
+        {Op::get_typed, "get_typed", false, false},
+        {Op::set_same, "set_same", true, false},
+        {Op::set_longer, "set_longer", true, false},
+        {Op::set_shorter, "set_shorter", true, false},
+        {Op::set_new, "set_new", true, false},
+        {Op::set_start, "set_start", true, false},
+        {Op::del_key, "del_key", true, false},
+        {Op::del_section, "del_section", true, false},
+        {Op::entry_has, "entry_has", false, true},
+        {Op::entry_add, "entry_add", true, true},
+        {Op::entry_remove, "entry_remove", true, true},
+    };
+    return all;
+}
+
+// The section, key and new value an operation works on.
+struct Target {
+    std::string section, key, value;
+};
+
+inline Target target(const Corpus &corpus, Op op) {
+    const int middle = corpus.sections / 2;
+    const std::string old = Corpus::value(middle, 5);
+    switch (op) {
+    case Op::get_start:
+        return {Corpus::section_name(0), Corpus::key_name(1), ""};
+    case Op::get_end:
+        return {corpus.last(), Corpus::key_name(9), ""};
+    case Op::get_typed:
+        return {corpus.middle(), Corpus::key_name(9), ""};
+    case Op::set_same:
+        return {corpus.middle(), Corpus::key_name(5), std::string(old.size(), 'x')};
+    case Op::set_longer:
+        return {corpus.middle(), Corpus::key_name(5), old + "-and-a-longer-tail"};
+    case Op::set_shorter:
+        return {corpus.middle(), Corpus::key_name(5), "s"};
+    case Op::set_new:
+        return {corpus.middle(), "added_key", "added-value"};
+    case Op::set_start:
+        return {Corpus::section_name(0), Corpus::key_name(1), Corpus::value(0, 1) + "-longer"};
+    case Op::entry_has:
+        return {"hosts", "", "host-7.example.net"};
+    case Op::entry_add:
+        return {"hosts", "", "host-new.example.net"};
+    case Op::entry_remove:
+        return {"hosts", "", "host-3.example.net"};
+    default:
+        return {corpus.middle(), Corpus::key_name(5), ""};
+    }
+}
+
+// A file that holds the corpus and is restored, untimed, before each edit.
+class WorkFile {
+public:
+    explicit WorkFile(const std::string &content) : content_(content) {
+        static const std::string dir = [] {
+            char pattern[] = "/tmp/iniplace-bench-XXXXXX";
+            return std::string(mkdtemp(pattern));
+        }();
+        path_ = dir + "/work" + std::to_string(counter()++) + ".ini";
+        restore();
+    }
+    ~WorkFile() { unlink(path_.c_str()); }
+    WorkFile(const WorkFile &) = delete;
+    WorkFile &operator=(const WorkFile &) = delete;
+
+    const char *path() const { return path_.c_str(); }
+    void restore() const {
+        const int fd = open(path_.c_str(), O_WRONLY | O_CREAT, 0644);
+        if (pwrite(fd, content_.data(), content_.size(), 0) != static_cast<ssize_t>(content_.size()) ||
+            ftruncate(fd, static_cast<off_t>(content_.size())) != 0)
+            std::abort();
+        close(fd);
+    }
+
+private:
+    static int &counter() {
+        static int next = 0;
+        return next;
+    }
+    std::string content_;
+    std::string path_;
+};
+
+// Registers "impl/op/size" for every operation `supports` admits; `run`
+// performs one self-contained call and returns whether it succeeded.
+template <typename Supports, typename Run>
+void register_all(const std::string &impl, Supports supports, Run run) {
+    for (const Corpus &corpus : corpora()) {
+        for (const OpInfo &info : operations()) {
+            if (!supports(info.op))
+                continue;
+            const Target goal = target(corpus, info.op);
+            const std::string name = impl + "/" + info.name + "/" + corpus.label;
+            benchmark::RegisterBenchmark(name.c_str(), [=, &corpus](benchmark::State &state) {
+                const std::string &content = info.list ? corpus.list_text : corpus.text;
+                const WorkFile file(content);
+                for (auto _ : state) {
+                    if (info.edits) {
+                        state.PauseTiming();
+                        file.restore();
+                        state.ResumeTiming();
+                    }
+                    if (!run(info.op, goal, file.path(), content)) {
+                        state.SkipWithError("operation failed");
+                        break;
+                    }
+                }
+            });
+        }
+    }
+}
+
+} // namespace bench
