@@ -263,6 +263,44 @@ off_t LineReader::skip_line(char *scratch) {
     }
 }
 
+bool LineReader::skip_to_header(char *buf, std::size_t max) {
+    std::string_view passed;
+    for (;;) {
+        // Whole pieces inside the block are passed over in place.
+        const char *line = block_ + cursor_;
+        const char *const end = block_ + filled_;
+        while (line < end) {
+            const char *first = line;
+            while (first < end && (*first == ' ' || *first == '\t'))
+                ++first;
+            if (first < end && *first == '[' && static_cast<std::size_t>(first - line) < max) {
+                cursor_ = static_cast<std::size_t>(line - block_);
+                return true;
+            }
+            const auto *line_feed = static_cast<const char *>(
+                std::memchr(line, '\n', std::min(static_cast<std::size_t>(end - line), max)));
+            if (line_feed == nullptr)
+                break;
+            passed = {line, static_cast<std::size_t>(line_feed + 1 - line)};
+            line = line_feed + 1;
+        }
+        // A piece that reaches the end of the block, or of the file.
+        cursor_ = static_cast<std::size_t>(line - block_);
+        const off_t start = offset();
+        const std::string_view piece = next(buf, max);
+        if (piece.empty()) {
+            if (!passed.empty())
+                take(buf, passed);
+            return false;
+        }
+        if (starts_header(piece)) {
+            move_to(start);
+            return true;
+        }
+        passed = piece;
+    }
+}
+
 void LineReader::move_to(off_t offset) {
     if (offset >= block_start_ && offset <= block_start_ + static_cast<off_t>(filled_)) {
         cursor_ = static_cast<std::size_t>(offset - block_start_);
@@ -296,22 +334,14 @@ int scan_key(LineReader &in, const char *section, const char *key, char *buf, in
     const bool any_key = is_wildcard(wanted);
     bool in_section = is_wildcard(name);
     bool found = false;
-    // Outside the section only headers matter: other lines are passed over
-    // without being copied, and only the last of them is kept for `buf`.
-    std::string_view passed;
     for (;;) {
+        // Outside the section only headers matter.
+        if (!in_section && !in.skip_to_header(buf, max))
+            return INI_SCAN_NONE;
         const off_t line_start = in.offset();
         const std::string_view piece = in.next(buf, max);
-        if (piece.empty()) {
-            if (!passed.empty())
-                take(buf, passed);
+        if (piece.empty())
             return found ? INI_SCAN_BOUNDARY : INI_SCAN_NONE;
-        }
-        if (!in_section && !starts_header(piece)) {
-            passed = piece;
-            continue;
-        }
-        passed = {};
         const std::string_view line = take(buf, piece);
         if (!line.empty() && line[0] == '[') {
             if (!in_section && header_names(line, name)) {
@@ -337,23 +367,17 @@ int scan_section(LineReader &in, const char *section, char *buf, int size, bool 
     const std::string_view name(section);
     bool in_section = is_wildcard(name);
     int result = INI_SCAN_NONE;
-    std::string_view passed;
     off_t line_start;
     for (;;) {
+        if (!in_section && !in.skip_to_header(buf, max))
+            return INI_SCAN_NONE;
         line_start = in.offset();
         const std::string_view piece = in.next(buf, max);
         if (piece.empty()) {
-            if (!passed.empty())
-                take(buf, passed);
             if (result == INI_SCAN_NONE)
                 return result;
             break;
         }
-        if (!in_section && !starts_header(piece)) {
-            passed = piece;
-            continue;
-        }
-        passed = {};
         const std::string_view line = take(buf, piece);
         if (!line.empty() && line[0] == '[') {
             if (in_section) {

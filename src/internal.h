@@ -78,6 +78,10 @@ public:
     // bytes) when it spans two blocks. Empty at the end of the file or on a
     // read error.
     std::string_view next(char *spill, std::size_t max);
+    // Passes over the pieces before the next header without copying them.
+    // Returns true with the header next; false at the end of the file, with
+    // the last piece passed over copied and trimmed into `buf`.
+    bool skip_to_header(char *buf, std::size_t max);
     // Reads to the end of the physical line; returns the bytes consumed,
     // 0 when nothing could be read. `scratch` holds line_size bytes.
     off_t skip_line(char *scratch);
