@@ -138,7 +138,5 @@ bool run_floor(Op op, const Target &t, const char *path, const std::string &cont
 int main(int argc, char **argv) {
     bench::register_all("iniplace", [](Op) { return true; }, run_iniplace);
     bench::register_all("floor", [](Op) { return true; }, run_floor);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    return bench::main(argc, argv);
 }

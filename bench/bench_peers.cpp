@@ -143,7 +143,5 @@ int main(int argc, char **argv) {
     bench::register_all("iniparser", keys_only, run_iniparser);
     bench::register_all("SimpleIni", keys_only, run_simpleini);
     bench::register_all("GKeyFile", keys_only, run_gkeyfile);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    return bench::main(argc, argv);
 }

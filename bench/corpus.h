@@ -5,8 +5,12 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <map>
 #include <string>
+#include <sys/syscall.h>
 #include <unistd.h>
 #include <vector>
 
@@ -174,6 +178,17 @@ private:
     std::string path_;
 };
 
+// One call of one benchmark, on a fresh file, for counting system calls.
+struct Once {
+    std::string content;
+    std::function<bool(const char *)> call;
+};
+
+inline std::map<std::string, Once> &single_calls() {
+    static std::map<std::string, Once> calls;
+    return calls;
+}
+
 // Registers "impl/op/size" for every operation `supports` admits; `run`
 // performs one self-contained call and returns whether it succeeded.
 template <typename Supports, typename Run>
@@ -184,8 +199,11 @@ void register_all(const std::string &impl, Supports supports, Run run) {
                 continue;
             const Target goal = target(corpus, info.op);
             const std::string name = impl + "/" + info.name + "/" + corpus.label;
-            benchmark::RegisterBenchmark(name.c_str(), [=, &corpus](benchmark::State &state) {
-                const std::string &content = info.list ? corpus.list_text : corpus.text;
+            const std::string &content = info.list ? corpus.list_text : corpus.text;
+            single_calls()[name] = {content, [=, &content](const char *path) {
+                                        return run(info.op, goal, path, content);
+                                    }};
+            benchmark::RegisterBenchmark(name.c_str(), [=, &content](benchmark::State &state) {
                 const WorkFile file(content);
                 for (auto _ : state) {
                     if (info.edits) {
@@ -201,6 +219,25 @@ void register_all(const std::string &impl, Supports supports, Run run) {
             });
         }
     }
+}
+
+// `--once NAME` makes one call of the benchmark NAME between two getppid()
+// calls that mark it in a system call trace (see bench/syscalls.sh).
+inline int main(int argc, char **argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--once") == 0) {
+        const auto found = single_calls().find(argv[2]);
+        if (found == single_calls().end())
+            return 2;
+        const WorkFile file(found->second.content);
+        syscall(SYS_getppid);
+        const bool done = found->second.call(file.path());
+        syscall(SYS_getppid);
+        return done ? 0 : 1;
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
 }
 
 } // namespace bench

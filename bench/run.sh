@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (with the peer libraries) and prints the comparison
+# tables. Arguments go to bench/compare.py, e.g. --trials 7 or --check.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake --preset bench >/dev/null
+cmake --build --preset bench
+python3 bench/compare.py --build build/bench "$@"
