@@ -44,9 +44,9 @@ bool run_iniplace(Op op, const Target &t, const char *path, const std::string &)
 // the system calls: open, read up to the line, write what changes and the
 // moved tail, shorten the file, close.
 struct Edit {
-    std::size_t at = 0;       // where the changed bytes start
-    std::size_t old_len = 0;  // bytes replaced there
-    std::string text;         // bytes written there
+    std::size_t at = 0;      // where the changed bytes start
+    std::size_t old_len = 0; // bytes replaced there
+    std::string text;        // bytes written there
 };
 
 std::size_t section_start(const std::string &content, const std::string &section) {
@@ -126,7 +126,8 @@ bool run_floor(Op op, const Target &t, const char *path, const std::string &cont
             done = done && pwritev(fd, parts, 2, static_cast<off_t>(edit.at)) ==
                                static_cast<ssize_t>(edit.text.size() + tail);
             if (edit.text.size() < edit.old_len)
-                done = done && ftruncate(fd, static_cast<off_t>(edit.at + edit.text.size() + tail)) == 0;
+                done = done &&
+                       ftruncate(fd, static_cast<off_t>(edit.at + edit.text.size() + tail)) == 0;
         }
     }
     close(fd);
@@ -136,7 +137,9 @@ bool run_floor(Op op, const Target &t, const char *path, const std::string &cont
 } // namespace
 
 int main(int argc, char **argv) {
-    bench::register_all("iniplace", [](Op) { return true; }, run_iniplace);
-    bench::register_all("floor", [](Op) { return true; }, run_floor);
+    bench::register_all(
+        "iniplace", [](Op) { return true; }, run_iniplace);
+    bench::register_all(
+        "floor", [](Op) { return true; }, run_floor);
     return bench::main(argc, argv);
 }

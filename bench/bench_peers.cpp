@@ -23,7 +23,9 @@ bool is_set(Op op) {
            op == Op::set_new || op == Op::set_start;
 }
 // Entry lists are a notion of iniplace's; none of the peers has them.
-bool keys_only(Op op) { return op < Op::entry_has; }
+bool keys_only(Op op) {
+    return op < Op::entry_has;
+}
 
 bool run_minini(Op op, const Target &t, const char *path, const std::string &) {
     const char *section = t.section.c_str(), *key = t.key.c_str();
@@ -139,7 +141,8 @@ bool run_gkeyfile(Op op, const Target &t, const char *path, const std::string &)
 
 int main(int argc, char **argv) {
     bench::register_all("minIni", keys_only, run_minini);
-    bench::register_all("inih", [](Op op) { return is_get(op); }, run_inih);
+    bench::register_all(
+        "inih", [](Op op) { return is_get(op); }, run_inih);
     bench::register_all("iniparser", keys_only, run_iniparser);
     bench::register_all("SimpleIni", keys_only, run_simpleini);
     bench::register_all("GKeyFile", keys_only, run_gkeyfile);

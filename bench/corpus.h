@@ -30,15 +30,16 @@ struct Corpus {
         return k == 9 ? "timeout_ms" : "parameter_" + std::to_string(k);
     }
     static std::string value(int s, int k) {
-        return k == 9 ? std::to_string(1000 + s) : "setting-" + std::to_string(s) + "-" + std::to_string(k);
+        return k == 9 ? std::to_string(1000 + s)
+                      : "setting-" + std::to_string(s) + "-" + std::to_string(k);
     }
     std::string middle() const { return section_name(sections / 2); }
     std::string last() const { return section_name(sections - 1); }
 };
 
 inline std::string section_text(int s) {
-    std::string text = "[" + Corpus::section_name(s) + "]\n# settings of unit " +
-                       std::to_string(s) + "\n";
+    std::string text =
+        "[" + Corpus::section_name(s) + "]\n# settings of unit " + std::to_string(s) + "\n";
     for (int k = 0; k < 10; ++k)
         text += Corpus::key_name(k) + " = " + Corpus::value(s, k) + "\n";
     return text + "\n";
@@ -76,10 +77,20 @@ inline const std::vector<Corpus> &corpora() {
 }
 
 enum class Op {
-    get_start, get_middle, get_end, get_typed,
-    set_same, set_longer, set_shorter, set_new, set_start,
-    del_key, del_section,
-    entry_has, entry_add, entry_remove,
+    get_start,
+    get_middle,
+    get_end,
+    get_typed,
+    set_same,
+    set_longer,
+    set_shorter,
+    set_new,
+    set_start,
+    del_key,
+    del_section,
+    entry_has,
+    entry_add,
+    entry_remove,
 };
 
 struct OpInfo {
@@ -147,7 +158,7 @@ inline Target target(const Corpus &corpus, Op op) {
 
 // A file that holds the corpus and is restored, untimed, before each edit.
 class WorkFile {
-public:
+  public:
     explicit WorkFile(const std::string &content) : content_(content) {
         static const std::string dir = [] {
             char pattern[] = "/tmp/iniplace-bench-XXXXXX";
@@ -163,13 +174,14 @@ public:
     const char *path() const { return path_.c_str(); }
     void restore() const {
         const int fd = open(path_.c_str(), O_WRONLY | O_CREAT, 0644);
-        if (pwrite(fd, content_.data(), content_.size(), 0) != static_cast<ssize_t>(content_.size()) ||
+        if (pwrite(fd, content_.data(), content_.size(), 0) !=
+                static_cast<ssize_t>(content_.size()) ||
             ftruncate(fd, static_cast<off_t>(content_.size())) != 0)
             std::abort();
         close(fd);
     }
 
-private:
+  private:
     static int &counter() {
         static int next = 0;
         return next;

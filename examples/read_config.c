@@ -3,8 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     const char *path = argc > 1 ? argv[1] : "device.ini";
     char name[64], serial[64], server[128], previous[128];
     long format, port, watchdog;

@@ -17,9 +17,9 @@
 namespace {
 
 std::string path() {
-    static const std::string name =
-        (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + std::string("/iniplace-fuzz-") +
-        std::to_string(getpid()) + ".ini";
+    static const std::string name = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") +
+                                    std::string("/iniplace-fuzz-") + std::to_string(getpid()) +
+                                    ".ini";
     return name;
 }
 
@@ -293,14 +293,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     for (int i = 0; i < count; ++i) {
         Input args = steps[i].args;
         switch (steps[i].code % 8) {
-        case 0: set_key(args); break;
-        case 1: delete_key(args); break;
-        case 2: delete_section(args); break;
-        case 3: add_entry(args); break;
-        case 4: remove_entry(args); break;
-        case 5: move_bytes(args, true); break;
-        case 6: move_bytes(args, false); break;
-        default: look_up(args); break;
+        case 0:
+            set_key(args);
+            break;
+        case 1:
+            delete_key(args);
+            break;
+        case 2:
+            delete_section(args);
+            break;
+        case 3:
+            add_entry(args);
+            break;
+        case 4:
+            remove_entry(args);
+            break;
+        case 5:
+            move_bytes(args, true);
+            break;
+        case 6:
+            move_bytes(args, false);
+            break;
+        default:
+            look_up(args);
+            break;
         }
         check(open_descriptors() == descriptors, "a call left a descriptor open");
     }

@@ -42,17 +42,17 @@ extern "C" {
 
 /* Status codes of the operations on files. */
 enum {
-    INI_OK = 0,           /* done; for lookups: found */
-    INI_NOT_FOUND = 1,    /* lookups: no such section, key or entry */
-    INI_EOPEN = -1,       /* the file could not be opened (or created), is
-                             not a regular file, or its line could not be
-                             read again; file_ins/file_cut: I/O failed */
-    INI_EINVAL = -2,      /* rejected argument, unconvertible value, or a
-                             text too long to write; no file was touched */
-    INI_ESECTION = -102,  /* ini_getsection*: null or wildcard section */
-    INI_EDEST = -103,     /* ini_getsection: null destination or len < 1 */
-    INI_EREREAD = -105    /* ini_setsection_string: an entry could not be
-                             read again while stepping through the section */
+    INI_OK = 0,          /* done; for lookups: found */
+    INI_NOT_FOUND = 1,   /* lookups: no such section, key or entry */
+    INI_EOPEN = -1,      /* the file could not be opened (or created), is
+                            not a regular file, or its line could not be
+                            read again; file_ins/file_cut: I/O failed */
+    INI_EINVAL = -2,     /* rejected argument, unconvertible value, or a
+                            text too long to write; no file was touched */
+    INI_ESECTION = -102, /* ini_getsection*: null or wildcard section */
+    INI_EDEST = -103,    /* ini_getsection: null destination or len < 1 */
+    INI_EREREAD = -105   /* ini_setsection_string: an entry could not be
+                            read again while stepping through the section */
 };
 
 /* Results of the scanners parse() and parse_section(). */
@@ -100,8 +100,7 @@ INIPLACE_API char *trim_string(char *s);
  * the stream where the last read ended. Null arguments or size < 3 give
  * INI_SCAN_NONE without reading. The stream's error and end-of-file state
  * is cleared on return. */
-INIPLACE_API int parse(FILE *stream, const char *section, const char *key,
-                       char *buf, int size);
+INIPLACE_API int parse(FILE *stream, const char *section, const char *key, char *buf, int size);
 
 /* Scans `stream` forward for the next entry of `section` (every line that
  * is not a header). Returns INI_SCAN_LINE with the entry trimmed in `buf`;
@@ -112,8 +111,7 @@ INIPLACE_API int parse(FILE *stream, const char *section, const char *key,
  * for INI_SCAN_NONE it is at the end of the file. Step through a section
  * by calling again with the section "*". Null arguments or size < 3 give
  * INI_SCAN_NONE without reading. */
-INIPLACE_API int parse_section(FILE *stream, const char *section, char *buf,
-                               int size, int rewind);
+INIPLACE_API int parse_section(FILE *stream, const char *section, char *buf, int size, int rewind);
 
 /* Inserts the `len` bytes at `data` at the stream's position, moving the
  * rest of the file towards its end; the stream is left after them. The
@@ -135,8 +133,8 @@ INIPLACE_API int file_cut(FILE *stream, long len);
  * 1), cut to len - 1 bytes and always terminated; the rest of `len` is
  * zero-filled. Returns INI_OK, INI_NOT_FOUND (no such section or key; `dst`
  * untouched), INI_EOPEN, or INI_EINVAL for null arguments or len < 1. */
-INIPLACE_API int ini_getkey(const char *path, const char *section,
-                            const char *key, char *dst, int len);
+INIPLACE_API int ini_getkey(const char *path, const char *section, const char *key, char *dst,
+                            int len);
 
 /* Writes the line `key=value` into `section`: replaces the first matching
  * key line whole, or adds the line at the end of the section (before the
@@ -147,14 +145,13 @@ INIPLACE_API int ini_getkey(const char *path, const char *section,
  * creating nothing, for: a null argument; an empty key or "*"; a key
  * holding `=` or a line feed or starting with `[`, a space or a tab; a
  * section or value holding a line feed; a text over INI_MAX_TEXT bytes. */
-INIPLACE_API int ini_setkey(const char *path, const char *section,
-                            const char *key, const char *value);
+INIPLACE_API int ini_setkey(const char *path, const char *section, const char *key,
+                            const char *value);
 
 /* Deletes the first matching key line ("*": the first key line) of
  * `section`. Returns INI_OK (also when there was nothing to delete),
  * INI_EOPEN (never creates the file), or INI_EINVAL for null arguments. */
-INIPLACE_API int ini_delkey(const char *path, const char *section,
-                            const char *key);
+INIPLACE_API int ini_delkey(const char *path, const char *section, const char *key);
 
 /* Deletes the first section named `section` ("*": the first section of the
  * file) from its header up to the next header. Returns INI_OK (also when
@@ -166,29 +163,27 @@ INIPLACE_API int ini_delsect(const char *path, const char *section);
 
 /* Writes `value` enclosed in double quotes (no escaping). Statuses as
  * ini_setkey; INI_EINVAL also for a null value. */
-INIPLACE_API int ini_setkey_string(const char *path, const char *section,
-                                   const char *key, const char *value);
+INIPLACE_API int ini_setkey_string(const char *path, const char *section, const char *key,
+                                   const char *value);
 /* Writes `value` in signed decimal. */
-INIPLACE_API int ini_setkey_long(const char *path, const char *section,
-                                 const char *key, long value);
+INIPLACE_API int ini_setkey_long(const char *path, const char *section, const char *key,
+                                 long value);
 /* Writes `value` in unsigned decimal. */
-INIPLACE_API int ini_setkey_ulong(const char *path, const char *section,
-                                  const char *key, unsigned long value);
+INIPLACE_API int ini_setkey_ulong(const char *path, const char *section, const char *key,
+                                  unsigned long value);
 /* Writes `value` as 0x and upper-case hexadecimal digits (0 gives 0x0). */
-INIPLACE_API int ini_setkey_hex(const char *path, const char *section,
-                                const char *key, unsigned long value);
+INIPLACE_API int ini_setkey_hex(const char *path, const char *section, const char *key,
+                                unsigned long value);
 /* Writes bits 31 to 0 of `value` as 32 binary digits, no prefix. */
-INIPLACE_API int ini_setkey_bin(const char *path, const char *section,
-                                const char *key, long value);
+INIPLACE_API int ini_setkey_bin(const char *path, const char *section, const char *key, long value);
 
 /* Copies the value with one pair of enclosing double quotes removed into
  * `dst` with strncpy semantics: zero-filled when shorter than `len`, NOT
  * terminated when it has `len` bytes or more. On any other status `def` is
  * copied the same way when not null. Returns the ini_getkey status (an
  * empty value is INI_OK), or INI_EINVAL for null arguments or len < 1. */
-INIPLACE_API int ini_getkey_string(const char *path, const char *section,
-                                   const char *key, char *dst, int len,
-                                   const char *def);
+INIPLACE_API int ini_getkey_string(const char *path, const char *section, const char *key,
+                                   char *dst, int len, const char *def);
 
 /* The numeric getters read the value as a whole number: first in decimal
  * (never octal: 010 is 10), then in hexadecimal with or without 0x (1e3 is
@@ -197,14 +192,12 @@ INIPLACE_API int ini_getkey_string(const char *path, const char *section,
  * failure `*out` receives `def`. Returns INI_OK, INI_NOT_FOUND, INI_EOPEN,
  * or INI_EINVAL for an empty or unconvertible value and null arguments (a
  * null `out` stores nothing). */
-INIPLACE_API int ini_getkey_long(const char *path, const char *section,
-                                 const char *key, long *out, long def);
-INIPLACE_API int ini_getkey_ulong(const char *path, const char *section,
-                                  const char *key, unsigned long *out,
-                                  unsigned long def);
-INIPLACE_API int ini_getkey_bin(const char *path, const char *section,
-                                const char *key, unsigned long *out,
-                                unsigned long def);
+INIPLACE_API int ini_getkey_long(const char *path, const char *section, const char *key, long *out,
+                                 long def);
+INIPLACE_API int ini_getkey_ulong(const char *path, const char *section, const char *key,
+                                  unsigned long *out, unsigned long def);
+INIPLACE_API int ini_getkey_bin(const char *path, const char *section, const char *key,
+                                unsigned long *out, unsigned long def);
 
 /* Entry lists */
 
@@ -217,17 +210,15 @@ INIPLACE_API int ini_getkey_bin(const char *path, const char *section,
  * INI_ESECTION for a null or "*" section; INI_EDEST for a null `dst` or
  * len < 1; INI_EINVAL, `dst` untouched, for a null path, or a null `ref`
  * with modes 1 to 3 (`ref` may be null with the other modes). */
-INIPLACE_API int ini_getsection(const char *path, const char *section,
-                                const char *ref, int mode, char *dst,
-                                int len);
+INIPLACE_API int ini_getsection(const char *path, const char *section, const char *ref, int mode,
+                                char *dst, int len);
 
 /* As ini_getsection, copying the entry into `dst` with strncpy semantics
  * (zero-filled, not terminated when it has `len` bytes or more); on any
  * other status copies `def` the same way when not null. Never returns
  * INI_EDEST: a null `dst` or len < 1 gives INI_EINVAL. */
-INIPLACE_API int ini_getsection_string(const char *path, const char *section,
-                                       const char *ref, int mode, char *dst,
-                                       int len, const char *def);
+INIPLACE_API int ini_getsection_string(const char *path, const char *section, const char *ref,
+                                       int mode, char *dst, int len, const char *def);
 
 /* Adds `entry` as the last line of `section` (before the next header, after
  * any trailing blank lines) unless an equal entry is already there; a
@@ -238,14 +229,12 @@ INIPLACE_API int ini_getsection_string(const char *path, const char *section,
  * section holding a line feed; an entry empty after trimming, holding a line
  * feed or starting (after spaces and tabs) with `[`; a text over
  * INI_MAX_TEXT bytes. */
-INIPLACE_API int ini_setsection_string(const char *path, const char *section,
-                                       const char *entry);
+INIPLACE_API int ini_setsection_string(const char *path, const char *section, const char *entry);
 
 /* Removes the first entry of `section` equal to `entry` (after trimming),
  * its whole line. Returns INI_OK (also when there was nothing to remove),
  * INI_EOPEN (never creates the file), or INI_EINVAL for null arguments. */
-INIPLACE_API int ini_delsection_string(const char *path, const char *section,
-                                       const char *entry);
+INIPLACE_API int ini_delsection_string(const char *path, const char *section, const char *entry);
 
 #ifdef __cplusplus
 }

@@ -152,7 +152,9 @@ bool key_matches(std::string_view line, std::string_view key) {
     return after == ' ' || after == '\t' || after == '=';
 }
 
-bool text_fits(std::size_t length) { return length <= text_max; }
+bool text_fits(std::size_t length) {
+    return length <= text_max;
+}
 
 } // namespace
 
@@ -241,8 +243,8 @@ std::string_view LineReader::next(char *spill, std::size_t max) {
         const std::size_t count =
             line_feed != nullptr ? static_cast<std::size_t>(line_feed - start) + 1 : look;
         cursor_ += count;
-        const bool ends_here = line_feed != nullptr || count == max ||
-                               (cursor_ == filled_ && at_end_);
+        const bool ends_here =
+            line_feed != nullptr || count == max || (cursor_ == filled_ && at_end_);
         if (spilled == 0 && ends_here)
             return {start, count};
         std::memcpy(spill + spilled, start, count);
@@ -541,8 +543,8 @@ int ini_setkey(const char *path, const char *section, const char *key, const cha
     const std::string_view name(section);
     const std::string_view key_text(key);
     if (key_text.empty() || is_wildcard(key_text) ||
-        key_text.find_first_of("=\n") != std::string_view::npos || key[0] == '[' ||
-        key[0] == ' ' || key[0] == '\t' || holds_line_feed(name) || holds_line_feed(value))
+        key_text.find_first_of("=\n") != std::string_view::npos || key[0] == '[' || key[0] == ' ' ||
+        key[0] == '\t' || holds_line_feed(name) || holds_line_feed(value))
         return INI_EINVAL;
     const std::size_t line_length = key_text.size() + std::strlen(value) + 2;
     const bool preamble = is_wildcard(name);

@@ -61,9 +61,9 @@ int get_number(const char *path, const char *section, const char *key, Number *o
 constexpr int decimal_then_hex[] = {10, 16};
 constexpr int binary_only[] = {2};
 
-template <typename... Args> int set_formatted(const char *path, const char *section,
-                                              const char *key, const char *format,
-                                              Args... value) {
+template <typename... Args>
+int set_formatted(const char *path, const char *section, const char *key, const char *format,
+                  Args... value) {
     char text[line_size];
     std::snprintf(text, sizeof text, format, value...);
     return ini_setkey(path, section, key, text);
@@ -134,8 +134,7 @@ int ini_delsect(const char *path, const char *section) {
     return INI_OK;
 }
 
-int ini_setkey_string(const char *path, const char *section, const char *key,
-                      const char *value) {
+int ini_setkey_string(const char *path, const char *section, const char *key, const char *value) {
     if (value == nullptr || std::strlen(value) + 2 > text_max)
         return INI_EINVAL;
     return set_formatted(path, section, key, "\"%s\"", value);
@@ -145,8 +144,7 @@ int ini_setkey_long(const char *path, const char *section, const char *key, long
     return set_formatted(path, section, key, "%ld", value);
 }
 
-int ini_setkey_ulong(const char *path, const char *section, const char *key,
-                     unsigned long value) {
+int ini_setkey_ulong(const char *path, const char *section, const char *key, unsigned long value) {
     return set_formatted(path, section, key, "%lu", value);
 }
 
@@ -207,8 +205,8 @@ int ini_getsection_string(const char *path, const char *section, const char *ref
     char entry[line_size];
     int status = INI_ESECTION;
     if (section_is_valid(section))
-        status = usable_dst ? ini_getsection(path, section, ref, mode, entry, line_size)
-                            : INI_EINVAL;
+        status =
+            usable_dst ? ini_getsection(path, section, ref, mode, entry, line_size) : INI_EINVAL;
     if (!usable_dst)
         return status;
     if (status == INI_OK)
@@ -269,8 +267,8 @@ int ini_delsection_string(const char *path, const char *section, const char *ent
     const std::string_view wanted = trimmed_copy(entry, reference);
     char line[line_size];
     LineReader in(file);
-    for (int scanned = scan_section(in, section, line, line_size, true);
-         scanned == INI_SCAN_LINE; scanned = scan_section(in, "*", line, line_size, true)) {
+    for (int scanned = scan_section(in, section, line, line_size, true); scanned == INI_SCAN_LINE;
+         scanned = scan_section(in, "*", line, line_size, true)) {
         if (wanted == trim_string(line)) {
             const off_t at = in.offset();
             const off_t length = in.skip_line(line);

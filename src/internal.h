@@ -24,7 +24,9 @@ constexpr std::size_t move_block = 1000;
 // the same block moves the tail of the file for the library's own edits.
 constexpr std::size_t read_block = 16384;
 
-inline bool is_wildcard(std::string_view name) { return name == "*"; }
+inline bool is_wildcard(std::string_view name) {
+    return name == "*";
+}
 
 inline bool holds_line_feed(std::string_view text) {
     return text.find('\n') != std::string_view::npos;
@@ -35,7 +37,7 @@ enum class Access { read, update, create };
 // A regular file opened by path: its descriptor and its size when opened.
 // Closed on every path.
 class File {
-public:
+  public:
     File() = default;
     // Opens `path` for reading, for update, or for update creating it when
     // missing (never truncating). Fails, with errno set, for anything but a
@@ -51,7 +53,7 @@ public:
     int fd() const { return fd_; }
     off_t size() const { return size_; }
 
-private:
+  private:
     int fd_ = -1;
     off_t size_ = 0;
 };
@@ -66,7 +68,7 @@ int open_for_set(File &file, const char *path, bool fits_new_file);
 // reads through a block of its own, so a position inside the block is
 // reached again without any I/O.
 class LineReader {
-public:
+  public:
     // Reads a stream from its position; sync() moves the stream.
     explicit LineReader(FILE *stream);
     // Reads a file from its start, through its descriptor.
@@ -95,7 +97,7 @@ public:
     // The block, free for other use once the reader is no longer needed.
     char *block() { return block_; }
 
-private:
+  private:
     bool fill();
 
     FILE *stream_ = nullptr;

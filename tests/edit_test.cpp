@@ -14,7 +14,7 @@ std::string pattern(std::size_t length, char seed) {
 }
 
 class Edit : public FileTest {
-protected:
+  protected:
     // Runs `edit` on the file holding `content`, positioned at `at`.
     template <typename Edit> void run(const std::string &content, long at, Edit edit) {
         put(content);
@@ -38,7 +38,8 @@ TEST_F(Edit, InsertOpensAGapAndFillsIt) {
             run(head + tail, 10, [&](FILE *stream) {
                 return file_ins(stream, static_cast<long>(length), data.data());
             });
-            const std::string where = std::to_string(length) + " before " + std::to_string(tail_length);
+            const std::string where =
+                std::to_string(length) + " before " + std::to_string(tail_length);
             EXPECT_EQ(status, 0) << where;
             EXPECT_EQ(contents(), head + data + tail) << where;
             EXPECT_EQ(position, static_cast<long>(10 + length)) << where;
@@ -79,12 +80,12 @@ TEST_F(Edit, BoundariesAndRejections) {
         {"cut nothing", [](FILE *s) { return file_cut(s, 0); }, 3, 0, "abcdefghij", 3},
         {"cut at the end", [](FILE *s) { return file_cut(s, 5); }, 10, 0, "abcdefghij", 10},
         {"cut negative", [](FILE *s) { return file_cut(s, -1); }, 3, -1, "abcdefghij", 3},
-        {"insert at the end", [](FILE *s) { return file_ins(s, 2, "XY"); }, 10, 0,
-         "abcdefghijXY", 12},
+        {"insert at the end", [](FILE *s) { return file_ins(s, 2, "XY"); }, 10, 0, "abcdefghijXY",
+         12},
         {"insert nothing", [](FILE *s) { return file_ins(s, 0, "XY"); }, 3, -1, "abcdefghij", 3},
         {"insert negative", [](FILE *s) { return file_ins(s, -2, "XY"); }, 3, -1, "abcdefghij", 3},
-        {"insert null data", [](FILE *s) { return file_ins(s, 2, nullptr); }, 3, -1,
-         "abcdefghij", 3},
+        {"insert null data", [](FILE *s) { return file_ins(s, 2, nullptr); }, 3, -1, "abcdefghij",
+         3},
     };
     for (const auto &c : cases) {
         run("abcdefghij", c.at, c.edit);

@@ -88,9 +88,9 @@ TEST_F(Entries, StringLookupFallsBackToTheDefault) {
     EXPECT_EQ(ini_getsection_string(path.c_str(), "hosts", nullptr, 0, dst.bytes, 5, nullptr), 0);
     EXPECT_EQ(std::string(dst.bytes, 6), "alpha#"); // not terminated when it fills len
     dst.fill();
-    EXPECT_EQ(ini_getsection_string((dir + "/none").c_str(), "hosts", nullptr, 0, dst.bytes, 8,
-                                    nullptr),
-              INI_EOPEN);
+    EXPECT_EQ(
+        ini_getsection_string((dir + "/none").c_str(), "hosts", nullptr, 0, dst.bytes, 8, nullptr),
+        INI_EOPEN);
     EXPECT_TRUE(dst.untouched());
     EXPECT_EQ(ini_getsection_string(path.c_str(), "hosts", nullptr, 0, nullptr, 8, "d"),
               INI_EINVAL);
@@ -118,8 +118,7 @@ TEST_F(Entries, AddAndRemoveEditWholeLines) {
         {"new section", hosts, add("misc", "z"), 0, std::string(hosts) + "[misc]\nz\n"},
         {"new file", std::nullopt, add("s", "e"), 0, "[s]\ne\n"},
         {"header as last line", "[a]\n", add("a", "e"), 0, "[a]\ne\n"},
-        {"after trailing blank lines", "[a]\nx\n\n[b]\n", add("a", "y"), 0,
-         "[a]\nx\n\ny\n[b]\n"},
+        {"after trailing blank lines", "[a]\nx\n\n[b]\n", add("a", "y"), 0, "[a]\nx\n\ny\n[b]\n"},
         {"after unterminated line", "[a]\nx", add("a", "y"), 0, "[a]\nx\ny\n"},
         {"preamble", "p\n[a]\n", add("*", "q"), 0, "p\nq\n[a]\n"},
         {"preamble of empty file", "", add("*", "q"), 0, "q\n"},

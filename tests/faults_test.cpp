@@ -85,8 +85,7 @@ TEST_F(Faults, SpecialFilesAreRefusedWithoutWaiting) {
             EXPECT_EQ(edit(special.c_str()), INI_EOPEN) << name << " on " << special;
         char value[16];
         EXPECT_EQ(ini_getkey(special.c_str(), "s", "k", value, sizeof value), INI_EOPEN);
-        EXPECT_EQ(ini_getsection(special.c_str(), "s", nullptr, 0, value, sizeof value),
-                  INI_EOPEN);
+        EXPECT_EQ(ini_getsection(special.c_str(), "s", nullptr, 0, value, sizeof value), INI_EOPEN);
     }
 }
 
@@ -148,7 +147,9 @@ TEST_F(Faults, TenThousandCallsLeaveNothingBehind) {
         char text[64];
         long number;
         for (int i = 0; i < rounds; ++i) {
-            const char *file = i % 7 == 0 ? missing.c_str() : i % 11 == 0 ? dir.c_str() : path.c_str();
+            const char *file = i % 7 == 0    ? missing.c_str()
+                               : i % 11 == 0 ? dir.c_str()
+                                             : path.c_str();
             ini_getkey(file, "net", "port", text, sizeof text);
             ini_getkey_long(file, "net", i % 2 ? "port" : "host", &number, 0);
             ini_setkey_long(file, "net", "port", i);
@@ -186,10 +187,11 @@ TEST_F(Faults, ThreadsOnSeparateFilesAllSucceed) {
                 char entry[32];
                 const std::string name = "e" + std::to_string(i);
                 failures[t] += ini_setkey_long(file.c_str(), "s", "n", i) != 0;
-                failures[t] += ini_getkey_long(file.c_str(), "s", "n", &value, -1) != 0 || value != i;
+                failures[t] +=
+                    ini_getkey_long(file.c_str(), "s", "n", &value, -1) != 0 || value != i;
                 failures[t] += ini_setsection_string(file.c_str(), "list", name.c_str()) != 0;
-                failures[t] += ini_getsection(file.c_str(), "list", name.c_str(), 1, entry,
-                                              sizeof entry) != 0;
+                failures[t] +=
+                    ini_getsection(file.c_str(), "list", name.c_str(), 1, entry, sizeof entry) != 0;
                 if (i % 2)
                     failures[t] += ini_delsection_string(file.c_str(), "list", name.c_str()) != 0;
             }

@@ -29,7 +29,7 @@ struct EditCase {
 };
 
 class FileTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char pattern[] = "/tmp/iniplace-test-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);

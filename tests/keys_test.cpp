@@ -77,8 +77,7 @@ TEST_F(Keys, SetReplacesInsertsOrAppends) {
         {"empty file", "", set("a", "k", "v"), 0, "[a]\nk=v\n"},
         {"unterminated key line", "[a]\nk=1", set("a", "k", "22"), 0, "[a]\nk=22\n"},
         {"after unterminated line", "[a]\nx=1", set("a", "y", "2"), 0, "[a]\nx=1\ny=2\n"},
-        {"section after unterminated", "[a]\nx=1", set("b", "y", "2"), 0,
-         "[a]\nx=1\n[b]\ny=2\n"},
+        {"section after unterminated", "[a]\nx=1", set("b", "y", "2"), 0, "[a]\nx=1\n[b]\ny=2\n"},
         {"CRLF line", "[a]\r\nk=1\r\nz=2\r\n", set("a", "k", "5"), 0, "[a]\r\nk=5\nz=2\r\n"},
         {"indented line", "  [a]\n  k = 1\n", set("a", "k", "2"), 0, "  [a]\nk=2\n"},
         {"first of duplicate sections", "[a]\n[b]\n[a]\nk=1\n", set("a", "k", "2"), 0,
@@ -98,7 +97,7 @@ TEST_F(Keys, SetRejectsWhatWouldNotReadBack) {
     const std::string before = "[a]\nk=1\n";
     const std::string longest_value(998 - 3, 'v'); // k=...\n is exactly 998 bytes
     const std::string too_long_value(998 - 2, 'v');
-    const std::string long_section(993, 's');      // [...]\nk=v\n is 1000 bytes
+    const std::string long_section(993, 's'); // [...]\nk=v\n is 1000 bytes
     std::vector<EditCase> cases;
     const std::vector<std::pair<const char *, Call>> rejected = {
         {"empty key", set("a", "", "v")},

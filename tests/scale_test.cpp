@@ -15,7 +15,8 @@ std::size_t generate(const std::string &path, int sections) {
     std::ofstream out(path, std::ios::binary);
     std::string chunk;
     for (int s = 0; s < sections; ++s) {
-        chunk += "[section" + std::to_string(s) + "]\n; settings of unit " + std::to_string(s) + "\n";
+        chunk +=
+            "[section" + std::to_string(s) + "]\n; settings of unit " + std::to_string(s) + "\n";
         for (int k = 0; k < keys_per_section; ++k)
             chunk += "key" + std::to_string(k) + " = value-" + std::to_string(s) + "-" +
                      std::to_string(k) + "\n";
@@ -69,11 +70,11 @@ TEST_F(Scale, FiftyMegabytesNeedNoMoreMemoryThanFiftyKilobytes) {
     const Result on_large = operate(large, large_sections);
     EXPECT_EQ(on_small.failures, 0);
     EXPECT_EQ(on_large.failures, 0);
-    const std::size_t growth = std::string("key0=a-much-longer-value\n").size() -
-                               std::string("key0 = value-0-0\n").size();
+    const std::size_t growth =
+        std::string("key0=a-much-longer-value\n").size() - std::string("key0 = value-0-0\n").size();
     const auto section_bytes = [](int s) {
-        std::string text = "[section" + std::to_string(s) + "]\n; settings of unit " +
-                           std::to_string(s) + "\n\n";
+        std::string text =
+            "[section" + std::to_string(s) + "]\n; settings of unit " + std::to_string(s) + "\n\n";
         for (int k = 0; k < keys_per_section; ++k)
             text += "key" + std::to_string(k) + " = value-" + std::to_string(s) + "-" +
                     std::to_string(k) + "\n";

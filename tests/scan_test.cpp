@@ -18,9 +18,9 @@ TEST(TrimString, FollowsTheOneWhitespaceRule) {
     const TrimCase cases[] = {
         {"", "", ""},
         {"x", "x", "x"},
-        {"\n", "\n", "\n"},         // a blank line keeps one byte
-        {"\r\n", "\r", "\r"},       // a CRLF blank line keeps its carriage return
-        {" ", "", " "},             // nothing overwritten, the empty rest returned
+        {"\n", "\n", "\n"},   // a blank line keeps one byte
+        {"\r\n", "\r", "\r"}, // a CRLF blank line keeps its carriage return
+        {" ", "", " "},       // nothing overwritten, the empty rest returned
         {"\t", "", "\t"},
         {"\t a b \n", "a b", "\t a b"},
         {"  x  \r\n", "x", "  x"},
@@ -50,13 +50,13 @@ class Parse : public FileTest {};
 
 TEST_F(Parse, LeavesTheStreamWhereTheCallerEdits) {
     const ParseCase cases[] = {
-        {two_sections, "a", "y", 1, 8, nullptr},       // next header
+        {two_sections, "a", "y", 1, 8, nullptr}, // next header
         {two_sections, "b", "y", 2, 12, "y=2"},
-        {two_sections, "c", "y", 0, 16, nullptr},      // section absent: at the end
-        {two_sections, "b", "z", 1, 16, nullptr},      // section found, key absent
-        {two_sections, "b", "", 1, 8, nullptr},        // empty key: the header itself
+        {two_sections, "c", "y", 0, 16, nullptr}, // section absent: at the end
+        {two_sections, "b", "z", 1, 16, nullptr}, // section found, key absent
+        {two_sections, "b", "", 1, 8, nullptr},   // empty key: the header itself
         {two_sections, "a", "*", 2, 4, "x=1"},
-        {"x=0\n[a]\n", "*", "x", 2, 0, "x=0"},         // the preamble
+        {"x=0\n[a]\n", "*", "x", 2, 0, "x=0"}, // the preamble
         {"x=0\n[a]\n", "*", "q", 1, 4, nullptr},
         {"x=0\n", "*", "q", 0, 4, nullptr},            // no header at all
         {"[a]\nk=0\n", "*", "k", 1, 0, nullptr},       // named-section keys are not preamble
@@ -65,11 +65,11 @@ TEST_F(Parse, LeavesTheStreamWhereTheCallerEdits) {
         {"[a]\r\nx=1\r\n", "a", "x", 2, 5, "x=1"},
         {"[a]\nports=1\nport\t=2\n", "a", "port", 2, 12, "port\t=2"},
         {"[a]\nPort=1\nport x=2\n", "a", "port", 2, 11, "port x=2"},
-        {"[a]\nport\n", "a", "port", 1, 9, nullptr},     // no '=': not a key line
+        {"[a]\nport\n", "a", "port", 1, 9, nullptr},       // no '=': not a key line
         {"[s]\na=1\n[s]\nb=2\n", "s", "b", 1, 8, nullptr}, // only the first [s] counts
         {"[ net ]\nk=1\n[Net]\nk=2\n[net] ; old\nk=3\n", "net", "k", 0, 38, nullptr},
         {"[net]  \r\nk=1\n", "net", "k", 2, 9, "k=1"},
-        {"[a]\n=1\n", "a", "", 1, 0, nullptr},          // an empty key is never found
+        {"[a]\n=1\n", "a", "", 1, 0, nullptr}, // an empty key is never found
     };
     for (const auto &c : cases) {
         put(c.content);
@@ -115,8 +115,12 @@ struct WalkCase {
 TEST_F(Parse, SectionWalkYieldsEachEntryThenTheBoundary) {
     const WalkCase cases[] = {
         {"[a]\n\np\n[b]\n", {{"a", 0, 2, 5, "\n"}, {"*", 0, 2, 7, "p"}, {"*", 0, 1, 11, nullptr}}},
-        {"[a]\n\np\n[b]\n", {{"a", 1, 2, 4, "\n"}, {"*", 0, 2, 5, "\n"}, {"*", 1, 2, 5, "p"},
-                             {"*", 0, 2, 7, "p"}, {"*", 1, 1, 7, nullptr}}},
+        {"[a]\n\np\n[b]\n",
+         {{"a", 1, 2, 4, "\n"},
+          {"*", 0, 2, 5, "\n"},
+          {"*", 1, 2, 5, "p"},
+          {"*", 0, 2, 7, "p"},
+          {"*", 1, 1, 7, nullptr}}},
         {"[x]\n[a]\n", {{"a", 1, 1, 8, nullptr}, {"a", 0, 0, 8, nullptr}}}, // header last
         {"[a]\n", {{"a", 0, 1, 4, nullptr}}},
         {"k=1\n[a]\n", {{"*", 1, 2, 0, "k=1"}, {"*", 0, 2, 4, "k=1"}, {"*", 0, 1, 8, nullptr}}},
@@ -130,7 +134,8 @@ TEST_F(Parse, SectionWalkYieldsEachEntryThenTheBoundary) {
         FILE *stream = std::fopen(path.c_str(), "rb");
         for (const auto &step : c.steps) {
             char buffer[INI_LINE_SIZE];
-            const int result = parse_section(stream, step.section, buffer, sizeof buffer, step.rewind);
+            const int result =
+                parse_section(stream, step.section, buffer, sizeof buffer, step.rewind);
             const std::string where = std::string(c.content) + " step " + step.section;
             EXPECT_EQ(result, step.result) << where;
             EXPECT_EQ(std::ftell(stream), step.offset) << where;
@@ -153,10 +158,10 @@ TEST_F(Parse, LongLinesAreReadInPiecesOf998Bytes) {
             pieces.push_back(std::strlen(buffer));
         std::fclose(stream);
         // A blank rest of a line is an entry of its own, a lone line feed.
-        const std::vector<std::size_t> expected =
-            length == 997 ? std::vector<std::size_t>{997}
-            : length == 998 ? std::vector<std::size_t>{998, 1}
-                            : std::vector<std::size_t>{998, 998, 4};
+        const std::vector<std::size_t> expected = length == 997 ? std::vector<std::size_t>{997}
+                                                  : length == 998
+                                                      ? std::vector<std::size_t>{998, 1}
+                                                      : std::vector<std::size_t>{998, 998, 4};
         EXPECT_EQ(pieces, expected) << length;
     }
 }

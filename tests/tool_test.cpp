@@ -81,7 +81,7 @@ struct ToolCase {
 };
 
 class Tool : public FileTest {
-protected:
+  protected:
     Outcome call(std::vector<std::string> args) {
         std::replace(args.begin(), args.end(), std::string("FILE"), path);
         return run(args);
@@ -95,18 +95,48 @@ TEST_F(Tool, CommandsPrintExitAndEdit) {
         {{"get", "FILE", "net", "host", "--type", "string"}, 0, "gw 1\n", "", ""},
         {{"get", "FILE", "net", "port", "--type=long"}, 0, "80\n", "", ""},
         {{"get", "FILE", "log", "flags", "--type", "bin"}, 0, "5\n", "", ""},
-        {{"get", "FILE", "net", "mode", "--type", "long"}, 2, "", "[net] mode: the value is not a long", ""},
+        {{"get", "FILE", "net", "mode", "--type", "long"},
+         2,
+         "",
+         "[net] mode: the value is not a long",
+         ""},
         {{"get", "FILE", "net", "late"}, 1, "", "", ""},
         {{"get", "FILE", "net", "late", "--default", "7"}, 0, "7\n", "", ""},
         {{"get", "FILE", "*", "p"}, 0, "1\n", "", ""},
-        {{"set", "FILE", "net", "port", "8080"}, 0, "", "", "p=1\n[net]\nport=8080\nhost = \"gw 1\"\nmode=dhcp\n[ntp]\na.example\n\nb.example\n[net]\nlate=1\n[log]\nflags=101\n"},
-        {{"set", "FILE", "log", "mask", "0xff", "--type", "hex"}, 0, "", "", std::string(device) + "mask=0xFF\n"},
-        {{"set", "FILE", "log", "mask", "5", "--type", "bin"}, 0, "", "", std::string(device) + "mask=00000000000000000000000000000101\n"},
-        {{"set", "FILE", "new", "s", "a b", "--type", "string"}, 0, "", "", std::string(device) + "[new]\ns=\"a b\"\n"},
+        {{"set", "FILE", "net", "port", "8080"},
+         0,
+         "",
+         "",
+         "p=1\n[net]\nport=8080\nhost = \"gw "
+         "1\"\nmode=dhcp\n[ntp]\na.example\n\nb.example\n[net]\nlate=1\n[log]\nflags=101\n"},
+        {{"set", "FILE", "log", "mask", "0xff", "--type", "hex"},
+         0,
+         "",
+         "",
+         std::string(device) + "mask=0xFF\n"},
+        {{"set", "FILE", "log", "mask", "5", "--type", "bin"},
+         0,
+         "",
+         "",
+         std::string(device) + "mask=00000000000000000000000000000101\n"},
+        {{"set", "FILE", "new", "s", "a b", "--type", "string"},
+         0,
+         "",
+         "",
+         std::string(device) + "[new]\ns=\"a b\"\n"},
         {{"set", "FILE", "net", "k=x", "1"}, 2, "", "the key must not hold '='", ""},
         {{"set", "FILE", "net", "port", "12x", "--type", "long"}, 2, "", "12x is not a long", ""},
-        {{"del", "FILE", "net", "mode"}, 0, "", "", "p=1\n[net]\nport = 80\nhost = \"gw 1\"\n[ntp]\na.example\n\nb.example\n[net]\nlate=1\n[log]\nflags=101\n"},
-        {{"del", "FILE", "ntp"}, 0, "", "", "p=1\n[net]\nport = 80\nhost = \"gw 1\"\nmode=dhcp\n[net]\nlate=1\n[log]\nflags=101\n"},
+        {{"del", "FILE", "net", "mode"},
+         0,
+         "",
+         "",
+         "p=1\n[net]\nport = 80\nhost = \"gw "
+         "1\"\n[ntp]\na.example\n\nb.example\n[net]\nlate=1\n[log]\nflags=101\n"},
+        {{"del", "FILE", "ntp"},
+         0,
+         "",
+         "",
+         "p=1\n[net]\nport = 80\nhost = \"gw 1\"\nmode=dhcp\n[net]\nlate=1\n[log]\nflags=101\n"},
         {{"sections", "FILE"}, 0, "net\nntp\nlog\n", "", ""},
         {{"keys", "FILE", "net"}, 0, "port\nhost\nmode\n", "", ""},
         {{"keys", "FILE", "nope"}, 1, "", "", ""},
@@ -116,9 +146,20 @@ TEST_F(Tool, CommandsPrintExitAndEdit) {
         {{"has", "FILE", "ntp", "c.example"}, 1, "", "", ""},
         {{"next", "FILE", "ntp", "a.example"}, 0, "", "", ""}, // the blank line: not printed
         {{"prev", "FILE", "ntp", "a.example"}, 1, "", "", ""},
-        {{"add", "FILE", "ntp", "c.example"}, 0, "", "", "p=1\n[net]\nport = 80\nhost = \"gw 1\"\nmode=dhcp\n[ntp]\na.example\n\nb.example\nc.example\n[net]\nlate=1\n[log]\nflags=101\n"},
+        {{"add", "FILE", "ntp", "c.example"},
+         0,
+         "",
+         "",
+         "p=1\n[net]\nport = 80\nhost = \"gw "
+         "1\"\nmode=dhcp\n[ntp]\na.example\n\nb.example\nc.example\n[net]\nlate=1\n[log]\nflags="
+         "101\n"},
         {{"add", "FILE", "ntp", "  [x"}, 2, "", "must not start with '['", ""},
-        {{"remove", "FILE", "ntp", "a.example"}, 0, "", "", "p=1\n[net]\nport = 80\nhost = \"gw 1\"\nmode=dhcp\n[ntp]\n\nb.example\n[net]\nlate=1\n[log]\nflags=101\n"},
+        {{"remove", "FILE", "ntp", "a.example"},
+         0,
+         "",
+         "",
+         "p=1\n[net]\nport = 80\nhost = \"gw "
+         "1\"\nmode=dhcp\n[ntp]\n\nb.example\n[net]\nlate=1\n[log]\nflags=101\n"},
         {{"get", "FILE", "net"}, 2, "", "usage: iniplace get", ""},
         {{"del", "FILE", "net", "--type", "long"}, 2, "", "del takes no --type", ""},
         {{"frob", "FILE"}, 2, "", "unknown command 'frob'", ""},
@@ -184,7 +225,8 @@ TEST_F(Tool, ParallelAddsAllLandOnce) {
     const int null_fd = open("/dev/null", O_WRONLY);
     std::vector<pid_t> pids;
     for (int i = 0; i < editors; ++i)
-        pids.push_back(spawn({"add", path, "list", "entry-" + std::to_string(i)}, null_fd, null_fd));
+        pids.push_back(
+            spawn({"add", path, "list", "entry-" + std::to_string(i)}, null_fd, null_fd));
     int failures = 0;
     for (const pid_t pid : pids) {
         int status = 0;
@@ -201,7 +243,8 @@ TEST_F(Tool, ParallelAddsAllLandOnce) {
     EXPECT_EQ(lines[0], "[list]");
     std::sort(lines.begin() + 1, lines.end());
     for (int i = 0; i < editors; ++i)
-        EXPECT_TRUE(std::binary_search(lines.begin() + 1, lines.end(), "entry-" + std::to_string(i)))
+        EXPECT_TRUE(
+            std::binary_search(lines.begin() + 1, lines.end(), "entry-" + std::to_string(i)))
             << i;
 }
 

@@ -10,7 +10,7 @@ namespace {
 using std::to_string;
 
 class Typed : public FileTest {
-protected:
+  protected:
     void value(const std::string &text) { put("[s]\nk=" + text + "\n"); }
     const char *file() const { return path.c_str(); }
 };
@@ -23,11 +23,24 @@ struct LongCase {
 
 // Decimal first, never octal; hexadecimal with or without prefix second.
 const std::vector<LongCase> signed_cases = {
-    {"42", 0, 42},       {"010", 0, 10},     {"0x1F", 0, 31},      {"0X1f", 0, 31},
-    {"ff", 0, 255},      {"1e3", 0, 483},    {"12abc", 0, 76476},  {"-5", 0, -5},
-    {"+7", 0, 7},        {"  42  ", 0, 42},  {"xyz", -2, -7},      {"", -2, -7},
-    {"4 2", -2, -7},     {"0x", -2, -7},     {"-", -2, -7},        {"1.5", -2, -7},
-    {to_string(LONG_MAX), 0, LONG_MAX},      {to_string(LONG_MIN), 0, LONG_MIN},
+    {"42", 0, 42},
+    {"010", 0, 10},
+    {"0x1F", 0, 31},
+    {"0X1f", 0, 31},
+    {"ff", 0, 255},
+    {"1e3", 0, 483},
+    {"12abc", 0, 76476},
+    {"-5", 0, -5},
+    {"+7", 0, 7},
+    {"  42  ", 0, 42},
+    {"xyz", -2, -7},
+    {"", -2, -7},
+    {"4 2", -2, -7},
+    {"0x", -2, -7},
+    {"-", -2, -7},
+    {"1.5", -2, -7},
+    {to_string(LONG_MAX), 0, LONG_MAX},
+    {to_string(LONG_MIN), 0, LONG_MIN},
     // One past the range fails in both bases.
     {to_string(static_cast<unsigned long>(LONG_MAX) + 1), -2, -7},
 };
@@ -125,7 +138,8 @@ TEST_F(Typed, SettersWriteTheirExactText) {
         {[](const char *p) { return ini_setkey_ulong(p, "s", "k", 4000000000UL); }, "4000000000"},
         {[](const char *p) { return ini_setkey_hex(p, "s", "k", 255); }, "0xFF"},
         {[](const char *p) { return ini_setkey_hex(p, "s", "k", 0); }, "0x0"},
-        {[](const char *p) { return ini_setkey_bin(p, "s", "k", 5); }, std::string(29, '0') + "101"},
+        {[](const char *p) { return ini_setkey_bin(p, "s", "k", 5); },
+         std::string(29, '0') + "101"},
         {[](const char *p) { return ini_setkey_bin(p, "s", "k", -1); }, std::string(32, '1')},
     };
     for (const auto &[call, text] : cases) {
@@ -168,7 +182,7 @@ struct StringCase {
 
 TEST_F(Typed, StringGetterDropsOnePairOfQuotes) {
     const StringCase cases[] = {
-        {"\"John\"", "John"}, {"John", "John"}, {"\"\"", ""},      {"\"", "\""},
+        {"\"John\"", "John"}, {"John", "John"},   {"\"\"", ""},           {"\"", "\""},
         {"\"a", "\"a"},       {"\" a \"", " a "}, {"\"\"x\"\"", "\"x\""},
     };
     for (const auto &c : cases) {

@@ -11,9 +11,9 @@
 #include <set>
 #include <string>
 #include <string_view>
-#include <type_traits>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <type_traits>
 #include <unistd.h>
 #include <vector>
 
@@ -71,8 +71,8 @@ struct Command {
     const char *help;
     std::size_t min_args;
     std::size_t max_args;
-    bool edits;   // takes the file's lock exclusively
-    bool creates; // may create a missing file
+    bool edits;        // takes the file's lock exclusively
+    bool creates;      // may create a missing file
     const char *types; // accepted --type values, space separated; null: none
     int (*run)(const Invocation &);
 };
@@ -261,18 +261,26 @@ int entry_lookup(const Invocation &call, int mode) {
     return report(call, status, "");
 }
 
-int cmd_first(const Invocation &call) { return entry_lookup(call, INI_ENTRY_FIRST); }
-int cmd_has(const Invocation &call) { return entry_lookup(call, INI_ENTRY_MATCH); }
-int cmd_next(const Invocation &call) { return entry_lookup(call, INI_ENTRY_NEXT); }
-int cmd_prev(const Invocation &call) { return entry_lookup(call, INI_ENTRY_PREV); }
+int cmd_first(const Invocation &call) {
+    return entry_lookup(call, INI_ENTRY_FIRST);
+}
+int cmd_has(const Invocation &call) {
+    return entry_lookup(call, INI_ENTRY_MATCH);
+}
+int cmd_next(const Invocation &call) {
+    return entry_lookup(call, INI_ENTRY_NEXT);
+}
+int cmd_prev(const Invocation &call) {
+    return entry_lookup(call, INI_ENTRY_PREV);
+}
 
 std::string entry_rejection(const Invocation &call) {
     if (std::strchr(call.arg(1), '\n') != nullptr || std::strchr(call.arg(2), '\n') != nullptr)
         return "section and entry must not hold a line feed";
     const std::string_view entry = call.arg(2);
     const std::size_t start = entry.find_first_not_of(" \t");
-    if (start == std::string_view::npos || entry.find_first_not_of(" \t\r", start) ==
-                                               std::string_view::npos)
+    if (start == std::string_view::npos ||
+        entry.find_first_not_of(" \t\r", start) == std::string_view::npos)
         return "the entry must not be blank";
     if (entry[start] == '[')
         return "the entry must not start with '['";
@@ -294,9 +302,8 @@ template <typename Visit> int walk(const Invocation &call, const char *section, 
     // Opened without waiting on a FIFO, and used only if a regular file.
     const int fd = open(call.file(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     struct stat info;
-    FILE *stream = fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode)
-                       ? fdopen(fd, "rb")
-                       : nullptr;
+    FILE *stream =
+        fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? fdopen(fd, "rb") : nullptr;
     if (stream == nullptr) {
         if (fd >= 0)
             close(fd);
@@ -399,7 +406,7 @@ const Command commands[] = {
 // for an edit that creates files, and removed again if the edit does not
 // write to it.
 class FileLock {
-public:
+  public:
     FileLock(const char *path, bool exclusive, bool may_create) : path_(path) {
         for (int attempt = 0; attempt < 100; ++attempt) {
             fd_ = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
@@ -433,7 +440,7 @@ public:
     FileLock(const FileLock &) = delete;
     FileLock &operator=(const FileLock &) = delete;
 
-private:
+  private:
     static bool is_regular(int fd) {
         struct stat info;
         return fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
