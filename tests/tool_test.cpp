@@ -69,15 +69,26 @@ Outcome run(const std::vector<std::string> &args) {
     return result;
 }
 
-const char *const device = "p=1\n[net]\nport = 80\nhost = \"gw 1\"\nmode=dhcp\n[ntp]\na.example\n\n"
+const std::string device = "p=1\n[net]\nport = 80\nhost = \"gw 1\"\nmode=dhcp\n[ntp]\na.example\n\n"
                            "b.example\n[net]\nlate=1\n[log]\nflags=101\n";
+const std::string bits5 = std::string(29, '0') + "101";
+
+// The file after a command: `device` with `from` replaced by `to`; an
+// empty `from` appends `to`, and both empty mean unchanged.
+struct Change {
+    std::string from, to;
+    std::string applied() const {
+        std::string text = device;
+        return from.empty() ? text + to : text.replace(text.find(from), from.size(), to);
+    }
+};
 
 struct ToolCase {
     std::vector<std::string> args; // FILE stands for the test file
     int status;
     std::string out;
-    std::string err;   // a part of standard error; empty: nothing at all
-    std::string after; // empty: the file is unchanged
+    std::string err; // a part of standard error; empty: nothing at all
+    Change change;
 };
 
 class Tool : public FileTest {
@@ -90,79 +101,46 @@ class Tool : public FileTest {
 
 TEST_F(Tool, CommandsPrintExitAndEdit) {
     const ToolCase cases[] = {
-        {{"get", "FILE", "net", "port"}, 0, "80\n", "", ""},
-        {{"get", "FILE", "net", "host"}, 0, "\"gw 1\"\n", "", ""},
-        {{"get", "FILE", "net", "host", "--type", "string"}, 0, "gw 1\n", "", ""},
-        {{"get", "FILE", "net", "port", "--type=long"}, 0, "80\n", "", ""},
-        {{"get", "FILE", "log", "flags", "--type", "bin"}, 0, "5\n", "", ""},
+        {{"get", "FILE", "net", "port"}, 0, "80\n", "", {}},
+        {{"get", "FILE", "net", "host"}, 0, "\"gw 1\"\n", "", {}},
+        {{"get", "FILE", "net", "host", "--type", "string"}, 0, "gw 1\n", "", {}},
+        {{"get", "FILE", "net", "port", "--type=long"}, 0, "80\n", "", {}},
+        {{"get", "FILE", "log", "flags", "--type", "bin"}, 0, "5\n", "", {}},
         {{"get", "FILE", "net", "mode", "--type", "long"},
          2,
          "",
-         "[net] mode: the value is not a long",
-         ""},
-        {{"get", "FILE", "net", "late"}, 1, "", "", ""},
-        {{"get", "FILE", "net", "late", "--default", "7"}, 0, "7\n", "", ""},
-        {{"get", "FILE", "*", "p"}, 0, "1\n", "", ""},
-        {{"set", "FILE", "net", "port", "8080"},
-         0,
-         "",
-         "",
-         "p=1\n[net]\nport=8080\nhost = \"gw "
-         "1\"\nmode=dhcp\n[ntp]\na.example\n\nb.example\n[net]\nlate=1\n[log]\nflags=101\n"},
-        {{"set", "FILE", "log", "mask", "0xff", "--type", "hex"},
-         0,
-         "",
-         "",
-         std::string(device) + "mask=0xFF\n"},
-        {{"set", "FILE", "log", "mask", "5", "--type", "bin"},
-         0,
-         "",
-         "",
-         std::string(device) + "mask=00000000000000000000000000000101\n"},
+         "mode: the value is not a long",
+         {}},
+        {{"get", "FILE", "net", "late"}, 1, "", "", {}},
+        {{"get", "FILE", "net", "late", "--default", "7"}, 0, "7\n", "", {}},
+        {{"get", "FILE", "*", "p"}, 0, "1\n", "", {}},
+        {{"set", "FILE", "net", "port", "8080"}, 0, "", "", {"port = 80\n", "port=8080\n"}},
+        {{"set", "FILE", "log", "m", "0xff", "--type", "hex"}, 0, "", "", {"", "m=0xFF\n"}},
+        {{"set", "FILE", "log", "m", "5", "--type", "bin"}, 0, "", "", {"", "m=" + bits5 + "\n"}},
         {{"set", "FILE", "new", "s", "a b", "--type", "string"},
          0,
          "",
          "",
-         std::string(device) + "[new]\ns=\"a b\"\n"},
-        {{"set", "FILE", "net", "k=x", "1"}, 2, "", "the key must not hold '='", ""},
-        {{"set", "FILE", "net", "port", "12x", "--type", "long"}, 2, "", "12x is not a long", ""},
-        {{"del", "FILE", "net", "mode"},
-         0,
-         "",
-         "",
-         "p=1\n[net]\nport = 80\nhost = \"gw "
-         "1\"\n[ntp]\na.example\n\nb.example\n[net]\nlate=1\n[log]\nflags=101\n"},
-        {{"del", "FILE", "ntp"},
-         0,
-         "",
-         "",
-         "p=1\n[net]\nport = 80\nhost = \"gw 1\"\nmode=dhcp\n[net]\nlate=1\n[log]\nflags=101\n"},
-        {{"sections", "FILE"}, 0, "net\nntp\nlog\n", "", ""},
-        {{"keys", "FILE", "net"}, 0, "port\nhost\nmode\n", "", ""},
-        {{"keys", "FILE", "nope"}, 1, "", "", ""},
-        {{"entries", "FILE", "ntp"}, 0, "a.example\nb.example\n", "", ""},
-        {{"first", "FILE", "ntp"}, 0, "a.example\n", "", ""},
-        {{"has", "FILE", "ntp", " b.example "}, 0, "", "", ""},
-        {{"has", "FILE", "ntp", "c.example"}, 1, "", "", ""},
-        {{"next", "FILE", "ntp", "a.example"}, 0, "", "", ""}, // the blank line: not printed
-        {{"prev", "FILE", "ntp", "a.example"}, 1, "", "", ""},
-        {{"add", "FILE", "ntp", "c.example"},
-         0,
-         "",
-         "",
-         "p=1\n[net]\nport = 80\nhost = \"gw "
-         "1\"\nmode=dhcp\n[ntp]\na.example\n\nb.example\nc.example\n[net]\nlate=1\n[log]\nflags="
-         "101\n"},
-        {{"add", "FILE", "ntp", "  [x"}, 2, "", "must not start with '['", ""},
-        {{"remove", "FILE", "ntp", "a.example"},
-         0,
-         "",
-         "",
-         "p=1\n[net]\nport = 80\nhost = \"gw "
-         "1\"\nmode=dhcp\n[ntp]\n\nb.example\n[net]\nlate=1\n[log]\nflags=101\n"},
-        {{"get", "FILE", "net"}, 2, "", "usage: iniplace get", ""},
-        {{"del", "FILE", "net", "--type", "long"}, 2, "", "del takes no --type", ""},
-        {{"frob", "FILE"}, 2, "", "unknown command 'frob'", ""},
+         {"", "[new]\ns=\"a b\"\n"}},
+        {{"set", "FILE", "net", "k=x", "1"}, 2, "", "the key must not hold '='", {}},
+        {{"set", "FILE", "net", "port", "12x", "--type", "long"}, 2, "", "12x is not a long", {}},
+        {{"del", "FILE", "net", "mode"}, 0, "", "", {"mode=dhcp\n", ""}},
+        {{"del", "FILE", "ntp"}, 0, "", "", {"[ntp]\na.example\n\nb.example\n", ""}},
+        {{"sections", "FILE"}, 0, "net\nntp\nlog\n", "", {}},
+        {{"keys", "FILE", "net"}, 0, "port\nhost\nmode\n", "", {}},
+        {{"keys", "FILE", "nope"}, 1, "", "", {}},
+        {{"entries", "FILE", "ntp"}, 0, "a.example\nb.example\n", "", {}},
+        {{"first", "FILE", "ntp"}, 0, "a.example\n", "", {}},
+        {{"has", "FILE", "ntp", " b.example "}, 0, "", "", {}},
+        {{"has", "FILE", "ntp", "c.example"}, 1, "", "", {}},
+        {{"next", "FILE", "ntp", "a.example"}, 0, "", "", {}}, // the blank line: not printed
+        {{"prev", "FILE", "ntp", "a.example"}, 1, "", "", {}},
+        {{"add", "FILE", "ntp", "c.example"}, 0, "", "", {"b.example\n", "b.example\nc.example\n"}},
+        {{"add", "FILE", "ntp", "  [x"}, 2, "", "must not start with '['", {}},
+        {{"remove", "FILE", "ntp", "a.example"}, 0, "", "", {"a.example\n", ""}},
+        {{"get", "FILE", "net"}, 2, "", "usage: iniplace get", {}},
+        {{"del", "FILE", "net", "--type", "long"}, 2, "", "del takes no --type", {}},
+        {{"frob", "FILE"}, 2, "", "unknown command 'frob'", {}},
     };
     for (const auto &c : cases) {
         put(device);
@@ -176,7 +154,7 @@ TEST_F(Tool, CommandsPrintExitAndEdit) {
             EXPECT_EQ(result.err, "") << where;
         else
             EXPECT_NE(result.err.find(c.err), std::string::npos) << where << result.err;
-        EXPECT_EQ(contents(), c.after.empty() ? device : c.after) << where;
+        EXPECT_EQ(contents(), c.change.applied()) << where;
     }
 }
 
