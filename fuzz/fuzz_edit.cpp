@@ -4,13 +4,13 @@
 // Input: one byte with the number of operations (1 to 8), then for each an
 // opcode byte followed by its arguments as zero-terminated strings; the
 // bytes that remain are the file's content.
+#include "../tests/descriptors.h"
 #include "iniplace.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <string>
 #include <unistd.h>
 
@@ -38,15 +38,6 @@ void write_file(const std::string &bytes) {
     FILE *file = std::fopen(path().c_str(), "wb");
     std::fwrite(bytes.data(), 1, bytes.size(), file);
     std::fclose(file);
-}
-
-int open_descriptors() {
-    int count = 0;
-    DIR *fds = opendir("/proc/self/fd");
-    while (readdir(fds) != nullptr)
-        ++count;
-    closedir(fds);
-    return count;
 }
 
 [[noreturn]] void fault(const char *what) {

@@ -1,10 +1,10 @@
 // Faults and load: permissions, special files, failing writes, a file-size
 // limit, descriptor and heap balance, and threads on separate files.
+#include "descriptors.h"
 #include "helpers.h"
 #include "iniplace.h"
 
 #include <csignal>
-#include <dirent.h>
 #include <fcntl.h>
 #include <malloc.h>
 #include <sys/resource.h>
@@ -126,15 +126,6 @@ TEST_F(Faults, FileSizeLimitLeavesTheFileUnchanged) {
         EXPECT_EQ(failures, 0) << name;
         EXPECT_EQ(contents(), before) << name;
     }
-}
-
-int open_descriptors() {
-    int count = 0;
-    DIR *fds = opendir("/proc/self/fd");
-    while (readdir(fds) != nullptr)
-        ++count;
-    closedir(fds);
-    return count;
 }
 
 // Many calls, error paths included, leave no descriptor open and no heap in
