@@ -152,10 +152,6 @@ bool key_matches(std::string_view line, std::string_view key) {
     return after == ' ' || after == '\t' || after == '=';
 }
 
-bool text_fits(std::size_t length) {
-    return length <= text_max;
-}
-
 } // namespace
 
 File::File(const char *path, Access access) {
@@ -431,6 +427,15 @@ void cut_bytes(const File &file, LineReader &in, off_t at, off_t length) {
     const off_t end = file.size();
     if (move_down(DescriptorIo{file.fd()}, at + length, end, length, in.block(), read_block))
         (void)::ftruncate(file.fd(), end - length);
+}
+
+int cut_line(const File &file, LineReader &in, char *scratch) {
+    const off_t at = in.offset();
+    const off_t length = in.skip_line(scratch);
+    if (length == 0)
+        return INI_EOPEN;
+    cut_bytes(file, in, at, length);
+    return INI_OK;
 }
 
 const char *trimmed_copy(const char *text, char *copy) {

@@ -107,12 +107,7 @@ int ini_delkey(const char *path, const char *section, const char *key) {
     LineReader in(file);
     if (scan_key(in, section, key, line, line_size) != INI_SCAN_LINE)
         return INI_OK;
-    const off_t at = in.offset();
-    const off_t length = in.skip_line(line);
-    if (length == 0)
-        return INI_EOPEN;
-    cut_bytes(file, in, at, length);
-    return INI_OK;
+    return cut_line(file, in, line);
 }
 
 int ini_delsect(const char *path, const char *section) {
@@ -135,7 +130,7 @@ int ini_delsect(const char *path, const char *section) {
 }
 
 int ini_setkey_string(const char *path, const char *section, const char *key, const char *value) {
-    if (value == nullptr || std::strlen(value) + 2 > text_max)
+    if (value == nullptr || !text_fits(std::strlen(value) + 2))
         return INI_EINVAL;
     return set_formatted(path, section, key, "\"%s\"", value);
 }
@@ -227,11 +222,11 @@ int ini_setsection_string(const char *path, const char *section, const char *ent
     const std::size_t line_length = std::strlen(entry) + 1;
     const bool preamble = is_wildcard(section);
     const std::size_t header_length = preamble ? 0 : std::strlen(section) + 3;
-    if (line_length > text_max)
+    if (!text_fits(line_length))
         return INI_EINVAL;
 
     File file;
-    const int opened = open_for_set(file, path, header_length + line_length <= text_max);
+    const int opened = open_for_set(file, path, text_fits(header_length + line_length));
     if (opened != INI_OK)
         return opened;
     char line[line_size];
@@ -240,7 +235,7 @@ int ini_setsection_string(const char *path, const char *section, const char *ent
     LineReader in(file);
     int scanned = scan_section(in, section, line, line_size, true);
     if (scanned == INI_SCAN_NONE && !preamble) {
-        if (header_length + line_length > text_max)
+        if (!text_fits(header_length + line_length))
             return INI_EINVAL;
         std::snprintf(text, line_size, "[%s]\n%s\n", section, entry);
         insert_lines(file, in, in.offset(), text, header_length + line_length);
@@ -269,14 +264,8 @@ int ini_delsection_string(const char *path, const char *section, const char *ent
     LineReader in(file);
     for (int scanned = scan_section(in, section, line, line_size, true); scanned == INI_SCAN_LINE;
          scanned = scan_section(in, "*", line, line_size, true)) {
-        if (wanted == trim_string(line)) {
-            const off_t at = in.offset();
-            const off_t length = in.skip_line(line);
-            if (length == 0)
-                return INI_EOPEN;
-            cut_bytes(file, in, at, length);
-            return INI_OK;
-        }
+        if (wanted == trim_string(line))
+            return cut_line(file, in, line);
         if (scan_section(in, "*", line, line_size, false) != INI_SCAN_LINE)
             return INI_OK;
     }

@@ -28,6 +28,10 @@ inline bool is_wildcard(std::string_view name) {
     return name == "*";
 }
 
+inline bool text_fits(std::size_t length) {
+    return length <= text_max;
+}
+
 inline bool holds_line_feed(std::string_view text) {
     return text.find('\n') != std::string_view::npos;
 }
@@ -128,6 +132,9 @@ void replace_bytes(const File &file, LineReader &in, off_t at, off_t old_length,
                    std::size_t length);
 // Removes `length` bytes at `at`.
 void cut_bytes(const File &file, LineReader &in, off_t at, off_t length);
+// Removes the physical line at the reader's offset, whole. Returns INI_OK,
+// or INI_EOPEN, changing nothing, when the line cannot be read again.
+int cut_line(const File &file, LineReader &in, char *scratch);
 
 // Copies the first 999 bytes of `text` into `copy` (line_size bytes) and
 // trims it.

@@ -60,6 +60,7 @@ struct Invocation {
     std::vector<std::string> args;
     std::string type;
     const char *default_value = nullptr;
+    int locked_fd = -1; // the file, opened and locked; -1 if it could not be
 
     const char *file() const { return args[0].c_str(); }
     const char *arg(std::size_t i) const { return args[i].c_str(); }
@@ -299,11 +300,9 @@ int cmd_remove(const Invocation &call) {
 // Walks the lines of a file once with parse_section() in steps of "*":
 // `visit` gets each trimmed line and whether it is a header.
 template <typename Visit> int walk(const Invocation &call, const char *section, Visit visit) {
-    // Opened without waiting on a FIFO, and used only if a regular file.
-    const int fd = open(call.file(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    struct stat info;
-    FILE *stream =
-        fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? fdopen(fd, "rb") : nullptr;
+    // The lock's descriptor is known to be a regular file.
+    const int fd = call.locked_fd >= 0 ? dup(call.locked_fd) : -1;
+    FILE *stream = fd >= 0 ? fdopen(fd, "rb") : nullptr;
     if (stream == nullptr) {
         if (fd >= 0)
             close(fd);
@@ -438,6 +437,7 @@ class FileLock {
         close(fd_);
     }
     FileLock(const FileLock &) = delete;
+    int fd() const { return fd_; }
     FileLock &operator=(const FileLock &) = delete;
 
   private:
@@ -528,6 +528,7 @@ int main(int argc, char **argv) {
             return usage_error(std::string(command.name) + " takes no --type " + call.type);
     }
     const FileLock lock(call.file(), command.edits, command.creates);
+    call.locked_fd = lock.fd();
     const int status = command.run(call);
     return std::fflush(stdout) == 0 ? status : fail(exit_file, "standard output", "write failed");
 }
