@@ -45,14 +45,14 @@ enum {
     INI_OK = 0,          /* done; for lookups: found */
     INI_NOT_FOUND = 1,   /* lookups: no such section, key or entry */
     INI_EOPEN = -1,      /* the file could not be opened (or created), is
-                            not a regular file, or its line could not be
-                            read again; file_ins/file_cut: I/O failed */
+                            not a regular file, or could not be read;
+                            file_ins/file_cut: I/O failed */
     INI_EINVAL = -2,     /* rejected argument, unconvertible value, or a
                             text too long to write; no file was touched */
     INI_ESECTION = -102, /* ini_getsection*: null or wildcard section */
     INI_EDEST = -103,    /* ini_getsection: null destination or len < 1 */
-    INI_EREREAD = -105   /* ini_setsection_string: an entry could not be
-                            read again while stepping through the section */
+    INI_EREREAD = -105   /* kept for callers that test for it: entries are
+                            read once, so no call returns it any more */
 };
 
 /* Results of the scanners parse() and parse_section(). */
@@ -224,11 +224,11 @@ INIPLACE_API int ini_getsection_string(const char *path, const char *section, co
  * any trailing blank lines) unless an equal entry is already there; a
  * missing section is appended with its entry, a missing file created; with
  * "*" the entry goes into the preamble. The entry is written as given.
- * Returns INI_OK (added or already present), INI_EOPEN, INI_EREREAD, or
- * INI_EINVAL, touching and creating nothing, for: a null argument; a
- * section holding a line feed; an entry empty after trimming, holding a line
- * feed or starting (after spaces and tabs) with `[`; a text over
- * INI_MAX_TEXT bytes. */
+ * Returns INI_OK (added or already present), INI_EOPEN, or INI_EINVAL,
+ * touching and creating nothing, for: a null argument; a section holding a
+ * line feed; a blank entry (nothing but spaces, tabs and a carriage return);
+ * an entry holding a line feed or starting (after spaces and tabs) with `[`;
+ * a text over INI_MAX_TEXT bytes. */
 INIPLACE_API int ini_setsection_string(const char *path, const char *section, const char *entry);
 
 /* Removes the first entry of `section` equal to `entry` (after trimming),

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <string_view>
 
 namespace iniplace {
@@ -19,6 +20,16 @@ constexpr std::size_t text_max = 998;
 constexpr std::size_t compare_max = line_size - 1;
 
 constexpr std::string_view wildcard = "*";
+
+// Views into a text without the range checks of substr(), which would tie
+// the library to the C++ runtime for an exception it never throws.
+constexpr std::string_view head(std::string_view text, std::size_t count) {
+    return {text.data(), count < text.size() ? count : text.size()};
+}
+constexpr std::string_view after(std::string_view text, std::size_t skipped) {
+    text.remove_prefix(skipped < text.size() ? skipped : text.size());
+    return text;
+}
 
 constexpr bool is_blank(char c) {
     return c == ' ' || c == '\t';
@@ -38,7 +49,7 @@ constexpr bool holds_line_feed(std::string_view text) {
 
 // A piece of a line as a line read sees it: up to its first zero byte.
 constexpr std::string_view as_read(std::string_view piece) {
-    return piece.substr(0, piece.find('\0'));
+    return head(piece, piece.find('\0'));
 }
 
 // Trims as trim_string() does: leading spaces and tabs are skipped, trailing
@@ -53,7 +64,7 @@ constexpr std::string_view trimmed(std::string_view text) {
     std::size_t length = text.size();
     while (length > 1 && is_space(text[length - 1]))
         --length;
-    return text.substr(0, length);
+    return head(text, length);
 }
 
 // The lines below are trimmed lines.
@@ -66,14 +77,22 @@ constexpr bool is_header(std::string_view line) {
 // `[name]`, exactly: `[ name ]` and `[name] x` name no section.
 constexpr bool header_names(std::string_view line, std::string_view section) {
     return line.size() == section.size() + 2 && line.front() == '[' && line.back() == ']' &&
-           line.substr(1, section.size()) == section;
+           head(after(line, 1), section.size()) == section;
 }
 
 // The section a header names, or an empty view for one that names none.
 constexpr std::string_view header_name(std::string_view line) {
     return line.size() >= 2 && is_header(line) && line.back() == ']'
-               ? line.substr(1, line.size() - 2)
+               ? head(after(line, 1), line.size() - 2)
                : std::string_view();
+}
+
+// Whether a piece, untrimmed, is a header: `[` after spaces and tabs.
+constexpr bool starts_header(std::string_view piece) {
+    std::size_t first = 0;
+    while (first < piece.size() && is_blank(piece[first]))
+        ++first;
+    return first < piece.size() && piece[first] == '[';
 }
 
 // A blank line reads as nothing, or as the one line feed or carriage
@@ -89,7 +108,7 @@ constexpr bool is_key_line(std::string_view line) {
 // A key line matches `key` when it starts with it and a space, a tab or `=`
 // follows; what stands between the key and the first `=` is not examined.
 constexpr bool key_matches(std::string_view line, std::string_view key) {
-    if (key.empty() || line.size() <= key.size() || line.substr(0, key.size()) != key)
+    if (key.empty() || line.size() <= key.size() || head(line, key.size()) != key)
         return false;
     const char after = line[key.size()];
     return is_blank(after) || after == '=';
@@ -97,12 +116,12 @@ constexpr bool key_matches(std::string_view line, std::string_view key) {
 
 // The key of a key line: what stands before its first space, tab or `=`.
 constexpr std::string_view key_of(std::string_view line) {
-    return line.substr(0, line.find_first_of(" \t="));
+    return head(line, line.find_first_of(" \t="));
 }
 
 // The value of a key line: the text after its first `=`, trimmed.
 constexpr std::string_view value_of(std::string_view line) {
-    return trimmed(line.substr(line.find('=') + 1));
+    return trimmed(after(line, line.find('=') + 1));
 }
 
 // What the library refuses to write, and why: a text it would write that
@@ -132,7 +151,7 @@ constexpr Refusal check_key(std::string_view key) {
 // The entry as the library compares it: its first compare_max bytes,
 // trimmed.
 constexpr std::string_view entry_text(std::string_view entry) {
-    return trimmed(entry.substr(0, compare_max));
+    return trimmed(head(entry, compare_max));
 }
 
 constexpr Refusal check_entry(std::string_view entry) {
@@ -146,44 +165,70 @@ constexpr Refusal check_entry(std::string_view entry) {
     return Refusal::none;
 }
 
-// Lengths of the lines written, line feeds included.
-constexpr std::size_t key_line_length(std::string_view key, std::string_view value) {
-    return key.size() + 1 + value.size() + 1;
-}
-constexpr std::size_t entry_line_length(std::string_view entry) {
-    return entry.size() + 1;
-}
-constexpr std::size_t header_line_length(std::string_view section) {
-    return section.size() + 3;
+// A text written at one place: a line, or a new header with its line,
+// after a line feed when it follows a last line that has none. Longer than
+// text_max bytes (that line feed not counted), it does not fit and is
+// never written.
+class Text {
+  public:
+    explicit Text(bool after_unterminated = false) : prefix_(after_unterminated ? 1 : 0) {
+        bytes_[0] = '\n';
+    }
+    Text &operator<<(std::string_view part) {
+        if (counted_ + part.size() <= text_max)
+            std::memcpy(bytes_ + prefix_ + counted_, part.data(), part.size());
+        counted_ += part.size();
+        return *this;
+    }
+    bool fits() const { return counted_ <= text_max; }
+    // The bytes to write; only whole when the text fits.
+    std::string_view bytes() const { return {bytes_, prefix_ + (fits() ? counted_ : 0)}; }
+    // The text without the separating line feed.
+    std::string_view line() const { return after(bytes(), prefix_); }
+
+  private:
+    char bytes_[1 + text_max];
+    std::size_t prefix_;
+    std::size_t counted_ = 0;
+};
+
+// A line the library would write, or why it refuses to.
+struct Written {
+    Refusal refusal = Refusal::none;
+    Text text;
+};
+
+// What ini_setkey writes: `key=value` and a line feed. Every refusal is
+// known before the file is opened, except that a new section's header with
+// its line may not fit.
+inline Written key_line(std::string_view section, std::string_view key, std::string_view value) {
+    Written written;
+    written.text << key << "=" << value << "\n";
+    written.refusal = check_key(key);
+    if (written.refusal == Refusal::none && (holds_line_feed(section) || holds_line_feed(value)))
+        written.refusal = Refusal::line_feed;
+    if (written.refusal == Refusal::none && !written.text.fits())
+        written.refusal = Refusal::too_long;
+    return written;
 }
 
-constexpr bool fits(std::size_t length) {
-    return length <= text_max;
+// What ini_setsection_string writes: the entry as given and a line feed.
+inline Written entry_line(std::string_view section, std::string_view entry) {
+    Written written;
+    written.text << entry << "\n";
+    written.refusal = holds_line_feed(section) ? Refusal::line_feed : check_entry(entry);
+    if (written.refusal == Refusal::none && !written.text.fits())
+        written.refusal = Refusal::too_long;
+    return written;
 }
 
-// Everything ini_setkey refuses before it opens the file. A new section's
-// header can only be judged once the scan found the section missing.
-constexpr Refusal check_key_line(std::string_view section, std::string_view key,
-                                 std::string_view value) {
-    if (const Refusal refusal = check_key(key); refusal != Refusal::none)
-        return refusal;
-    if (holds_line_feed(section) || holds_line_feed(value))
-        return Refusal::line_feed;
-    return fits(key_line_length(key, value)) ? Refusal::none : Refusal::too_long;
-}
-
-// Everything ini_setsection_string refuses before it opens the file.
-constexpr Refusal check_entry_line(std::string_view section, std::string_view entry) {
-    if (holds_line_feed(section))
-        return Refusal::line_feed;
-    if (const Refusal refusal = check_entry(entry); refusal != Refusal::none)
-        return refusal;
-    return fits(entry_line_length(entry)) ? Refusal::none : Refusal::too_long;
-}
-
-// A new section `[section]` with its first line: does it fit?
-constexpr bool new_section_fits(std::string_view section, std::size_t line_length) {
-    return fits(header_line_length(section) + line_length);
+// Copies `text` into `dst` as the C library's bounded copy does: at most
+// `len` bytes, the rest of them zero-filled; not terminated when `text` has
+// `len` bytes or more.
+inline void copy_bounded(char *dst, std::size_t len, std::string_view text) {
+    const std::size_t copied = text.size() < len ? text.size() : len;
+    std::memcpy(dst, text.data(), copied);
+    std::memset(dst + copied, 0, len - copied);
 }
 
 } // namespace iniplace

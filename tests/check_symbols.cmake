@@ -39,5 +39,13 @@ endif()
 if(NOT CMAKE_MATCH_1 STREQUAL SONAME)
   message(FATAL_ERROR "soname is ${CMAKE_MATCH_1}, expected ${SONAME}")
 endif()
+# Nothing but the C library at run time: no C++ runtime either.
+string(REGEX MATCHALL "Shared library: \\[[^]]*\\]" needed_libraries "${dynamic}")
+foreach(entry IN LISTS needed_libraries)
+  if(NOT entry MATCHES "\\[libc\\.so\\.[0-9]+\\]")
+    message(FATAL_ERROR "the library needs ${entry}; it may need the C library only")
+  endif()
+endforeach()
+
 list(LENGTH defined count)
 message(STATUS "${count} symbols exported, soname ${SONAME}")

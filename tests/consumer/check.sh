@@ -1,10 +1,21 @@
 #!/usr/bin/env bash
 # Installs the build into a fresh prefix, then builds the example against
 # that install with find_package and with pkg-config, and runs both.
+# usage: check.sh BUILD SOURCE WORK
+#        check.sh --configure CMAKE_OPTION SOURCE WORK  (builds the library first)
 set -euo pipefail
-build=$1 source=$2 work=$3
+if [ "$1" = --configure ]; then
+    option=$2 source=$3 work=$4
+    build=$work/build
+    rm -rf "$work"
+    cmake -S "$source" -B "$build" "$option" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+          -DINIPLACE_BUILD_TESTS=OFF -DINIPLACE_BUILD_EXAMPLES=OFF >/dev/null
+    cmake --build "$build" -j2 >/dev/null
+else
+    build=$1 source=$2 work=$3
+    rm -rf "$work"
+fi
 prefix=$work/prefix
-rm -rf "$work"
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
 cmake -S "$source/tests/consumer" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$prefix" \

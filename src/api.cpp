@@ -1,0 +1,294 @@
+// The exported functions: each checks its arguments and calls the layer
+// that does the work. None calls another exported function, so another
+// library in the process that exports the same names changes nothing here.
+#include "edit.h"
+#include "entries.h"
+#include "iniplace.h"
+#include "keys.h"
+#include "values.h"
+
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+
+using namespace iniplace;
+
+namespace {
+
+// Trims `s` in place as trim_string() promises: every trailing space, tab,
+// line feed and carriage return but the first byte becomes a zero byte.
+char *trim_in_place(char *s) {
+    const std::string_view text(s);
+    const std::string_view kept = trimmed(text);
+    const auto lead = static_cast<std::size_t>(kept.data() - text.data());
+    std::memset(s + lead + kept.size(), 0, text.size() - lead - kept.size());
+    return s + lead;
+}
+
+// Runs a scan on a caller's stream from where it stands and leaves the
+// stream as the exported scanners promise: at the scan's offset, its error
+// and end-of-file state cleared, the last piece read trimmed in `buf`.
+template <typename Step> int scan_stream(FILE *stream, char *buf, int size, Step step) {
+    if (::ftello(stream) < 0)
+        return INI_SCAN_NONE;
+    buf[size - 1] = '\0';
+    char block[stream_block];
+    const Io io(stream);
+    LineReader in(io, ::ftello(stream), -1, {block, sizeof block});
+    Scanner scanner(in, buf, static_cast<std::size_t>(size) - 2);
+    const int result = step(scanner);
+    const std::string_view last = scanner.last();
+    if (!last.empty()) {
+        std::memmove(buf, last.data(), last.size());
+        buf[last.size()] = '\0';
+        (void)trim_in_place(buf);
+    }
+    (void)::fseeko(stream, in.offset(), SEEK_SET);
+    std::clearerr(stream);
+    return result;
+}
+
+// Every write of a stream opened for appending lands at the end of the
+// file, wherever the stream was sought.
+bool appends(FILE *stream) {
+    const int flags = ::fcntl(::fileno(stream), F_GETFL);
+    return flags < 0 || (flags & O_APPEND) != 0;
+}
+
+// The checks and the call of ini_getsection, shared with
+// ini_getsection_string.
+int look_up_entry(const char *path, const char *section, const char *ref, int mode, char *dst,
+                  int len) {
+    if (section == nullptr || is_wildcard(section))
+        return INI_ESECTION;
+    if (dst == nullptr || len < 1)
+        return INI_EDEST;
+    const bool compares = mode >= INI_ENTRY_MATCH && mode <= INI_ENTRY_PREV;
+    if (path == nullptr || (ref == nullptr && compares))
+        return INI_EINVAL;
+    const std::string_view wanted = ref != nullptr ? entry_text(ref) : std::string_view();
+    return get_entry(path, section, wanted, mode, dst, static_cast<std::size_t>(len));
+}
+
+// The typed getters store the default first, so every failure leaves it.
+template <typename Number, typename Read>
+int get_typed(const char *path, const char *section, const char *key, Number *out, Number def,
+              Read read) {
+    if (out == nullptr)
+        return INI_EINVAL;
+    *out = def;
+    if (path == nullptr || section == nullptr || key == nullptr)
+        return INI_EINVAL;
+    Number number{};
+    const int status = read(number);
+    if (status == INI_OK)
+        *out = number;
+    return status;
+}
+
+bool any_null(std::initializer_list<const void *> pointers) {
+    for (const void *pointer : pointers)
+        if (pointer == nullptr)
+            return true;
+    return false;
+}
+
+} // namespace
+
+extern "C" {
+
+int ini_version(int *major, int *minor, int *micro) {
+    if (major != nullptr)
+        *major = 1;
+    if (minor != nullptr)
+        *minor = 0;
+    if (micro != nullptr)
+        *micro = 0;
+    return 1;
+}
+
+char *trim_string(char *s) {
+    return s != nullptr ? trim_in_place(s) : nullptr;
+}
+
+int parse(FILE *stream, const char *section, const char *key, char *buf, int size) {
+    if (any_null({stream, section, key, buf}) || size < 3)
+        return INI_SCAN_NONE;
+    return scan_stream(stream, buf, size, [section, key](Scanner &scanner) {
+        return scan_key(scanner, section, key);
+    });
+}
+
+int parse_section(FILE *stream, const char *section, char *buf, int size, int rewind) {
+    if (any_null({stream, section, buf}) || size < 3)
+        return INI_SCAN_NONE;
+    return scan_stream(stream, buf, size, [section, rewind](Scanner &scanner) {
+        return scan_section(scanner, section, rewind != 0);
+    });
+}
+
+int file_ins(FILE *stream, long len, const void *data) {
+    if (stream == nullptr || len <= 0 || data == nullptr || appends(stream))
+        return -1;
+    const off_t pos = ::ftello(stream);
+    if (pos < 0 || ::fseeko(stream, 0, SEEK_END) != 0)
+        return -1;
+    const off_t end = ::ftello(stream);
+    if (end < 0 || len > std::numeric_limits<off_t>::max() - std::max(pos, end)) {
+        (void)::fseeko(stream, pos, SEEK_SET);
+        return -1;
+    }
+    char block[move_block];
+    const bool inserted = replace_bytes(
+        Io(stream), end, pos, 0, {static_cast<const char *>(data), static_cast<std::size_t>(len)},
+        {block, sizeof block});
+    // After the inserted bytes; back at the position when nothing was.
+    const bool placed = ::fseeko(stream, inserted ? pos + len : pos, SEEK_SET) == 0;
+    return inserted && placed ? 0 : -1;
+}
+
+int file_cut(FILE *stream, long len) {
+    if (stream == nullptr || len < 0 || appends(stream))
+        return -1;
+    if (len == 0)
+        return 0;
+    const off_t pos = ::ftello(stream);
+    if (pos < 0 || ::fseeko(stream, 0, SEEK_END) != 0)
+        return -1;
+    const off_t end = ::ftello(stream);
+    // Fewer bytes when the file ends sooner; nothing past its end.
+    const off_t count = std::min<off_t>(len, std::max<off_t>(end - pos, 0));
+    if (count == 0)
+        return 0;
+    char block[move_block];
+    return cut_bytes(Io(stream), end, pos, count, {block, sizeof block}) ? 0 : -1;
+}
+
+int ini_getkey(const char *path, const char *section, const char *key, char *dst, int len) {
+    if (any_null({path, section, key, dst}) || len < 1)
+        return INI_EINVAL;
+    return get_key(path, section, key, dst, static_cast<std::size_t>(len));
+}
+
+int ini_setkey(const char *path, const char *section, const char *key, const char *value) {
+    if (any_null({path, section, key, value}))
+        return INI_EINVAL;
+    return set_key(path, section, key, value);
+}
+
+int ini_delkey(const char *path, const char *section, const char *key) {
+    if (any_null({path, section, key}))
+        return INI_EINVAL;
+    return delete_key(path, section, key);
+}
+
+int ini_delsect(const char *path, const char *section) {
+    if (any_null({path, section}))
+        return INI_EINVAL;
+    return delete_section(path, section);
+}
+
+int ini_setkey_string(const char *path, const char *section, const char *key, const char *value) {
+    if (any_null({path, section, key, value}))
+        return INI_EINVAL;
+    return set_quoted(path, section, key, value);
+}
+
+int ini_setkey_long(const char *path, const char *section, const char *key, long value) {
+    if (any_null({path, section, key}))
+        return INI_EINVAL;
+    return set_number(path, section, key, "%ld", value);
+}
+
+int ini_setkey_ulong(const char *path, const char *section, const char *key, unsigned long value) {
+    if (any_null({path, section, key}))
+        return INI_EINVAL;
+    return set_number(path, section, key, "%lu", value);
+}
+
+int ini_setkey_hex(const char *path, const char *section, const char *key, unsigned long value) {
+    if (any_null({path, section, key}))
+        return INI_EINVAL;
+    return set_number(path, section, key, "0x%lX", value);
+}
+
+int ini_setkey_bin(const char *path, const char *section, const char *key, long value) {
+    if (any_null({path, section, key}))
+        return INI_EINVAL;
+    return set_binary(path, section, key, static_cast<unsigned long>(value));
+}
+
+int ini_getkey_string(const char *path, const char *section, const char *key, char *dst, int len,
+                      const char *def) {
+    if (dst == nullptr || len < 1)
+        return INI_EINVAL;
+    char value[line_size];
+    const int status = any_null({path, section, key})
+                           ? INI_EINVAL
+                           : get_key(path, section, key, value, sizeof value);
+    const auto size = static_cast<std::size_t>(len);
+    if (status == INI_OK) {
+        // One pair of enclosing double quotes goes.
+        std::string_view text = trimmed(value);
+        if (text.size() > 1 && text.front() == '"' && text.back() == '"')
+            text = head(after(text, 1), text.size() - 2);
+        copy_bounded(dst, size, text);
+    } else if (def != nullptr) {
+        copy_bounded(dst, size, def);
+    }
+    return status;
+}
+
+int ini_getkey_long(const char *path, const char *section, const char *key, long *out, long def) {
+    return get_typed(path, section, key, out, def,
+                     [=](long &number) { return get_number(path, section, key, number); });
+}
+
+int ini_getkey_ulong(const char *path, const char *section, const char *key, unsigned long *out,
+                     unsigned long def) {
+    return get_typed(path, section, key, out, def, [=](unsigned long &number) {
+        return get_number(path, section, key, number, Radix::decimal_then_hex);
+    });
+}
+
+int ini_getkey_bin(const char *path, const char *section, const char *key, unsigned long *out,
+                   unsigned long def) {
+    return get_typed(path, section, key, out, def, [=](unsigned long &number) {
+        return get_number(path, section, key, number, Radix::binary);
+    });
+}
+
+int ini_getsection(const char *path, const char *section, const char *ref, int mode, char *dst,
+                   int len) {
+    return look_up_entry(path, section, ref, mode, dst, len);
+}
+
+int ini_getsection_string(const char *path, const char *section, const char *ref, int mode,
+                          char *dst, int len, const char *def) {
+    if (section != nullptr && !is_wildcard(section) && (dst == nullptr || len < 1))
+        return INI_EINVAL;
+    char entry[line_size];
+    const int status = look_up_entry(path, section, ref, mode, entry, sizeof entry);
+    if (dst == nullptr || len < 1)
+        return status;
+    const auto size = static_cast<std::size_t>(len);
+    if (status == INI_OK)
+        copy_bounded(dst, size, trimmed(entry));
+    else if (def != nullptr)
+        copy_bounded(dst, size, def);
+    return status;
+}
+
+int ini_setsection_string(const char *path, const char *section, const char *entry) {
+    if (any_null({path, section, entry}))
+        return INI_EINVAL;
+    return add_entry(path, section, entry);
+}
+
+int ini_delsection_string(const char *path, const char *section, const char *entry) {
+    if (any_null({path, section, entry}))
+        return INI_EINVAL;
+    return remove_entry(path, section, entry);
+}
+
+} // extern "C"

@@ -1,0 +1,141 @@
+#include "edit.h"
+
+#include "iniplace.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/resource.h>
+
+namespace iniplace {
+
+namespace {
+
+std::size_t chunk(off_t remaining, std::size_t block_size) {
+    return static_cast<std::size_t>(std::min<off_t>(remaining, static_cast<off_t>(block_size)));
+}
+
+// Moves the bytes [from, to) up by `distance`, back to front, so each block
+// is read before anything is written over it.
+bool move_up(const Io &io, off_t from, off_t to, off_t distance, Buffer block) {
+    while (to > from) {
+        const std::size_t count = chunk(to - from, block.size);
+        to -= static_cast<off_t>(count);
+        if (io.read(block.data, count, to) != static_cast<ssize_t>(count) ||
+            !io.write(block.data, count, to + distance))
+            return false;
+    }
+    return true;
+}
+
+// Moves the bytes [from, to) down by `distance`, front to back.
+bool move_down(const Io &io, off_t from, off_t to, off_t distance, Buffer block) {
+    while (from < to) {
+        const std::size_t count = chunk(to - from, block.size);
+        if (io.read(block.data, count, from) != static_cast<ssize_t>(count) ||
+            !io.write(block.data, count, from - distance))
+            return false;
+        from += static_cast<off_t>(count);
+    }
+    return true;
+}
+
+// An edit that would write past the file-size limit is refused up front:
+// there the kernel stops a write half-way and sends SIGXFSZ, which ends a
+// process that keeps the default disposition. The last byte an edit writes
+// is the new end of the file.
+bool within_size_limit(off_t size) {
+    rlimit limit{};
+    return ::getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+           static_cast<rlim_t>(size) <= limit.rlim_cur;
+}
+
+// Allocates the blocks of [from, to) that an edit writes into: the holes of
+// a sparse file and the growth past its end would otherwise run out of
+// space half-way through a move. False only when space is short; where the
+// file system cannot reserve, the growth step still guards the end.
+bool reserve(const Io &io, off_t from, off_t to) {
+    if (to <= from || ::fallocate(io.fd(), FALLOC_FL_KEEP_SIZE, from, to - from) == 0)
+        return true;
+    return errno != ENOSPC && errno != EDQUOT && errno != EFBIG;
+}
+
+// Writes the bytes that inserting `text` at `at` puts past the old end of
+// the file, before any existing byte is overwritten; if that fails, the
+// file is cut back to its old length, as it was.
+bool grow(const Io &io, off_t end, off_t at, std::string_view text, Buffer scratch) {
+    const auto length = static_cast<off_t>(text.size());
+    const off_t tail = end - at;
+    bool written;
+    if (tail <= 0)
+        written = io.write(text.data(), text.size(), at);
+    else if (length <= tail)
+        written = move_up(io, end - length, end, length, scratch);
+    else
+        written = io.write(text.data() + tail, text.size() - static_cast<std::size_t>(tail), end) &&
+                  move_up(io, at, end, length, scratch);
+    if (!written)
+        (void)io.truncate(end);
+    return written;
+}
+
+bool insert_bytes(const Io &io, off_t end, off_t at, std::string_view text, Buffer scratch) {
+    const auto length = static_cast<off_t>(text.size());
+    if (!grow(io, end, at, text, scratch) ||
+        !move_up(io, at, std::max(at, end - length), length, scratch))
+        return false;
+    const auto head = static_cast<std::size_t>(std::clamp<off_t>(end - at, 0, length));
+    return head == 0 || io.write(text.data(), head, at);
+}
+
+bool remove_bytes(const Io &io, off_t end, off_t at, off_t length, Buffer scratch) {
+    return move_down(io, at + length, end, length, scratch) && io.truncate(end - length);
+}
+
+} // namespace
+
+bool replace_bytes(const Io &io, off_t end, off_t at, off_t old_length, std::string_view text,
+                   Buffer scratch) {
+    const auto new_length = static_cast<off_t>(text.size());
+    const off_t new_end = std::max(end, at) + new_length - old_length;
+    if (!within_size_limit(new_end) || !reserve(io, at, new_end))
+        return false;
+    if (old_length > new_length)
+        return io.write(text.data(), text.size(), at) &&
+               remove_bytes(io, end, at + new_length, old_length - new_length, scratch);
+    // The surplus goes in first; only then is the old line overwritten, so
+    // a failed growth leaves the file as it was.
+    const auto old_size = static_cast<std::size_t>(old_length);
+    return (old_length == new_length ||
+            insert_bytes(io, end, at + old_length, after(text, old_size), scratch)) &&
+           io.write(text.data(), old_size, at);
+}
+
+bool cut_bytes(const Io &io, off_t end, off_t at, off_t length, Buffer scratch) {
+    return reserve(io, at, end - length) && remove_bytes(io, end, at, length, scratch);
+}
+
+Text text_at(const Place &place, std::string_view section, std::string_view line) {
+    Text text(place.after_unterminated);
+    if (place.new_section)
+        text << "[" << section << "]\n";
+    text << line;
+    return text;
+}
+
+bool fits_new_file(std::string_view section, std::string_view line) {
+    Place start;
+    start.new_section = !is_wildcard(section);
+    return text_at(start, section, line).fits();
+}
+
+int write_line(const File &file, const Place &place, std::string_view section,
+               std::string_view line, Buffer scratch) {
+    const Text text = text_at(place, section, line);
+    if (!text.fits())
+        return INI_EINVAL;
+    (void)replace_bytes(file.io(), file.size(), place.at, place.old_length, text.bytes(), scratch);
+    return INI_OK;
+}
+
+} // namespace iniplace

@@ -1,0 +1,127 @@
+// Files and reading them: where bytes come from and go to (a descriptor or a
+// caller's stream), the regular file a call opens by path, and the reader
+// that cuts a file into the pieces of lines the scanner classifies.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string_view>
+#include <sys/types.h>
+
+#ifndef INIPLACE_READ_BLOCK
+#define INIPLACE_READ_BLOCK 16384
+#endif
+
+namespace iniplace {
+
+// Bytes the reader takes from a file at once. Once a scan is over, the
+// library's own edits move the file's tail through the same block.
+constexpr std::size_t read_block = INIPLACE_READ_BLOCK;
+static_assert(read_block >= 16, "the read block holds at least a few bytes");
+// A caller's stream is read through its own buffer in smaller steps, so a
+// walk that calls parse_section() once per line reads each line once.
+constexpr std::size_t stream_block = read_block < 1024 ? read_block : 1024;
+
+// Reads and writes a file at given offsets.
+class Io {
+  public:
+    explicit Io(int fd) : fd_(fd) {}
+    explicit Io(std::FILE *stream);
+
+    // Reads up to `count` bytes at `at`, fewer only at the end of the
+    // file. -1 when the read failed.
+    ssize_t read(char *to, std::size_t count, off_t at) const;
+    // Writes all `count` bytes at `at`; false when that failed.
+    bool write(const char *from, std::size_t count, off_t at) const;
+    // Ends the file at `length`.
+    bool truncate(off_t length) const;
+    int fd() const { return fd_; }
+
+  private:
+    int fd_;
+    std::FILE *stream_ = nullptr;
+    // Where the stream stands after our last read, or -1: a seek comes
+    // first (always before a write, and before a read that follows one).
+    mutable off_t stream_at_ = -1;
+};
+
+enum class Access { read, update, create };
+
+// A regular file opened by path, and its size when opened. Closed on every
+// path.
+class File {
+  public:
+    File() = default;
+    // Opens `path` for reading, for update, or for update creating it when
+    // missing (never truncating). Fails, with errno set, for anything but a
+    // regular file; a FIFO is never waited on.
+    File(const char *path, Access access);
+    File(File &&other) noexcept : fd_(other.fd_), size_(other.size_) { other.fd_ = -1; }
+    File &operator=(File &&other) noexcept;
+    File(const File &) = delete;
+    File &operator=(const File &) = delete;
+    ~File();
+
+    explicit operator bool() const { return fd_ >= 0; }
+    Io io() const { return Io(fd_); }
+    off_t size() const { return size_; }
+
+  private:
+    int fd_ = -1;
+    off_t size_ = 0;
+};
+
+// Opens `path` for an edit that creates the file when it is missing, if
+// `may_create` says the edit's text for a new file may be written. Returns
+// INI_OK, INI_EOPEN, or INI_EINVAL for a missing file not to be created.
+int open_or_create(File &file, const char *path, bool may_create);
+
+// A caller's buffer and its size.
+struct Buffer {
+    char *data;
+    std::size_t size;
+};
+
+// Reads a file in the pieces that repeated line reads would give (at most
+// `max` bytes, through the first line feed), keeping exact offsets. Bytes
+// come in blocks; a position inside the current block is reached again
+// without I/O.
+class LineReader {
+  public:
+    // Reads from `start`; `size` is the file's size when known (the read
+    // that finds the end is then saved), -1 otherwise.
+    LineReader(const Io &io, off_t start, off_t size, Buffer block);
+    LineReader(const LineReader &) = delete;
+    LineReader &operator=(const LineReader &) = delete;
+
+    // The next piece: a view into the block, or into `spill` (max + 1
+    // bytes) when it spans two blocks. Empty at the end of the file or
+    // after a read error.
+    std::string_view next(char *spill, std::size_t max);
+    // Passes over the rest of the physical line.
+    void skip_line();
+    // The unread bytes of the block, and a step over some of them.
+    std::string_view window() const { return {block_.data + cursor_, filled_ - cursor_}; }
+    void consume(std::size_t count) { cursor_ += count; }
+    // Reads the next block once the window is empty; false at the end.
+    bool refill();
+
+    off_t offset() const { return block_start_ + static_cast<off_t>(cursor_); }
+    void move_to(off_t offset);
+    // The byte before offset(), or -1 at the start of the file.
+    int byte_before() const;
+    // A read failed: what was read is not the whole file.
+    bool failed() const { return failed_; }
+
+  private:
+    Io io_;
+    Buffer block_;
+    off_t size_;
+    off_t block_start_;
+    std::size_t cursor_ = 0;
+    std::size_t filled_ = 0;
+    bool at_end_ = false; // the block reaches the end of the file
+    bool failed_ = false;
+};
+
+} // namespace iniplace
