@@ -88,6 +88,13 @@ bool insert_bytes(const Io &io, off_t end, off_t at, std::string_view text, Buff
     return head == 0 || io.write(text.data(), head, at);
 }
 
+// Before anything is written: the last byte written is the new end of the
+// file; it must stay within the size limit, and the space written into
+// must be there.
+bool prepare(const Io &io, off_t at, off_t new_end) {
+    return within_size_limit(new_end) && reserve(io, at, new_end);
+}
+
 bool remove_bytes(const Io &io, off_t end, off_t at, off_t length, Buffer scratch) {
     return move_down(io, at + length, end, length, scratch) && io.truncate(end - length);
 }
@@ -98,7 +105,7 @@ bool replace_bytes(const Io &io, off_t end, off_t at, off_t old_length, std::str
                    Buffer scratch) {
     const auto new_length = static_cast<off_t>(text.size());
     const off_t new_end = std::max(end, at) + new_length - old_length;
-    if (!within_size_limit(new_end) || !reserve(io, at, new_end))
+    if (!prepare(io, at, new_end))
         return false;
     if (old_length > new_length)
         return io.write(text.data(), text.size(), at) &&
@@ -112,7 +119,7 @@ bool replace_bytes(const Io &io, off_t end, off_t at, off_t old_length, std::str
 }
 
 bool cut_bytes(const Io &io, off_t end, off_t at, off_t length, Buffer scratch) {
-    return reserve(io, at, end - length) && remove_bytes(io, end, at, length, scratch);
+    return prepare(io, at, end - length) && remove_bytes(io, end, at, length, scratch);
 }
 
 Text text_at(const Place &place, std::string_view section, std::string_view line) {

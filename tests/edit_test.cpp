@@ -1,7 +1,8 @@
 // Byte insertion and removal on an open stream: content, status and the
 // position left, for tails shorter than, equal to and longer than a block.
 #include "helpers.h"
-#include "iniplace.h"
+
+#include <climits>
 
 namespace {
 
@@ -15,10 +16,12 @@ std::string pattern(std::size_t length, char seed) {
 
 class Edit : public FileTest {
   protected:
-    // Runs `edit` on the file holding `content`, positioned at `at`.
-    template <typename Edit> void run(const std::string &content, long at, Edit edit) {
+    // Runs `edit` on the file holding `content`, opened with `mode` and
+    // positioned at `at`.
+    void run(const std::string &content, long at, const std::function<int(FILE *)> &edit,
+             const char *mode = "r+b") {
         put(content);
-        FILE *stream = open_update();
+        FILE *stream = open_stream(mode);
         ASSERT_EQ(std::fseek(stream, at, SEEK_SET), 0);
         status = edit(stream);
         position = std::ftell(stream);
@@ -32,25 +35,18 @@ const std::size_t tails[] = {0, 1, 999, 1000, 1001, 2500};
 
 TEST_F(Edit, InsertOpensAGapAndFillsIt) {
     for (const std::size_t tail_length : tails) {
-        for (const std::size_t length : {1u, 3u, 1000u, 2600u}) {
+        for (const std::size_t length : {1u, 1000u, 2600u}) {
             const std::string head = pattern(10, 'h'), tail = pattern(tail_length, 't');
             const std::string data = pattern(length, 'd');
             run(head + tail, 10, [&](FILE *stream) {
                 return file_ins(stream, static_cast<long>(length), data.data());
             });
-            const std::string where =
-                std::to_string(length) + " before " + std::to_string(tail_length);
+            const std::string where = std::to_string(length) + " before " + std::to_string(tail_length);
             EXPECT_EQ(status, 0) << where;
             EXPECT_EQ(contents(), head + data + tail) << where;
             EXPECT_EQ(position, static_cast<long>(10 + length)) << where;
         }
     }
-}
-
-TEST_F(Edit, InsertIntoAnEmptyFile) {
-    run("", 0, [](FILE *stream) { return file_ins(stream, 3, "abc"); });
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(contents(), "abc");
 }
 
 TEST_F(Edit, CutClosesTheGapAndShortensTheFile) {
@@ -59,42 +55,54 @@ TEST_F(Edit, CutClosesTheGapAndShortensTheFile) {
         run(head + pattern(10, 'c') + tail, 10, [](FILE *stream) { return file_cut(stream, 10); });
         EXPECT_EQ(status, 0) << tail_length;
         EXPECT_EQ(contents(), head + tail) << tail_length;
-        // After the last block moved, which is the new end; with nothing to
-        // move, at the old end.
+        // After the last block moved, the new end; with nothing to move, at
+        // the old end.
         EXPECT_EQ(position, static_cast<long>(tail_length == 0 ? 20 : 10 + tail_length));
     }
 }
 
-struct BoundaryCase {
-    const char *name;
-    std::function<int(FILE *)> edit;
-    long at;
-    int status;
-    const char *after;
-    long position;
-};
-
 TEST_F(Edit, BoundariesAndRejections) {
-    const BoundaryCase cases[] = {
+    const struct {
+        const char *name;
+        std::function<int(FILE *)> edit;
+        long at;
+        int status;
+        const char *after;
+        long position;
+        const char *mode;
+    } cases[] = {
         {"cut beyond the end", [](FILE *s) { return file_cut(s, 100); }, 3, 0, "abc", 10},
+        {"cut to LONG_MAX", [](FILE *s) { return file_cut(s, LONG_MAX); }, 4, 0, "abcd", 10},
         {"cut nothing", [](FILE *s) { return file_cut(s, 0); }, 3, 0, "abcdefghij", 3},
         {"cut at the end", [](FILE *s) { return file_cut(s, 5); }, 10, 0, "abcdefghij", 10},
         {"cut negative", [](FILE *s) { return file_cut(s, -1); }, 3, -1, "abcdefghij", 3},
         {"insert at the end", [](FILE *s) { return file_ins(s, 2, "XY"); }, 10, 0, "abcdefghijXY",
          12},
+        {"insert at the start", [](FILE *s) { return file_ins(s, 2, "XY"); }, 0, 0,
+         "XYabcdefghij", 2},
         {"insert nothing", [](FILE *s) { return file_ins(s, 0, "XY"); }, 3, -1, "abcdefghij", 3},
         {"insert negative", [](FILE *s) { return file_ins(s, -2, "XY"); }, 3, -1, "abcdefghij", 3},
         {"insert null data", [](FILE *s) { return file_ins(s, 2, nullptr); }, 3, -1, "abcdefghij",
          3},
+        // Every write of an appending stream lands at the end.
+        {"insert appending", [](FILE *s) { return file_ins(s, 2, "XY"); }, 3, -1, "abcdefghij", 3,
+         "a+b"},
+        {"cut appending", [](FILE *s) { return file_cut(s, 2); }, 3, -1, "abcdefghij", 3, "a+b"},
+        // Every write of a stream opened for reading fails.
+        {"insert read-only", [](FILE *s) { return file_ins(s, 2, "XY"); }, 3, -1, "abcdefghij", 3,
+         "rb"},
+        {"cut read-only", [](FILE *s) { return file_cut(s, 2); }, 3, -1, "abcdefghij", 3, "rb"},
     };
     for (const auto &c : cases) {
-        run("abcdefghij", c.at, c.edit);
+        run("abcdefghij", c.at, c.edit, c.mode != nullptr ? c.mode : "r+b");
         EXPECT_EQ(status, c.status) << c.name;
         EXPECT_EQ(contents(), c.after) << c.name;
         EXPECT_EQ(position, c.position) << c.name;
     }
-    EXPECT_EQ(file_ins(nullptr, 1, "x"), -1);
-    EXPECT_EQ(file_cut(nullptr, 1), -1);
+    FILE *full = std::fopen("/dev/full", "r+b");
+    ASSERT_NE(full, nullptr);
+    EXPECT_EQ(file_ins(full, 3, "abc"), -1);
+    std::fclose(full);
 }
 
 } // namespace

@@ -1,16 +1,19 @@
 // Test fixture: a private temporary directory with one INI file in it,
-// written and read back as raw bytes.
+// written and read back as raw bytes; rows of edits; calls in a child.
 #pragma once
+
+#include "descriptors.h"
+#include "iniplace.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <optional>
 #include <sstream>
 #include <string>
-#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -21,12 +24,38 @@ using Call = std::function<int(const char *path)>;
 // file after, byte for byte. No `before` means the file does not exist; no
 // `after` that it must still not exist afterwards.
 struct EditCase {
-    const char *name;
+    std::string name;
     std::optional<std::string> before;
     Call call;
     int status;
     std::optional<std::string> after;
 };
+
+inline void put(const std::string &file, const std::string &bytes) {
+    std::ofstream(file, std::ios::binary) << bytes;
+}
+
+inline std::string contents(const std::string &file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+inline bool exists(const std::string &file) {
+    return std::filesystem::exists(std::filesystem::symlink_status(file));
+}
+
+// Runs `body` in a child process and returns its exit status, or 200 plus
+// the signal that ended it.
+template <typename Body> int in_child(Body body) {
+    const pid_t pid = fork();
+    if (pid == 0)
+        _exit(body());
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 200 + WTERMSIG(status);
+}
 
 class FileTest : public ::testing::Test {
   protected:
@@ -36,26 +65,17 @@ class FileTest : public ::testing::Test {
         dir = pattern;
         path = dir + "/t.ini";
     }
-    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
 
-    void put(const std::string &bytes) const { put(path, bytes); }
-    static void put(const std::string &file, const std::string &bytes) {
-        std::ofstream(file, std::ios::binary) << bytes;
-    }
-    std::string contents() const { return contents(path); }
-    static std::string contents(const std::string &file) {
-        std::ifstream in(file, std::ios::binary);
-        std::ostringstream bytes;
-        bytes << in.rdbuf();
-        return bytes.str();
-    }
-    static bool exists(const std::string &file) {
-        struct stat info;
-        return lstat(file.c_str(), &info) == 0;
-    }
-    void expect_edits(const std::vector<EditCase> &cases) {
+    void put(const std::string &bytes) const { ::put(path, bytes); }
+    std::string contents() const { return ::contents(path); }
+    static std::string contents(const std::string &file) { return ::contents(file); }
+    void expect_edits(const std::vector<EditCase> &cases) const {
         for (const auto &c : cases) {
-            std::remove(path.c_str());
+            std::filesystem::remove(path);
             if (c.before)
                 put(*c.before);
             EXPECT_EQ(c.call(path.c_str()), c.status) << c.name;
@@ -65,8 +85,8 @@ class FileTest : public ::testing::Test {
                 EXPECT_FALSE(exists(path)) << c.name;
         }
     }
-    // Opens the test file for update; closed by the test.
-    FILE *open_update() const { return std::fopen(path.c_str(), "r+b"); }
+    // Opens the test file; closed by the test.
+    FILE *open_stream(const char *mode = "r+b") const { return std::fopen(path.c_str(), mode); }
 
     std::string dir;
     std::string path;
@@ -78,6 +98,6 @@ template <std::size_t N> struct Marked {
     Marked() { fill(); }
     void fill() { std::string(N, '#').copy(bytes, N); }
     std::string text() const { return std::string(bytes, strnlen(bytes, N)); }
-    bool untouched() const { return std::string(bytes, N) == std::string(N, '#'); }
+    std::string all() const { return std::string(bytes, N); }
     char bytes[N];
 };

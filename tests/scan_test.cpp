@@ -1,30 +1,21 @@
 // The line rules and the two scanners: results, the stream position they
-// leave and what the line buffer holds.
+// leave and what the line buffer holds; pieces of long lines.
 #include "helpers.h"
-#include "iniplace.h"
 
 #include <cstring>
-#include <vector>
 
 namespace {
 
-struct TrimCase {
-    const char *input;
-    const char *trimmed;
-    const char *buffer_after; // the whole buffer after trimming, to its first zero
-};
-
 TEST(TrimString, FollowsTheOneWhitespaceRule) {
-    const TrimCase cases[] = {
+    const struct {
+        const char *input, *trimmed, *buffer_after; // the buffer to its first zero
+    } cases[] = {
         {"", "", ""},
-        {"x", "x", "x"},
         {"\n", "\n", "\n"},   // a blank line keeps one byte
         {"\r\n", "\r", "\r"}, // a CRLF blank line keeps its carriage return
         {" ", "", " "},       // nothing overwritten, the empty rest returned
-        {"\t", "", "\t"},
         {"\t a b \n", "a b", "\t a b"},
         {"  x  \r\n", "x", "  x"},
-        {"[net]\t\r\n", "[net]", "[net]"},
     };
     for (const auto &c : cases) {
         char buffer[32];
@@ -35,45 +26,41 @@ TEST(TrimString, FollowsTheOneWhitespaceRule) {
     EXPECT_EQ(trim_string(nullptr), nullptr);
 }
 
-struct ParseCase {
-    const char *content;
-    const char *section;
-    const char *key;
-    int result;
-    long offset;      // stream position after the call
-    const char *line; // trimmed buffer for a found key
-};
+class Parse : public FileTest {};
 
 const char *const two_sections = "[a]\nx=1\n[b]\ny=2\n";
 
-class Parse : public FileTest {};
-
 TEST_F(Parse, LeavesTheStreamWhereTheCallerEdits) {
-    const ParseCase cases[] = {
-        {two_sections, "a", "y", 1, 8, nullptr}, // next header
-        {two_sections, "b", "y", 2, 12, "y=2"},
-        {two_sections, "c", "y", 0, 16, nullptr}, // section absent: at the end
-        {two_sections, "b", "z", 1, 16, nullptr}, // section found, key absent
-        {two_sections, "b", "", 1, 8, nullptr},   // empty key: the header itself
-        {two_sections, "a", "*", 2, 4, "x=1"},
-        {"x=0\n[a]\n", "*", "x", 2, 0, "x=0"}, // the preamble
-        {"x=0\n[a]\n", "*", "q", 1, 4, nullptr},
-        {"x=0\n", "*", "q", 0, 4, nullptr},            // no header at all
-        {"[a]\nk=0\n", "*", "k", 1, 0, nullptr},       // named-section keys are not preamble
-        {"[a]\n;c=1\nk=2\n", "a", "*", 2, 4, ";c=1"},  // wildcard key: any line with '='
-        {"  [a]\n  x = 1\n", "a", "x", 2, 6, "x = 1"}, // indentation stays before the position
-        {"[a]\r\nx=1\r\n", "a", "x", 2, 5, "x=1"},
-        {"[a]\nports=1\nport\t=2\n", "a", "port", 2, 12, "port\t=2"},
-        {"[a]\nPort=1\nport x=2\n", "a", "port", 2, 11, "port x=2"},
-        {"[a]\nport\n", "a", "port", 1, 9, nullptr},       // no '=': not a key line
-        {"[s]\na=1\n[s]\nb=2\n", "s", "b", 1, 8, nullptr}, // only the first [s] counts
-        {"[ net ]\nk=1\n[Net]\nk=2\n[net] ; old\nk=3\n", "net", "k", 0, 38, nullptr},
-        {"[net]  \r\nk=1\n", "net", "k", 2, 9, "k=1"},
-        {"[a]\n=1\n", "a", "", 1, 0, nullptr}, // an empty key is never found
+    const struct {
+        const char *content, *section, *key;
+        int result;
+        long offset;      // stream position after the call
+        const char *line; // trimmed buffer for a found key
+    } cases[] = {
+        {two_sections, "a", "y", INI_SCAN_BOUNDARY, 8, nullptr}, // next header
+        {two_sections, "b", "y", INI_SCAN_LINE, 12, "y=2"},
+        {two_sections, "c", "y", INI_SCAN_NONE, 16, nullptr},     // section absent: at the end
+        {two_sections, "b", "z", INI_SCAN_BOUNDARY, 16, nullptr}, // key absent
+        {two_sections, "b", "", INI_SCAN_BOUNDARY, 8, nullptr},   // empty key: the header itself
+        {two_sections, "a", "*", INI_SCAN_LINE, 4, "x=1"},
+        {"x=0\n[a]\n", "*", "x", INI_SCAN_LINE, 0, "x=0"}, // the preamble
+        {"x=0\n[a]\n", "*", "q", INI_SCAN_BOUNDARY, 4, nullptr},
+        {"x=0\n", "*", "q", INI_SCAN_NONE, 4, nullptr}, // no header at all
+        {"[a]\n;c=1\nk=2\n", "a", "*", INI_SCAN_LINE, 4, ";c=1"},
+        {"  [a]\n  x = 1\n", "a", "x", INI_SCAN_LINE, 6, "x = 1"}, // before the indentation
+        {"\t [a]\nx=1\n \t[b]\nx=2\n", "b", "x", INI_SCAN_LINE, 16, "x=2"},
+        {"[a]\r\nx=1\r\n", "a", "x", INI_SCAN_LINE, 5, "x=1"},
+        {"[a]\nports=1\nport\t=2\n", "a", "port", INI_SCAN_LINE, 12, "port\t=2"},
+        {"[a]\nPort=1\nport x=2\n", "a", "port", INI_SCAN_LINE, 11, "port x=2"},
+        {"[a]\nport\n", "a", "port", INI_SCAN_BOUNDARY, 9, nullptr}, // no '=': no key line
+        {"[s]\na=1\n[s]\nb=2\n", "s", "b", INI_SCAN_BOUNDARY, 8, nullptr}, // the first [s] only
+        {"[ net ]\nk=1\n[Net]\nk=2\n[net] ; old\nk=3\n", "net", "k", INI_SCAN_NONE, 38, nullptr},
+        {"[net]  \r\nk=1\n", "net", "k", INI_SCAN_LINE, 9, "k=1"},
+        {"\0[a]\nk=1\n[a]\nk=2\n", "a", "k", INI_SCAN_LINE, 13, "k=2"}, // a zero ends a line
     };
     for (const auto &c : cases) {
-        put(c.content);
-        FILE *stream = std::fopen(path.c_str(), "rb");
+        put(std::string(c.content, c.content[0] == '\0' ? 17 : std::strlen(c.content)));
+        FILE *stream = open_stream("rb");
         char buffer[INI_LINE_SIZE];
         const int result = parse(stream, c.section, c.key, buffer, sizeof buffer);
         const std::string where = std::string("[") + c.section + "] " + c.key + " in: " + c.content;
@@ -86,19 +73,6 @@ TEST_F(Parse, LeavesTheStreamWhereTheCallerEdits) {
     }
 }
 
-TEST_F(Parse, RejectsWhatItCannotUse) {
-    put(two_sections);
-    FILE *stream = std::fopen(path.c_str(), "rb");
-    char buffer[INI_LINE_SIZE];
-    EXPECT_EQ(parse(nullptr, "a", "x", buffer, 10), 0);
-    EXPECT_EQ(parse(stream, nullptr, "x", buffer, 10), 0);
-    EXPECT_EQ(parse(stream, "a", "x", nullptr, 10), 0);
-    EXPECT_EQ(parse(stream, "a", "x", buffer, 2), 0);
-    EXPECT_EQ(parse_section(stream, "a", buffer, 2, 0), 0);
-    EXPECT_EQ(std::ftell(stream), 0);
-    std::fclose(stream);
-}
-
 struct Step {
     const char *section; // "*" steps on
     int rewind;
@@ -107,31 +81,32 @@ struct Step {
     const char *entry;
 };
 
-struct WalkCase {
-    const char *content;
-    std::vector<Step> steps;
-};
-
 TEST_F(Parse, SectionWalkYieldsEachEntryThenTheBoundary) {
-    const WalkCase cases[] = {
-        {"[a]\n\np\n[b]\n", {{"a", 0, 2, 5, "\n"}, {"*", 0, 2, 7, "p"}, {"*", 0, 1, 11, nullptr}}},
+    const struct {
+        const char *content;
+        std::vector<Step> steps;
+    } cases[] = {
         {"[a]\n\np\n[b]\n",
-         {{"a", 1, 2, 4, "\n"},
-          {"*", 0, 2, 5, "\n"},
-          {"*", 1, 2, 5, "p"},
-          {"*", 0, 2, 7, "p"},
-          {"*", 1, 1, 7, nullptr}}},
-        {"[x]\n[a]\n", {{"a", 1, 1, 8, nullptr}, {"a", 0, 0, 8, nullptr}}}, // header last
-        {"[a]\n", {{"a", 0, 1, 4, nullptr}}},
-        {"k=1\n[a]\n", {{"*", 1, 2, 0, "k=1"}, {"*", 0, 2, 4, "k=1"}, {"*", 0, 1, 8, nullptr}}},
-        {"", {{"*", 1, 0, 0, nullptr}}},
-        {"[a]\n", {{"b", 1, 0, 4, nullptr}}},
-        {"[a]\r\n\r\nx=1\r\n", {{"a", 0, 2, 7, "\r"}, {"*", 0, 2, 12, "x=1"}}},
-        {"[h]\nalpha\n[h]\nbeta\n", {{"h", 0, 2, 10, "alpha"}, {"*", 0, 1, 14, nullptr}}},
+         {{"a", 0, INI_SCAN_LINE, 5, "\n"},
+          {"*", 0, INI_SCAN_LINE, 7, "p"},
+          {"*", 0, INI_SCAN_BOUNDARY, 11, nullptr}}},
+        {"[a]\n\np\n[b]\n",
+         {{"a", 1, INI_SCAN_LINE, 4, "\n"},
+          {"*", 0, INI_SCAN_LINE, 5, "\n"},
+          {"*", 1, INI_SCAN_LINE, 5, "p"},
+          {"*", 0, INI_SCAN_LINE, 7, "p"},
+          {"*", 1, INI_SCAN_BOUNDARY, 7, nullptr}}},
+        {"[x]\n[a]\n", {{"a", 1, INI_SCAN_BOUNDARY, 8, nullptr}, {"a", 0, INI_SCAN_NONE, 8}}},
+        {"k=1\n\t[a]\n",
+         {{"*", 1, INI_SCAN_LINE, 0, "k=1"},
+          {"*", 0, INI_SCAN_LINE, 4, "k=1"},
+          {"*", 0, INI_SCAN_BOUNDARY, 9, "[a]"}}},
+        {"", {{"*", 1, INI_SCAN_NONE, 0, nullptr}}},
+        {"[a]\r\n\r\nx=1\r\n", {{"a", 0, INI_SCAN_LINE, 7, "\r"}, {"*", 0, INI_SCAN_LINE, 12, "x=1"}}},
     };
     for (const auto &c : cases) {
         put(c.content);
-        FILE *stream = std::fopen(path.c_str(), "rb");
+        FILE *stream = open_stream("rb");
         for (const auto &step : c.steps) {
             char buffer[INI_LINE_SIZE];
             const int result =
@@ -146,31 +121,61 @@ TEST_F(Parse, SectionWalkYieldsEachEntryThenTheBoundary) {
     }
 }
 
-TEST_F(Parse, LongLinesAreReadInPiecesOf998Bytes) {
-    for (const std::size_t length : {997u, 998u, 2000u}) {
-        const std::string body(length, 'v');
-        put("[a]\n" + body + "\n[b]\n");
-        FILE *stream = std::fopen(path.c_str(), "rb");
+// A physical line is read in pieces of 998 bytes, each a line of its own;
+// an edit replaces or removes the whole physical line.
+TEST_F(Parse, LongLinesAreReadInPiecesAndEditedWhole) {
+    const struct {
+        std::size_t length; // of the key line `k=vvv...` before its line end
+        const char *end;
+        std::vector<std::size_t> pieces; // trimmed lengths seen by a walk
+    } cases[] = {
+        {997, "\n", {997}},         {997, "\r\n", {997, 1}},    {998, "\n", {998, 1}},
+        {998, "\r\n", {998, 1}},    {999, "\n", {998, 1}},      {999, "\r\n", {998, 1}},
+        {1996, "\n", {998, 998, 1}}, {1996, "\r\n", {998, 998, 1}}, {1997, "\n", {998, 998, 1}},
+    };
+    for (const auto &c : cases) {
+        const std::string line = "k=" + std::string(c.length - 2, 'v') + c.end;
+        put("[a]\n" + line + "z=1\n");
+        FILE *stream = open_stream("rb");
         char buffer[INI_LINE_SIZE];
         std::vector<std::size_t> pieces;
-        for (int result = parse_section(stream, "a", buffer, sizeof buffer, 0); result == 2;
-             result = parse_section(stream, "*", buffer, sizeof buffer, 0))
-            pieces.push_back(std::strlen(buffer));
+        for (int result = parse_section(stream, "a", buffer, sizeof buffer, 0);
+             result == INI_SCAN_LINE; result = parse_section(stream, "*", buffer, sizeof buffer, 0))
+            pieces.push_back(std::strlen(trim_string(buffer)));
         std::fclose(stream);
-        // A blank rest of a line is an entry of its own, a lone line feed.
-        const std::vector<std::size_t> expected = length == 997 ? std::vector<std::size_t>{997}
-                                                  : length == 998
-                                                      ? std::vector<std::size_t>{998, 1}
-                                                      : std::vector<std::size_t>{998, 998, 4};
-        EXPECT_EQ(pieces, expected) << length;
+        pieces.pop_back(); // z=1
+        EXPECT_EQ(pieces, c.pieces) << c.length << " " << c.end;
+
+        EXPECT_EQ(ini_getkey(path.c_str(), "a", "k", buffer, sizeof buffer), INI_OK);
+        EXPECT_EQ(std::strlen(buffer), std::min<std::size_t>(c.length, 998) - 2) << c.length;
+        EXPECT_EQ(ini_setkey(path.c_str(), "a", "k", "1"), INI_OK);
+        EXPECT_EQ(contents(), "[a]\nk=1\nz=1\n") << c.length << " " << c.end;
     }
 }
 
-TEST_F(Parse, ALongLineKeyYieldsTheValueOfItsFirstPiece) {
-    put("[a]\nk=" + std::string(1200, 'v') + "\n");
-    char value[INI_LINE_SIZE];
-    EXPECT_EQ(ini_getkey(path.c_str(), "a", "k", value, sizeof value), INI_OK);
-    EXPECT_EQ(std::string(value), std::string(996, 'v'));
+// A later piece of a long line starts a line: it can be a header or a key
+// line, but only exactly at the piece boundary.
+TEST_F(Parse, ALaterPieceIsALineOfItsOwn) {
+    const std::string piece(998, 'x');
+    const struct {
+        std::string content;
+        const char *section;
+        int status;
+        const char *value;
+    } cases[] = {
+        {"[a]\n" + piece + "[b]\nk=1\n", "b", INI_OK, "1"},
+        {"[a]\n" + piece + " \t[b]\nk=1\n", "b", INI_OK, "1"},
+        {"[a]\n" + piece + "k=2\n", "a", INI_OK, "2"},
+        {"[a]\n" + piece.substr(1) + "[b]\nk=1\n", "b", INI_NOT_FOUND, nullptr},
+        {"[a]\n" + piece + "[b]\nk=1\n", "a", INI_NOT_FOUND, nullptr},
+    };
+    for (const auto &c : cases) {
+        put(c.content);
+        Marked<8> value;
+        EXPECT_EQ(ini_getkey(path.c_str(), c.section, "k", value.bytes, 8), c.status) << c.content;
+        if (c.value != nullptr)
+            EXPECT_EQ(value.text(), c.value) << c.content;
+    }
 }
 
 } // namespace

@@ -1,226 +1,169 @@
-// Typed values: the conversion rules of the numeric getters at the host's
-// width of long, the setters' exact text, and the round trips.
+// Typed values: how the numeric getters read a value at the width of long
+// (32 bits on the target, 64 on x86-64), what the setters write and read
+// back, and the copy-and-default contract of the two string getters.
 #include "helpers.h"
-#include "iniplace.h"
 
 #include <climits>
 
 namespace {
 
 using std::to_string;
+constexpr bool narrow = sizeof(long) == 4;
 
-class Typed : public FileTest {
-  protected:
-    void value(const std::string &text) { put("[s]\nk=" + text + "\n"); }
-    const char *file() const { return path.c_str(); }
-};
+template <typename Number>
+using Getter = int (*)(const char *, const char *, const char *, Number *, Number);
 
-struct LongCase {
-    std::string text;
-    int status;
-    long expected; // the default -7 on failure
-};
-
-// Decimal first, never octal; hexadecimal with or without prefix second.
-const std::vector<LongCase> signed_cases = {
-    {"42", 0, 42},
-    {"010", 0, 10},
-    {"0x1F", 0, 31},
-    {"0X1f", 0, 31},
-    {"ff", 0, 255},
-    {"1e3", 0, 483},
-    {"12abc", 0, 76476},
-    {"-5", 0, -5},
-    {"+7", 0, 7},
-    {"  42  ", 0, 42},
-    {"xyz", -2, -7},
-    {"", -2, -7},
-    {"4 2", -2, -7},
-    {"0x", -2, -7},
-    {"-", -2, -7},
-    {"1.5", -2, -7},
-    {to_string(LONG_MAX), 0, LONG_MAX},
-    {to_string(LONG_MIN), 0, LONG_MIN},
-    // One past the range fails in both bases.
-    {to_string(static_cast<unsigned long>(LONG_MAX) + 1), -2, -7},
-};
-
-TEST_F(Typed, SignedGetterConvertsTheWholeText) {
-    for (const auto &c : signed_cases) {
-        value(c.text);
-        long out = 0;
-        EXPECT_EQ(ini_getkey_long(file(), "s", "k", &out, -7), c.status) << c.text;
-        EXPECT_EQ(out, c.expected) << c.text;
-    }
+// The getter's status and what it stored, as text; the default is 7.
+template <typename Number> std::string read(Getter<Number> getter, const char *path) {
+    Number out = 0;
+    const int status = getter(path, "s", "k", &out, 7);
+    return (status == INI_OK ? "" : "status " + to_string(status) + ": ") + to_string(out);
+}
+std::string read_long(const char *path) {
+    return read<long>(ini_getkey_long, path);
+}
+std::string read_ulong(const char *path) {
+    return read<unsigned long>(ini_getkey_ulong, path);
+}
+std::string read_bin(const char *path) {
+    return read<unsigned long>(ini_getkey_bin, path);
 }
 
-struct UnsignedCase {
-    std::string text;
-    int (*getter)(const char *, const char *, const char *, unsigned long *, unsigned long);
-    int status;
-    unsigned long expected; // the default 7 on failure
-};
+class Typed : public FileTest {};
 
-TEST_F(Typed, UnsignedAndBinaryGetters) {
-    char hex_max[32];
-    std::snprintf(hex_max, sizeof hex_max, "0x%lX", ULONG_MAX);
-    const std::string past_max = to_string(ULONG_MAX) + "0";
-    const UnsignedCase cases[] = {
-        {"42", ini_getkey_ulong, 0, 42},
-        {"ff", ini_getkey_ulong, 0, 255},
-        {"-5", ini_getkey_ulong, 0, ULONG_MAX - 4}, // a minus sign wraps
-        {hex_max, ini_getkey_ulong, 0, ULONG_MAX},
-        {past_max, ini_getkey_ulong, -2, 7},
-        {"101", ini_getkey_bin, 0, 5},
-        {"102", ini_getkey_bin, -2, 7},
-        {"0b101", ini_getkey_bin, -2, 7}, // no prefix in base 2
-        {"ff", ini_getkey_bin, -2, 7},    // and no hexadecimal
-        {"", ini_getkey_bin, -2, 7},
-        {std::string(32, '1'), ini_getkey_bin, 0, 0xFFFFFFFFUL},
+TEST_F(Typed, NumericGettersReadTheWholeText) {
+    const std::string failed = "status " + to_string(INI_EINVAL) + ": 7";
+    const struct {
+        std::string text;
+        std::string (*read)(const char *);
+        std::string on32, on64;
+    } cases[] = {
+        {"42", read_long, "42", "42"},
+        {"010", read_long, "10", "10"}, // never octal
+        {"0x1F", read_long, "31", "31"},
+        {"ff", read_long, "255", "255"},
+        {"1e3", read_long, "483", "483"}, // not decimal, so hexadecimal
+        {"-5", read_long, "-5", "-5"},
+        {"+7", read_long, "7", "7"},
+        {"\v5", read_long, "5", "5"}, // strtol skips white space of its own
+        {"xyz", read_long, failed, failed},
+        {"", read_long, failed, failed},
+        {"4 2", read_long, failed, failed},
+        {"0x", read_long, failed, failed},
+        {"1.5", read_long, failed, failed},
+        {"2147483648", read_long, failed, "2147483648"},
+        {"0xFFFFFFFF", read_long, failed, "4294967295"},
+        {"9223372036854775807", read_long, failed, "9223372036854775807"},
+        {"9223372036854775808", read_long, failed, failed},
+        {"-5", read_ulong, "4294967291", "18446744073709551611"}, // a minus sign wraps
+        {"0xFFFFFFFF", read_ulong, "4294967295", "4294967295"},
+        {"4294967296", read_ulong, failed, "4294967296"},
+        {"18446744073709551616", read_ulong, failed, failed},
+        {"101", read_bin, "5", "5"},
+        {"102", read_bin, failed, failed},
+        {"0b101", read_bin, failed, failed}, // no prefix in base 2
+        {"ff", read_bin, failed, failed},    // and no hexadecimal
+        {std::string(32, '1'), read_bin, "4294967295", "4294967295"},
+        {std::string(33, '1'), read_bin, failed, "8589934591"},
     };
     for (const auto &c : cases) {
-        value(c.text);
-        unsigned long out = 0;
-        EXPECT_EQ(c.getter(file(), "s", "k", &out, 7), c.status) << c.text;
-        EXPECT_EQ(out, c.expected) << c.text;
+        put("[s]\nk=" + c.text + "\n");
+        EXPECT_EQ(c.read(path.c_str()), narrow ? c.on32 : c.on64) << c.text;
+    }
+    put("[s]\n");
+    EXPECT_EQ(read_long(path.c_str()), "status " + to_string(INI_NOT_FOUND) + ": 7");
+    EXPECT_EQ(read_bin((dir + "/none").c_str()), "status " + to_string(INI_EOPEN) + ": 7");
+}
+
+TEST_F(Typed, SettersWriteTextTheGettersReadBack) {
+    const auto setter = [](auto set, auto value) -> Call {
+        return [=](const char *p) { return set(p, "s", "k", value); };
+    };
+    const auto read_string = [](const char *p) -> std::string {
+        char text[64];
+        return ini_getkey_string(p, "s", "k", text, sizeof text, nullptr) == INI_OK ? text : "";
+    };
+    const struct {
+        Call set;
+        std::string written32, written64;
+        std::function<std::string(const char *)> read;
+        std::string read_back32, read_back64;
+    } cases[] = {
+        {setter(ini_setkey_long, -5L), "-5", "-5", read_long, "-5", "-5"},
+        {setter(ini_setkey_long, LONG_MIN), "-2147483648", "-9223372036854775808", read_long,
+         "-2147483648", "-9223372036854775808"},
+        {setter(ini_setkey_ulong, ULONG_MAX), "4294967295", "18446744073709551615", read_ulong,
+         "4294967295", "18446744073709551615"},
+        {setter(ini_setkey_hex, 0UL), "0x0", "0x0", read_ulong, "0", "0"},
+        {setter(ini_setkey_hex, 255UL), "0xFF", "0xFF", read_ulong, "255", "255"},
+        {setter(ini_setkey_hex, ULONG_MAX), "0xFFFFFFFF", "0xFFFFFFFFFFFFFFFF", read_ulong,
+         "4294967295", "18446744073709551615"},
+        {setter(ini_setkey_bin, 5L), std::string(29, '0') + "101", std::string(29, '0') + "101",
+         read_bin, "5", "5"},
+        {setter(ini_setkey_bin, -1L), std::string(32, '1'), std::string(32, '1'), read_bin,
+         "4294967295", "4294967295"},
+        {setter(ini_setkey_string, "  a \"b\" "), "\"  a \"b\" \"", "\"  a \"b\" \"", read_string,
+         "  a \"b\" ", "  a \"b\" "},
+    };
+    for (const auto &c : cases) {
+        put("[s]\nk=old\n");
+        const std::string written = narrow ? c.written32 : c.written64;
+        EXPECT_EQ(c.set(path.c_str()), INI_OK) << written;
+        EXPECT_EQ(contents(), "[s]\nk=" + written + "\n");
+        EXPECT_EQ(c.read(path.c_str()), narrow ? c.read_back32 : c.read_back64) << written;
     }
 }
 
-// The target's long has 32 bits; a 64-bit host checks the same texts at its
-// own width.
-TEST_F(Typed, RangeLimitsFollowTheWidthOfLong) {
-    constexpr bool narrow = sizeof(long) == 4;
-    struct {
-        const char *text;
+// Both string getters copy as strncpy does: zero-filled when shorter than
+// len, not terminated when not; the default likewise on any other status.
+TEST_F(Typed, StringGettersCopyTheTextOrTheDefault) {
+    using Get = std::function<int(const char *path, char *dst, int len, const char *def)>;
+    const Get key = [](const char *p, char *dst, int len, const char *def) {
+        return ini_getkey_string(p, "s", "k", dst, len, def);
+    };
+    const auto entry = [](const char *section, const char *ref, int mode) -> Get {
+        return [=](const char *p, char *dst, int len, const char *def) {
+            return ini_getsection_string(p, section, ref, mode, dst, len, def);
+        };
+    };
+    const std::string hosts = "[s]\nalpha\nbeta\n";
+    const struct {
+        std::optional<std::string> file;
+        Get get;
+        int len;
+        const char *def;
         int status;
-        long value;
-    } const signed_cases[] = {
-        {"4294967296", narrow ? -2 : 0, narrow ? -7 : static_cast<long>(4294967296ULL)},
-        {"0xFFFFFFFF", narrow ? -2 : 0, narrow ? -7 : static_cast<long>(0xFFFFFFFFUL)},
-        {"2147483647", 0, 2147483647L},
-    };
-    for (const auto &c : signed_cases) {
-        value(c.text);
-        long out = 0;
-        EXPECT_EQ(ini_getkey_long(file(), "s", "k", &out, -7), c.status) << c.text;
-        EXPECT_EQ(out, c.value) << c.text;
-    }
-    const std::pair<const char *, unsigned long> unsigned_cases[] = {
-        {"0xFFFFFFFF", 4294967295UL},
-        {"-5", narrow ? 4294967291UL : ULONG_MAX - 4},
-    };
-    for (const auto &[text, expected] : unsigned_cases) {
-        value(text);
-        unsigned long out = 0;
-        EXPECT_EQ(ini_getkey_ulong(file(), "s", "k", &out, 7), 0) << text;
-        EXPECT_EQ(out, expected) << text;
-    }
-}
-
-TEST_F(Typed, GettersStoreTheDefaultOnEveryFailure) {
-    value("1");
-    long out = 0;
-    EXPECT_EQ(ini_getkey_long(file(), "s", "missing", &out, -7), 1);
-    EXPECT_EQ(out, -7);
-    out = 0;
-    EXPECT_EQ(ini_getkey_long((dir + "/none").c_str(), "s", "k", &out, -7), -1);
-    EXPECT_EQ(out, -7);
-    out = 0;
-    EXPECT_EQ(ini_getkey_long(file(), "s", nullptr, &out, -7), -2);
-    EXPECT_EQ(out, -7);
-    EXPECT_EQ(ini_getkey_long(file(), "s", "k", nullptr, -7), -2);
-}
-
-TEST_F(Typed, SettersWriteTheirExactText) {
-    const std::pair<Call, std::string> cases[] = {
-        {[](const char *p) { return ini_setkey_string(p, "s", "k", "abc"); }, "\"abc\""},
-        {[](const char *p) { return ini_setkey_long(p, "s", "k", -5); }, "-5"},
-        {[](const char *p) { return ini_setkey_ulong(p, "s", "k", 4000000000UL); }, "4000000000"},
-        {[](const char *p) { return ini_setkey_hex(p, "s", "k", 255); }, "0xFF"},
-        {[](const char *p) { return ini_setkey_hex(p, "s", "k", 0); }, "0x0"},
-        {[](const char *p) { return ini_setkey_bin(p, "s", "k", 5); },
-         std::string(29, '0') + "101"},
-        {[](const char *p) { return ini_setkey_bin(p, "s", "k", -1); }, std::string(32, '1')},
-    };
-    for (const auto &[call, text] : cases) {
-        value("old");
-        EXPECT_EQ(call(file()), 0) << text;
-        EXPECT_EQ(contents(), "[s]\nk=" + text + "\n");
-    }
-}
-
-TEST_F(Typed, PairsReadBackWhatWasWritten) {
-    for (const long number : {0L, -1L, LONG_MIN, LONG_MAX}) {
-        long out = 0;
-        ASSERT_EQ(ini_setkey_long(file(), "s", "k", number), 0);
-        EXPECT_EQ(ini_getkey_long(file(), "s", "k", &out, 7), 0);
-        EXPECT_EQ(out, number);
-    }
-    for (const unsigned long number : {0UL, 4000000000UL, ULONG_MAX}) {
-        unsigned long out = 0;
-        ASSERT_EQ(ini_setkey_ulong(file(), "s", "k", number), 0);
-        EXPECT_EQ(ini_getkey_ulong(file(), "s", "k", &out, 7), 0);
-        EXPECT_EQ(out, number);
-        ASSERT_EQ(ini_setkey_hex(file(), "s", "k", number), 0);
-        EXPECT_EQ(ini_getkey_ulong(file(), "s", "k", &out, 7), 0);
-        EXPECT_EQ(out, number);
-    }
-    unsigned long bits = 0;
-    ASSERT_EQ(ini_setkey_bin(file(), "s", "k", -1), 0);
-    EXPECT_EQ(ini_getkey_bin(file(), "s", "k", &bits, 7), 0);
-    EXPECT_EQ(bits, 4294967295UL);
-    char text[16];
-    ASSERT_EQ(ini_setkey_string(file(), "s", "k", "  a b "), 0);
-    EXPECT_EQ(ini_getkey_string(file(), "s", "k", text, sizeof text, nullptr), 0);
-    EXPECT_STREQ(text, "  a b ");
-}
-
-struct StringCase {
-    const char *stored;
-    const char *read;
-};
-
-TEST_F(Typed, StringGetterDropsOnePairOfQuotes) {
-    const StringCase cases[] = {
-        {"\"John\"", "John"}, {"John", "John"},   {"\"\"", ""},           {"\"", "\""},
-        {"\"a", "\"a"},       {"\" a \"", " a "}, {"\"\"x\"\"", "\"x\""},
+        std::string dst; // all 8 bytes afterwards
+    } cases[] = {
+        {"[s]\nk=\"John\"\n", key, 8, "d", INI_OK, std::string("John\0\0\0\0", 8)},
+        {"[s]\nk=John\n", key, 8, "d", INI_OK, std::string("John\0\0\0\0", 8)},
+        {"[s]\nk=\"\"\n", key, 8, "d", INI_OK, std::string(8, '\0')},
+        {"[s]\nk=\"a\n", key, 8, "d", INI_OK, std::string("\"a\0\0\0\0\0\0", 8)},
+        {"[s]\nk=\"\n", key, 8, "d", INI_OK, std::string("\"\0\0\0\0\0\0\0", 8)},
+        {"[s]\nk=\" a \"\n", key, 8, "d", INI_OK, std::string(" a \0\0\0\0\0", 8)},
+        {"[s]\nk=\n", key, 8, "d", INI_OK, std::string(8, '\0')}, // found: no default
+        {"[s]\nk=abcdefgh\n", key, 4, "d", INI_OK, "abcd####"},   // not terminated
+        {"[s]\n", key, 8, nullptr, INI_NOT_FOUND, "########"},
+        {"[s]\n", key, 8, "dflt", INI_NOT_FOUND, std::string("dflt\0\0\0\0", 8)},
+        {std::nullopt, key, 8, "dflt", INI_EOPEN, std::string("dflt\0\0\0\0", 8)},
+        {hosts, entry("s", "alpha", INI_ENTRY_NEXT), 8, "d", INI_OK, std::string("beta\0\0\0\0", 8)},
+        {hosts, entry("s", nullptr, INI_ENTRY_FIRST), 5, "d", INI_OK, "alpha###"},
+        {hosts, entry("s", "beta", INI_ENTRY_NEXT), 8, "none", INI_NOT_FOUND,
+         std::string("none\0\0\0\0", 8)},
+        {hosts, entry("*", nullptr, INI_ENTRY_FIRST), 8, "bad", INI_ESECTION,
+         std::string("bad\0\0\0\0\0", 8)},
+        {hosts, entry("s", nullptr, INI_ENTRY_MATCH), 8, "ref", INI_EINVAL,
+         std::string("ref\0\0\0\0\0", 8)},
+        {std::nullopt, entry("s", nullptr, INI_ENTRY_FIRST), 8, nullptr, INI_EOPEN, "########"},
     };
     for (const auto &c : cases) {
-        value(c.stored);
-        Marked<16> dst;
-        EXPECT_EQ(ini_getkey_string(file(), "s", "k", dst.bytes, 16, "def"), 0) << c.stored;
-        EXPECT_EQ(dst.text(), c.read) << c.stored;
+        std::filesystem::remove(path);
+        if (c.file)
+            put(*c.file);
+        Marked<8> dst;
+        EXPECT_EQ(c.get(path.c_str(), dst.bytes, c.len, c.def), c.status) << c.file.value_or("none");
+        EXPECT_EQ(dst.all(), c.dst) << c.file.value_or("none");
     }
-}
-
-TEST_F(Typed, StringGetterCopiesWithStrncpyBounds) {
-    value("");
-    Marked<8> dst;
-    EXPECT_EQ(ini_getkey_string(file(), "s", "k", dst.bytes, 8, "def"), 0);
-    EXPECT_EQ(std::string(dst.bytes, 8), std::string(8, '\0')); // zero-filled, no default
-
-    value("abcdefgh");
-    dst.fill();
-    EXPECT_EQ(ini_getkey_string(file(), "s", "k", dst.bytes, 4, nullptr), 0);
-    EXPECT_EQ(std::string(dst.bytes, 5), "abcd#"); // not terminated
-
-    dst.fill();
-    EXPECT_EQ(ini_getkey_string(file(), "s", "missing", dst.bytes, 8, nullptr), 1);
-    EXPECT_TRUE(dst.untouched());
-    EXPECT_EQ(ini_getkey_string(file(), "s", "missing", dst.bytes, 8, "dflt"), 1);
-    EXPECT_EQ(std::string(dst.bytes, 8), std::string("dflt\0\0\0\0", 8));
-    EXPECT_EQ(ini_getkey_string(file(), "s", nullptr, dst.bytes, 8, "null"), -2);
-    EXPECT_EQ(dst.text(), "null");
-    EXPECT_EQ(ini_getkey_string(file(), "s", "k", nullptr, 8, "d"), -2);
-}
-
-TEST_F(Typed, AQuotedStringTooLongToWriteIsRejected) {
-    value("1");
-    const std::string longest(998 - 5, 'v'); // k="..."\n is 998 bytes
-    EXPECT_EQ(ini_setkey_string(file(), "s", "k", (longest + "v").c_str()), -2);
-    EXPECT_EQ(contents(), "[s]\nk=1\n");
-    EXPECT_EQ(ini_setkey_string(file(), "s", "k", longest.c_str()), 0);
-    EXPECT_EQ(contents().size(), 4 + 998u);
 }
 
 } // namespace
