@@ -179,6 +179,10 @@ int fail(int code, std::string_view file, std::string_view message) {
     return code;
 }
 
+void warn(std::string_view file, std::string_view message) {
+    fail(exit_done, file, message);
+}
+
 int usage_error(const std::string &message) {
     std::fprintf(stderr, "iniplace: %s (see 'iniplace --help')\n", message.c_str());
     return exit_usage;
@@ -331,6 +335,7 @@ class FileLock {
     // Returns false to try again: the path no longer names the file locked.
     bool take(Access access, bool dry_run) {
         const bool creates = access == Access::create;
+        missing_ = false;
         fd_ = open(path_, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
         if (fd_ < 0 && errno == ENOENT) {
             if (creates && dangling_link())
@@ -855,7 +860,7 @@ void print_json(const Call &call, const std::vector<Section> &sections) {
         if (preamble && section.keys.empty())
             continue;
         if (section.name.empty()) {
-            fail(exit_done, call.file(), "the section [] is left out: \"\" is the preamble");
+            warn(call.file(), "the section [] is left out: \"\" is the preamble");
             continue;
         }
         json += (json.size() > 1 ? "," : "") + json_string(preamble ? "" : section.name) + ":{";
@@ -903,7 +908,7 @@ int cmd_list(const Call &call) {
                 else if (shell_name(line.key))
                     out(line.key + "=" + shell_quoted(line.value) + "\n");
                 else
-                    fail(exit_done, call.file(),
+                    warn(call.file(),
                          "[" + section.name + "] " + line.key + ": not a shell name, left out");
     }
     return exit_done;
