@@ -1,11 +1,10 @@
 /* Reads a few settings of a device configuration and prints them. */
 #include <iniplace.h>
 #include <stdio.h>
-#include <string.h>
 
 int main(int argc, char **argv) {
     const char *path = argc > 1 ? argv[1] : "device.ini";
-    char name[64], serial[64], server[128], previous[128];
+    char name[64], serial[64], line[INI_LINE_SIZE];
     long format, port, watchdog;
     unsigned long flags;
 
@@ -26,13 +25,18 @@ int main(int argc, char **argv) {
     printf("watchdog:      %ld ms\n", watchdog);
     printf("log flags:     0x%lx\n", flags);
 
-    /* Walk the entry list [ntp]: the first entry, then each next one. */
-    int status = ini_getsection(path, "ntp", NULL, INI_ENTRY_FIRST, server, sizeof server);
-    while (status == INI_OK) {
+    /* Walk the entry list [ntp] in one pass: the scanner finds the section,
+     * then each call with "*" reads its next line, up to the next header.
+     * (Stepping with INI_ENTRY_NEXT would stop at the first repeated entry.) */
+    FILE *stream = fopen(path, "rb");
+    if (stream == NULL)
+        return 1;
+    for (int found = parse_section(stream, "ntp", line, sizeof line, 0); found == INI_SCAN_LINE;
+         found = parse_section(stream, "*", line, sizeof line, 0)) {
+        const char *server = trim_string(line);
         if (server[0] != '\n' && server[0] != '\r') /* a blank line is an entry too */
             printf("time server:   %s\n", server);
-        strcpy(previous, server);
-        status = ini_getsection(path, "ntp", previous, INI_ENTRY_NEXT, server, sizeof server);
     }
+    fclose(stream);
     return 0;
 }

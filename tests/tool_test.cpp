@@ -1,10 +1,15 @@
 // The command-line tool, run as a program: output, exit status, errors and
-// the file afterwards; and its lock under many parallel editors.
+// the file afterwards (bytes and modification time); its lock under many
+// parallel editors; and a hostile setting: closed descriptors, a full
+// standard output, a file-size limit, files over 2 GiB.
 #include "helpers.h"
 
 #include <algorithm>
+#include <csignal>
 #include <fcntl.h>
+#include <filesystem>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 extern char **environ;
@@ -29,7 +34,8 @@ std::vector<std::string> tool_command() {
     return command;
 }
 
-pid_t spawn(const std::vector<std::string> &args, int out_fd, int err_fd) {
+// Starts the tool on descriptors 0, 1 and 2; a negative one is closed.
+pid_t spawn(const std::vector<std::string> &args, int in_fd, int out_fd, int err_fd) {
     std::vector<std::string> command = tool_command();
     command.insert(command.end(), args.begin(), args.end());
     std::vector<char *> argv;
@@ -38,8 +44,12 @@ pid_t spawn(const std::vector<std::string> &args, int out_fd, int err_fd) {
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out_fd, 1);
-    posix_spawn_file_actions_adddup2(&actions, err_fd, 2);
+    const int fds[] = {in_fd, out_fd, err_fd};
+    for (int target = 0; target < 3; ++target)
+        if (fds[target] < 0)
+            posix_spawn_file_actions_addclose(&actions, target);
+        else
+            posix_spawn_file_actions_adddup2(&actions, fds[target], target);
     pid_t pid = -1;
     posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -55,54 +65,97 @@ std::string drain(int fd) {
     return bytes;
 }
 
-Outcome run(const std::vector<std::string> &args) {
-    int out[2], err[2];
-    EXPECT_EQ(pipe(out), 0);
-    EXPECT_EQ(pipe(err), 0);
-    const pid_t pid = spawn(args, out[1], err[1]);
+constexpr int capture = -2; // standard output or error read by the test
+
+Outcome run(const std::vector<std::string> &args, const std::string &input = "",
+            int out_fd = capture, int err_fd = capture) {
+    int in[2], out[2], err[2];
+    EXPECT_EQ(pipe2(in, O_CLOEXEC) | pipe2(out, O_CLOEXEC) | pipe2(err, O_CLOEXEC), 0);
+    EXPECT_EQ(write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+    close(in[1]);
+    const pid_t pid = spawn(args, in[0], out_fd == capture ? out[1] : out_fd,
+                            err_fd == capture ? err[1] : err_fd);
+    close(in[0]);
     close(out[1]);
     close(err[1]);
     Outcome result{-1, drain(out[0]), drain(err[0])};
     int status = 0;
     waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
 }
 
-const std::string device = "p=1\n[net]\nport = 80\nhost = \"gw 1\"\nmode=dhcp\n[ntp]\na.example\n\n"
-                           "b.example\n[net]\nlate=1\n[log]\nflags=101\n";
+// A repeated key, keys get cannot read (=1, *=2), a blank line of a lone
+// carriage return, a repeated header, and bytes that JSON must escape.
+const std::string device = "p=1\n[net]\nport = 80\nhost = \"gw 1\"\nmode=dhcp\nport=81\n=1\n*=2\n"
+                           "[ntp]\na.example\n\r\n\nb.example\n[net]\nlate=1\n[log]\nflags=101\n"
+                           "text=a\"b\\c\x01\xff\xc3\xa9'q\na.b=1\n";
+const std::string text_value = "a\"b\\c\x01\xff\xc3\xa9'q";
 const std::string bits5 = std::string(29, '0') + "101";
 
 // The file after a command: `device` with `from` replaced by `to`; an
-// empty `from` appends `to`, and both empty mean unchanged.
+// empty `from` appends `to`, and both empty mean unchanged, the
+// modification time included.
 struct Change {
     std::string from, to;
+    bool none() const { return from.empty() && to.empty(); }
     std::string applied() const {
         std::string text = device;
         return from.empty() ? text + to : text.replace(text.find(from), from.size(), to);
     }
 };
 
+const Change add_c = {"b.example\n", "b.example\nc.example\n"};
+
 struct ToolCase {
-    std::vector<std::string> args; // FILE stands for the test file
+    std::vector<std::string> args; // FILE stands for the test file, FRAG for the fragment
     int status;
     std::string out;
-    std::string err; // a part of standard error; empty: nothing at all
+    std::string err; // a part of standard error (all of it if it ends in a line
+                     // feed); empty: nothing at all
     Change change;
+    std::string input = ""; // standard input, and the fragment file
 };
+
+constexpr timespec long_ago = {1000000000, 0};
 
 class Tool : public FileTest {
   protected:
-    Outcome call(std::vector<std::string> args) {
+    void TearDown() override { std::filesystem::remove_all(dir); }
+    Outcome call(std::vector<std::string> args, const std::string &input = "") {
         std::replace(args.begin(), args.end(), std::string("FILE"), path);
-        return run(args);
+        if (std::find(args.begin(), args.end(), "FRAG") != args.end())
+            put(dir + "/frag.ini", input);
+        std::replace(args.begin(), args.end(), std::string("FRAG"), dir + "/frag.ini");
+        return run(args, input);
+    }
+    void check(const std::vector<ToolCase> &cases) {
+        for (const auto &c : cases) {
+            put(device);
+            const timespec times[] = {long_ago, long_ago};
+            ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+            const Outcome result = call(c.args, c.input);
+            std::string where;
+            for (const auto &arg : c.args)
+                where += arg + " ";
+            EXPECT_EQ(result.status, c.status) << where << result.err;
+            EXPECT_EQ(result.out, c.out) << where;
+            if (c.err.empty() || c.err.back() == '\n')
+                EXPECT_EQ(result.err, c.err) << where;
+            else
+                EXPECT_NE(result.err.find(c.err), std::string::npos) << where << result.err;
+            EXPECT_EQ(contents(), c.change.applied()) << where;
+            struct stat info;
+            ASSERT_EQ(stat(path.c_str(), &info), 0);
+            if (c.change.none())
+                EXPECT_EQ(info.st_mtim.tv_sec, long_ago.tv_sec) << where;
+        }
     }
 };
 
-TEST_F(Tool, CommandsPrintExitAndEdit) {
-    const ToolCase cases[] = {
+TEST_F(Tool, ReadKeysAndNumbersByTheFileRule) {
+    check({
         {{"get", "FILE", "net", "port"}, 0, "80\n", "", {}},
-        {{"get", "FILE", "net", "host"}, 0, "\"gw 1\"\n", "", {}},
         {{"get", "FILE", "net", "host", "--type", "string"}, 0, "gw 1\n", "", {}},
         {{"get", "FILE", "net", "port", "--type=long"}, 0, "80\n", "", {}},
         {{"get", "FILE", "log", "flags", "--type", "bin"}, 0, "5\n", "", {}},
@@ -114,52 +167,140 @@ TEST_F(Tool, CommandsPrintExitAndEdit) {
         {{"get", "FILE", "net", "late"}, 1, "", "", {}},
         {{"get", "FILE", "net", "late", "--default", "7"}, 0, "7\n", "", {}},
         {{"get", "FILE", "*", "p"}, 0, "1\n", "", {}},
+        {{"get", "FILE", "net", "*"}, 2, "", "[net] *: the key must not be empty or *", {}},
+        {{"get", "FILE", "net", "x", "--type", "long", "--default", "ff"}, 0, "255\n", "", {}},
+        {{"get", "FILE", "net", "x", "--type=long", "--default=0b101"}, 2, "", "0b101 is not", {}},
+        {{"get", "FILE", "net", "x", "--type", "bin", "--default", "101"}, 0, "5\n", "", {}},
+        {{"get", "FILE", "net", "port", "--type", "ulong", "--default", "-1"}, 2, "", "-1 is", {}},
+        {{"get", "FILE", "net", "x", "--type", "bin", "--default", "-1"}, 2, "", "-1 is not", {}},
+    });
+}
+
+TEST_F(Tool, SetWritesWhatReadsBackAndNothingElse) {
+    check({
         {{"set", "FILE", "net", "port", "8080"}, 0, "", "", {"port = 80\n", "port=8080\n"}},
-        {{"set", "FILE", "log", "m", "0xff", "--type", "hex"}, 0, "", "", {"", "m=0xFF\n"}},
-        {{"set", "FILE", "log", "m", "5", "--type", "bin"}, 0, "", "", {"", "m=" + bits5 + "\n"}},
+        {{"set", "FILE", "net", "k", "--", "--x"}, 0, "", "", {"*=2\n", "*=2\nk=--x\n"}},
+        {{"set", "FILE", "*", "q", "2"}, 0, "", "", {"p=1\n", "p=1\nq=2\n"}},
         {{"set", "FILE", "new", "s", "a b", "--type", "string"},
          0,
          "",
          "",
          {"", "[new]\ns=\"a b\"\n"}},
-        {{"set", "FILE", "net", "k=x", "1"}, 2, "", "the key must not hold '='", {}},
+        {{"set", "FILE", "log", "n", "--type", "long", "--", "-5"}, 0, "", "", {"", "n=-5\n"}},
+        {{"set", "FILE", "log", "m", "1e3", "--type", "long"}, 0, "", "", {"", "m=483\n"}},
+        {{"set", "FILE", "log", "m", "ff", "--type", "hex"}, 0, "", "", {"", "m=0xFF\n"}},
+        {{"set", "FILE", "log", "m", "101", "--type", "bin"}, 0, "", "", {"", "m=" + bits5 + "\n"}},
+        {{"set", "FILE", "log", "m", "0b101", "--type", "bin"}, 2, "", "0b101 is not a bin", {}},
+        {{"set", "FILE", "log", "m", std::string(33, '1'), "--type", "bin"},
+         2,
+         "",
+         "not a bin",
+         {}},
+        {{"set", "FILE", "net", "n", "--type", "ulong", "--", "-1"},
+         2,
+         "",
+         "-1 is not a ulong",
+         {}},
+        {{"set", "FILE", "net", "n", "--type", "hex", "--", "-5"}, 2, "", "-5 is not a hex", {}},
+        {{"set", "FILE", "net", "n", "-5", "--type", "hex"}, 2, "", "unknown option '-5'", {}},
         {{"set", "FILE", "net", "port", "12x", "--type", "long"}, 2, "", "12x is not a long", {}},
+        {{"set", "FILE", "net", "k=x", "1"}, 2, "", "the key must not hold '='", {}},
+        {{"set", "FILE", "net", "mode", "dhcp", "--verbose"}, 0, "", "unchanged\n", {}},
+        {{"set", "FILE", "net", "mode", "dhcp", "--check"}, 1, "", "", {}},
+        {{"set", "FILE", "net", "mode", "x", "--check", "--verbose"}, 0, "", "changed\n", {}},
+    });
+}
+
+TEST_F(Tool, DeleteAndTheSectionStar) {
+    check({
         {{"del", "FILE", "net", "mode"}, 0, "", "", {"mode=dhcp\n", ""}},
-        {{"del", "FILE", "ntp"}, 0, "", "", {"[ntp]\na.example\n\nb.example\n", ""}},
+        {{"del", "FILE", "ntp"}, 0, "", "", {"[ntp]\na.example\n\r\n\nb.example\n", ""}},
+        {{"del", "FILE", "*", "p"}, 0, "", "", {"p=1\n", ""}},
+        {{"del", "FILE", "*"}, 2, "", "del needs a section name, not *", {}},
+        {{"del", "FILE", "net", "*"}, 2, "", "the key must not be empty or *", {}},
+        {{"del", "FILE", "net", "nokey", "--verbose"}, 0, "", "unchanged\n", {}},
+        {{"del", "FILE", "nosuch"}, 0, "", "", {}},
+        {{"first", "FILE", "*"}, 2, "", "first needs a section name, not *", {}},
+        {{"keys", "FILE", "*"}, 0, "p\n", "", {}},
+        {{"add", "FILE", "*", "e"}, 0, "", "", {"p=1\n", "p=1\ne\n"}},
+        {{"remove", "FILE", "*", "p=1"}, 0, "", "", {"p=1\n", ""}},
+    });
+}
+
+// keys, entries and list show exactly the lines get and has reach.
+TEST_F(Tool, ListingsAndFormats) {
+    const std::string all = "*.p=1\nnet.port=80\nnet.host=\"gw 1\"\nnet.mode=dhcp\nlog.flags=101\n";
+    const std::string json = R"({"log":{"flags":"101","text":"a\"b\\c\u0001\u00FF)"
+                             "\xc3\xa9'q\",\"a.b\":\"1\"}}\n";
+    const std::string sh = "flags='101'\ntext='a\"b\\c\x01\xff\xc3\xa9'\\''q'\n";
+    check({
         {{"sections", "FILE"}, 0, "net\nntp\nlog\n", "", {}},
         {{"keys", "FILE", "net"}, 0, "port\nhost\nmode\n", "", {}},
-        {{"keys", "FILE", "nope"}, 1, "", "", {}},
         {{"entries", "FILE", "ntp"}, 0, "a.example\nb.example\n", "", {}},
+        {{"entries", "FILE", "ntp", "--format=json"}, 0, "[\"a.example\",\"b.example\"]\n", "", {}},
+        {{"list", "FILE", "net"}, 0, "net.port=80\nnet.host=\"gw 1\"\nnet.mode=dhcp\n", "", {}},
+        {{"list", "FILE"}, 0, all + "log.text=" + text_value + "\nlog.a.b=1\n", "", {}},
+        {{"list", "--format", "json", "FILE", "log"}, 0, json, "", {}},
+        {{"list", "--format=json", "FILE", "*"}, 0, "{\"\":{\"p\":\"1\"}}\n", "", {}},
+        {{"list", "--format", "sh", "FILE", "log"}, 0, sh, "[log] a.b: not a shell name", {}},
+        {{"list", "--format", "sh", "FILE"}, 2, "", "list --format sh needs a SECTION", {}},
+        {{"list", "FILE", "nope"}, 1, "", "", {}},
+        {{"entries", "FILE", "ntp", "--format", "sh"}, 2, "", "entries takes no --format sh", {}},
+    });
+}
+
+TEST_F(Tool, EntryLists) {
+    check({
         {{"first", "FILE", "ntp"}, 0, "a.example\n", "", {}},
         {{"has", "FILE", "ntp", " b.example "}, 0, "", "", {}},
         {{"has", "FILE", "ntp", "c.example"}, 1, "", "", {}},
         {{"next", "FILE", "ntp", "a.example"}, 0, "", "", {}}, // the blank line: not printed
         {{"prev", "FILE", "ntp", "a.example"}, 1, "", "", {}},
-        {{"add", "FILE", "ntp", "c.example"}, 0, "", "", {"b.example\n", "b.example\nc.example\n"}},
+        {{"add", "FILE", "ntp", "c.example"}, 0, "", "", add_c},
+        {{"add", "FILE", "ntp", " b.example", "--verbose"}, 0, "", "unchanged\n", {}},
         {{"add", "FILE", "ntp", "  [x"}, 2, "", "must not start with '['", {}},
+        {{"add", "FILE", "ntp", " \t\r"}, 2, "", "the entry must not be blank", {}},
         {{"remove", "FILE", "ntp", "a.example"}, 0, "", "", {"a.example\n", ""}},
+        {{"remove", "FILE", "ntp", "zzz", "--check"}, 1, "", "", {}},
+    });
+}
+
+TEST_F(Tool, ApplyChecksTheWholeFragmentFirst) {
+    const std::string long_header = "[" + std::string(995, 's') + "]\n";
+    check({
+        {{"apply", "FILE"}, 0, "", "", add_c, "[net]\nmode = dhcp\n[ntp]\n b.example\nc.example"},
+        {{"apply", "FILE", "FRAG"}, 0, "", "", {"", "[new]\nk=v\n"}, "[new]\nk=v"},
+        {{"apply", "FILE", "-", "--check"}, 0, "", "", {}, "[net]\nport=9\n"},
+        {{"apply", "FILE", "--verbose"}, 0, "", "unchanged\n", {}, "p = 1\r\n[ntp]\na.example\n"},
+        {{"apply", "FILE"}, 2, "", "standard input:3: the key must", {}, "[net]\nport=9\n=2\n"},
+        {{"apply", "FILE"}, 2, "", "input:2: the line would be longer", {}, long_header + "k=v\n"},
+        {{"apply", "FILE"}, 2, "", "input:1: the header names no section", {}, "[a] b\n"},
+    });
+}
+
+TEST_F(Tool, OptionsAndUsage) {
+    check({
         {{"get", "FILE", "net"}, 2, "", "usage: iniplace get", {}},
+        {{"get", "FILE", "net", "port", "--type"}, 2, "", "--type needs a value", {}},
+        {{"get", "FILE", "net", "port", "--bogus"}, 2, "", "unknown option '--bogus'", {}},
         {{"del", "FILE", "net", "--type", "long"}, 2, "", "del takes no --type", {}},
+        {{"keys", "FILE", "net", "--check"}, 2, "", "keys takes no --check", {}},
         {{"frob", "FILE"}, 2, "", "unknown command 'frob'", {}},
-    };
-    for (const auto &c : cases) {
-        put(device);
-        const Outcome result = call(c.args);
-        std::string where;
-        for (const auto &arg : c.args)
-            where += arg + " ";
-        EXPECT_EQ(result.status, c.status) << where << result.err;
-        EXPECT_EQ(result.out, c.out) << where;
-        if (c.err.empty())
-            EXPECT_EQ(result.err, "") << where;
-        else
-            EXPECT_NE(result.err.find(c.err), std::string::npos) << where << result.err;
-        EXPECT_EQ(contents(), c.change.applied()) << where;
-    }
+    });
+    const Outcome help = run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    for (const char *topic : {"The section * stands for the preamble", "-- ", "Exit status"})
+        EXPECT_NE(help.out.find(topic), std::string::npos) << topic;
+    const std::string add_usage = "usage: iniplace add [--verbose] [--check] FILE SECTION ENTRY\n";
+    EXPECT_EQ(run({"add", "--help"}).out.rfind(add_usage, 0), 0u);
+    EXPECT_EQ(run({"--version"}).out, "iniplace 1.0.0\n");
+    EXPECT_EQ(run({}).status, 2);
 }
 
 TEST_F(Tool, FileErrorsNameTheFileAndCreateNothing) {
     const std::string missing = dir + "/missing.ini";
+    const std::string link = dir + "/link.ini";
+    ASSERT_EQ(symlink(missing.c_str(), link.c_str()), 0);
     const struct {
         std::vector<std::string> args;
         int status;
@@ -170,8 +311,14 @@ TEST_F(Tool, FileErrorsNameTheFileAndCreateNothing) {
         {{"entries", missing, "s"}, 3, "missing.ini"},
         {{"del", missing, "s"}, 3, "missing.ini"},
         {{"remove", missing, "s", "e"}, 3, "missing.ini"},
-        {{"set", missing, "s", "", "v"}, 2, "the key must be a name"},
+        {{"set", missing, "s", "", "v"}, 2, "the key must not be empty"},
+        {{"set", missing, std::string(995, 's'), "k", "v"}, 2, "longer than 998 bytes"},
         {{"add", missing, "s", "   "}, 2, "must not be blank"},
+        {{"set", missing, "s", "n", "--type", "ulong", "--", "-1"}, 2, "-1 is not a ulong"},
+        {{"set", missing, "s", "n", "--type", "hex", "--", "-5"}, 2, "-5 is not a hex"},
+        {{"set", missing, "s", "k", "v", "--check"}, 0, ""},
+        {{"set", link, "s", "k", "v"}, 3, "link.ini: a symbolic link to a missing file"},
+        {{"add", link, "s", "e"}, 3, "link.ini: a symbolic link to a missing file"},
         {{"get", dir, "s", "k"}, 3, "not a regular file"},
     };
     for (const auto &c : cases) {
@@ -184,15 +331,58 @@ TEST_F(Tool, FileErrorsNameTheFileAndCreateNothing) {
     EXPECT_EQ(contents(missing), "[s]\ne\n");
 }
 
-TEST_F(Tool, HelpAndVersion) {
-    const Outcome help = run({"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("Exit status"), std::string::npos);
-    const Outcome add_help = run({"add", "--help"});
-    EXPECT_EQ(add_help.status, 0);
-    EXPECT_EQ(add_help.out.rfind("usage: iniplace add FILE SECTION ENTRY", 0), 0u);
-    EXPECT_EQ(run({"--version"}).out, "iniplace 1.0.0\n");
-    EXPECT_EQ(run({}).status, 2);
+// With standard error closed, the file opened for the lock must not become
+// descriptor 2 and receive the error message.
+TEST_F(Tool, ClosedOrFullStandardStreams) {
+    const std::string fresh = dir + "/new1.ini";
+    EXPECT_EQ(run({"set", fresh, "net", "k", "a\nb"}, "", capture, -1).status, 2);
+    EXPECT_FALSE(exists(fresh));
+    put(device);
+    const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+    const Outcome result = run({"list", path}, "", full);
+    close(full);
+    EXPECT_EQ(result.status, 3);
+    EXPECT_NE(result.err.find("standard output: No space left"), std::string::npos);
+}
+
+// The library reports no write errors after the open: the tool reads its
+// edit back and fails when it did not land.
+TEST_F(Tool, EditsOverAFileSizeLimitFail) {
+    put(device);
+    const std::string fresh = dir + "/fresh.ini";
+    rlimit old_limit;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    const rlimit limit = {device.size(), old_limit.rlim_max};
+    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const Outcome results[] = {
+        run({"add", path, "ntp", "c.example"}),
+        run({"set", path, "net", "port", "80800"}),
+        run({"set", fresh, "s", "k", std::string(device.size(), 'v')}),
+        run({"apply", path}, "[ntp]\nd.example\n"),
+    };
+    setrlimit(RLIMIT_FSIZE, &old_limit);
+    std::signal(SIGXFSZ, old_handler);
+    for (const Outcome &result : results) {
+        EXPECT_EQ(result.status, 3);
+        EXPECT_NE(result.err.find("the edit did not take effect"), std::string::npos) << result.err;
+    }
+    EXPECT_EQ(contents(), device);
+    EXPECT_FALSE(exists(fresh));
+}
+
+// On 32-bit targets such a file is beyond a 32-bit file offset.
+TEST_F(Tool, FilesOver2GiBAreLockedAndEdited) {
+    put("[s]\nk=1\n[t]\nx\n");
+    ASSERT_EQ(truncate(path.c_str(), off_t{3} << 30), 0);
+    EXPECT_EQ(run({"set", path, "s", "k", "2"}).status, 0);
+    EXPECT_EQ(run({"keys", path, "s"}).out, "k\n");
+    EXPECT_EQ(run({"has", path, "t", "x"}).status, 0);
+    EXPECT_EQ(run({"del", path, "s", "nokey"}).status, 0);
+    std::ifstream in(path, std::ios::binary);
+    std::string head(8, '\0');
+    in.read(head.data(), 8);
+    EXPECT_EQ(head, "[s]\nk=2\n");
 }
 
 // Parallel editors of one file are serialised by the tool's lock: none of
@@ -200,11 +390,11 @@ TEST_F(Tool, HelpAndVersion) {
 TEST_F(Tool, ParallelAddsAllLandOnce) {
     constexpr int editors = 200;
     put("[list]\n");
-    const int null_fd = open("/dev/null", O_WRONLY);
+    const int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
     std::vector<pid_t> pids;
     for (int i = 0; i < editors; ++i)
         pids.push_back(
-            spawn({"add", path, "list", "entry-" + std::to_string(i)}, null_fd, null_fd));
+            spawn({"add", path, "list", "entry-" + std::to_string(i)}, null_fd, null_fd, null_fd));
     int failures = 0;
     for (const pid_t pid : pids) {
         int status = 0;

@@ -1,13 +1,21 @@
 // iniplace: read and edit INI files from shell scripts.
+//
+// Every command checks its arguments first, then opens and locks the file,
+// reads it with the library's scanners and the shared format rules, and
+// edits it with one library call per line to change. The command table
+// below is the one source of --help, the manual page and the completion.
 #include "iniplace.h"
+#include "format.h"
 
-#include <cctype>
+#include <algorithm>
 #include <cerrno>
-#include <climits>
+#include <charconv>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <getopt.h>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -19,68 +27,160 @@
 
 namespace {
 
-constexpr int exit_found = 0;
+using namespace iniplace;
+
+constexpr int exit_done = 0;
 constexpr int exit_not_found = 1;
 constexpr int exit_usage = 2;
 constexpr int exit_file = 3;
 
-const char *const usage_text = R"(usage: iniplace COMMAND FILE ARGS... [OPTIONS]
+// What the lock on the file is for.
+enum class Access { read, edit, create };
 
-Read and edit an INI file in place. Values go to standard output, one per
-line; errors to standard error, one line naming the file.
+struct Call;
 
-Keys:
-  get FILE SECTION KEY        print the value of KEY in SECTION
-  set FILE SECTION KEY VALUE  write KEY=VALUE, creating file and section
-  del FILE SECTION [KEY]      delete a key line, or the whole section
-  keys FILE SECTION           print the keys of SECTION
-  sections FILE               print the section names
+struct Command {
+    const char *name;
+    const char *operands; // optional ones in brackets
+    Access access;
+    bool takes_default;
+    const char *types;   // accepted --type values, space separated; null: none
+    const char *formats; // accepted --format values; null: none
+    const char *summary;
+    const char *help;
+    int (*run)(const Call &);
+};
 
-Entry lists (every line of a section is an entry):
-  entries FILE SECTION        print the entries of SECTION
-  first FILE SECTION          print the first entry
-  has FILE SECTION ENTRY      succeed if ENTRY is in SECTION
-  next FILE SECTION ENTRY     print the entry after ENTRY
-  prev FILE SECTION ENTRY     print the entry before ENTRY
-  add FILE SECTION ENTRY      append ENTRY unless it is already there
-  remove FILE SECTION ENTRY   remove the first line equal to ENTRY
+enum class Opt { type, default_value, format, verbose, check };
 
-The section * is the preamble, the lines before the first header.
+struct OptionInfo {
+    Opt id;
+    const char *name;
+    const char *value; // what the option takes; null for a flag
+    const char *help;
+};
 
-Exit status: 0 done or found, 1 not found, 2 usage error or rejected
-input, 3 the file could not be opened or is not a regular file.
+const OptionInfo option_table[] = {
+    {Opt::type, "type", "TYPE", "read or write the value as TYPE (see Numbers)"},
+    {Opt::default_value, "default", "VALUE",
+     "print VALUE when the key, its section or the file is missing"},
+    {Opt::format, "format", "FORMAT", "print lines (the default), json or, with list, sh"},
+    {Opt::verbose, "verbose", nullptr, "say changed or unchanged on standard error"},
+    {Opt::check, "check", nullptr, "write nothing; status 0 if it would change the file, 1 if not"},
+};
 
-Run 'iniplace COMMAND --help' for a command's options; --version prints
-the version.
-)";
+// Options every command takes, and the end of the options.
+const std::pair<const char *, const char *> general_options[] = {
+    {"--help, -h", "print this help, or with a COMMAND its help"},
+    {"--version", "print the version"},
+    {"--", "end the options: later arguments are taken as they are, even\n"
+           "when they start with -: iniplace set --type long f.ini net n -- -5"},
+};
 
-struct Command;
-struct Invocation {
-    const Command *command;
-    std::vector<std::string> args;
+bool takes(const Command &command, Opt id) {
+    switch (id) {
+    case Opt::type:
+        return command.types != nullptr;
+    case Opt::default_value:
+        return command.takes_default;
+    case Opt::format:
+        return command.formats != nullptr;
+    case Opt::verbose:
+    case Opt::check:
+        return command.access != Access::read;
+    }
+    return false;
+}
+
+const char *const description =
+    "Reads and edits an INI file in place. Values go to standard output, one\n"
+    "per line; errors go to standard error, one line naming the file.";
+
+// Topics of the help and the manual page.
+const std::pair<const char *, const char *> topics[] = {
+    {"Sections and keys",
+     "SECTION names a section by its header: [net] is the section net. Only\n"
+     "the first header of a name counts; lines under a later header of the\n"
+     "same name are never read. The section * stands for the preamble, the\n"
+     "lines before the first header: get, set, del with a KEY, keys, list,\n"
+     "entries, add and remove work on it as on a section, and apply puts the\n"
+     "lines before the fragment's first header there. del without KEY refuses\n"
+     "* (status 2, nothing deleted), and so do first, has, next and prev.\n"
+     "A KEY is a name: get, set and del refuse an empty key, *, a key holding\n"
+     "= or starting with [, a space or a tab; keys and list leave out lines\n"
+     "with such keys (=1, *=2), which get can never read."},
+    {"Numbers", "The file's values are read as numbers the library's way: long and ulong\n"
+                "take decimal digits (never octal: 010 is 10), else hexadecimal digits\n"
+                "with or without 0x (ff and 0xff are 255, 1e3 is 483); bin takes binary\n"
+                "digits without a prefix (101 is 5). A number given to the tool (the\n"
+                "VALUE of set, --default) is read by the same rule for its type (hex by\n"
+                "that of ulong), with two refusals (status 2): a minus sign for ulong,\n"
+                "hex and bin, which the file rule would wrap around, and a leading 0b,\n"
+                "which the file rule reads as hexadecimal digits (0b101 is 45313): give\n"
+                "binary digits with --type bin. set writes long and ulong in decimal,\n"
+                "hex as 0x and upper-case digits, bin as 32 binary digits (a value of\n"
+                "more than 32 bits is refused)."},
+    {"Output", "list prints SECTION.KEY=VALUE lines (the preamble is *); --format sh\n"
+               "prints KEY='VALUE' lines for eval and needs a SECTION (keys that are\n"
+               "not shell names are skipped with a warning); --format json prints one\n"
+               "object of sections, each an object of keys with string values, the\n"
+               "preamble under \"\" when it holds keys. Each key is listed once, with\n"
+               "the value get reads. keys, sections and entries print one item per\n"
+               "line, or a JSON array of strings. JSON strings carry valid UTF-8 as it\n"
+               "is; control bytes and bytes that are not valid UTF-8 are written as\n"
+               "\\u00XX, one escape per byte."},
+    {"Edits", "An edit that changes nothing writes nothing: set when the key line\n"
+              "already reads exactly KEY=VALUE, add when the entry is there, del and\n"
+              "remove when there is nothing to delete; the file keeps its bytes and\n"
+              "its modification time. After set, add and apply the tool reads the\n"
+              "file back and fails (status 3) if the line is not there, as on a full\n"
+              "disk or over a file-size limit; a file it created for the edit is\n"
+              "removed. iniplace processes on one file take turns: each holds an\n"
+              "advisory lock (flock) on it, shared for reads, exclusive for edits. A\n"
+              "file that cannot be locked is an error, never edited unlocked."},
+    {"Exit status", "0 done or found; 1 not found (with --check: nothing would change);\n"
+                    "2 usage error or rejected input, nothing written; 3 the file could not\n"
+                    "be opened, locked, read or written, or standard output could not be\n"
+                    "written. Writing into a closed pipe ends the tool by SIGPIPE, as it\n"
+                    "does other filters; where SIGPIPE is ignored, that is status 3."},
+};
+
+struct Call {
+    explicit Call(const Command &to_run) : command(to_run) {}
+
+    const Command &command;
+    std::vector<std::string> args; // FILE first
     std::string type;
-    const char *default_value = nullptr;
-    int locked_fd = -1; // the file, opened and locked; -1 if it could not be
+    std::string format = "lines";
+    std::optional<std::string> default_value;
+    bool verbose = false;
+    bool check = false;
 
     const char *file() const { return args[0].c_str(); }
     const char *arg(std::size_t i) const { return args[i].c_str(); }
 };
 
-struct Command {
-    const char *name;
-    const char *synopsis;
-    const char *help;
-    std::size_t min_args;
-    std::size_t max_args;
-    bool edits;        // takes the file's lock exclusively
-    bool creates;      // may create a missing file
-    const char *types; // accepted --type values, space separated; null: none
-    int (*run)(const Invocation &);
+// A failure of the file itself (status 3), carried up to main.
+struct FileError {
+    std::string what;
 };
 
-int fail(int code, const std::string &file, const std::string &message) {
-    std::fprintf(stderr, "iniplace: %s: %s\n", file.c_str(), message.c_str());
+// Standard output, with the first write error kept for the exit status.
+int output_error = 0;
+
+void out(std::string_view text) {
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() && output_error == 0)
+        output_error = errno != 0 ? errno : EIO;
+}
+
+int fail(int code, std::string_view file, std::string_view message) {
+    std::fprintf(stderr, "iniplace: %.*s: %.*s\n", static_cast<int>(file.size()), file.data(),
+                 static_cast<int>(message.size()), message.data());
     return code;
+}
+
+void warn(std::string_view file, std::string_view message) {
+    fail(exit_done, file, message);
 }
 
 int usage_error(const std::string &message) {
@@ -88,6 +188,347 @@ int usage_error(const std::string &message) {
     return exit_usage;
 }
 
+// What the library refuses to write, in words.
+std::string refusal_text(Refusal refusal) {
+    switch (refusal) {
+    case Refusal::key_empty:
+        return "the key must not be empty or *";
+    case Refusal::key_character:
+        return "the key must not hold '=' or a line feed";
+    case Refusal::key_start:
+        return "the key must not start with '[', a space or a tab";
+    case Refusal::line_feed:
+        return "the section, value or entry must not hold a line feed";
+    case Refusal::entry_blank:
+        return "the entry must not be blank";
+    case Refusal::entry_header:
+        return "the entry must not start with '['";
+    case Refusal::too_long:
+        return "the line would be longer than " + std::to_string(text_max) + " bytes";
+    case Refusal::none:
+        break;
+    }
+    return "rejected by the library";
+}
+
+int refuse(const Call &call, std::string_view what, Refusal refusal) {
+    return fail(exit_usage, call.file(), std::string(what) + ": " + refusal_text(refusal));
+}
+
+std::string section_key(const Call &call) {
+    return "[" + call.args[1] + "] " + call.args[2];
+}
+
+bool listed(const char *list, std::string_view word) {
+    for (std::string_view rest = list != nullptr ? list : ""; !rest.empty();) {
+        const std::size_t end = std::min(rest.find(' '), rest.size());
+        if (rest.substr(0, end) == word)
+            return true;
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+    }
+    return false;
+}
+
+// Numbers
+
+enum class Rule { decimal_then_hex, binary };
+
+template <typename Number> bool convert(std::string_view digits, int base, Number &out) {
+    const auto [end, error] =
+        std::from_chars(digits.data(), digits.data() + digits.size(), out, base);
+    return error == std::errc() && end == digits.data() + digits.size() && !digits.empty();
+}
+
+// Reads a number given on the command line by the rule the library reads
+// the file's values with; refuses a minus sign for unsigned types and a
+// leading 0b, which that rule would take for hexadecimal digits.
+template <typename Number> bool read_number(std::string_view text, Rule rule, Number &out) {
+    std::string sign;
+    if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
+        if (text[0] == '-')
+            sign = "-";
+        text.remove_prefix(1);
+    }
+    if ((!sign.empty() && std::is_unsigned_v<Number>) || text.empty() || text[0] == '-' ||
+        text[0] == '+' || (text.size() >= 2 && text[0] == '0' && (text[1] | 0x20) == 'b'))
+        return false;
+    if (rule == Rule::binary)
+        return convert(text, 2, out);
+    if (convert(sign + std::string(text), 10, out))
+        return true;
+    if (text.size() > 2 && text[0] == '0' && (text[1] | 0x20) == 'x')
+        text.remove_prefix(2);
+    if (text[0] == '-')
+        return false;
+    return convert(sign + std::string(text), 16, out);
+}
+
+// The value text set writes for VALUE and the --type.
+bool value_text(const Call &call, std::string &text) {
+    const std::string &value = call.args[3];
+    long signed_number = 0;
+    unsigned long number = 0;
+    constexpr unsigned long bin_max = 0xFFFFFFFFul;
+    constexpr int bin_digits = 32;
+    if (call.type.empty()) {
+        text = value;
+    } else if (call.type == "string") {
+        text = "\"" + value + "\"";
+    } else if (call.type == "long") {
+        if (!read_number(value, Rule::decimal_then_hex, signed_number))
+            return false;
+        text = std::to_string(signed_number);
+    } else if (call.type == "ulong" || call.type == "hex") {
+        if (!read_number(value, Rule::decimal_then_hex, number))
+            return false;
+        char hex[2 + 2 * sizeof number + 1];
+        std::snprintf(hex, sizeof hex, "0x%lX", number);
+        text = call.type == "hex" ? std::string(hex) : std::to_string(number);
+    } else {
+        if (!read_number(value, Rule::binary, number) || number > bin_max)
+            return false;
+        text.clear();
+        for (int bit = bin_digits - 1; bit >= 0; --bit)
+            text += (number >> bit) & 1ul ? '1' : '0';
+    }
+    return true;
+}
+
+// The file
+
+// The tool's hold on the file: opened, known to be a regular file, and
+// locked with flock, shared for reads and exclusive for edits. A file that
+// cannot be locked is not used at all. A missing file is created (empty)
+// only for an edit that creates files, and removed again unless the edit
+// wrote to it.
+class FileLock {
+  public:
+    FileLock(const char *path, Access access, bool dry_run) : path_(path) {
+        constexpr int attempts = 100;
+        for (int attempt = 0; attempt < attempts; ++attempt)
+            if (take(access, dry_run))
+                return;
+        error_ = "the file keeps being replaced; not locked";
+    }
+    ~FileLock() {
+        struct stat info;
+        if (created_ && fstat(fd_, &info) == 0 && info.st_size == 0)
+            unlink(path_);
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    FileLock(const FileLock &) = delete;
+    FileLock &operator=(const FileLock &) = delete;
+
+    int fd() const { return fd_; }
+    bool locked() const { return fd_ >= 0; }
+    // The file does not exist (and no lock was taken).
+    bool missing() const { return missing_; }
+    const std::string &error() const { return error_; }
+    void discard_created() {
+        if (created_)
+            unlink(path_);
+        created_ = false;
+    }
+
+  private:
+    // Returns false to try again: the path no longer names the file locked.
+    bool take(Access access, bool dry_run) {
+        const bool creates = access == Access::create;
+        missing_ = false;
+        fd_ = open(path_, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        if (fd_ < 0 && errno == ENOENT) {
+            if (creates && dangling_link())
+                return give_up("a symbolic link to a missing file; its target is not created");
+            missing_ = true;
+            if (!creates || dry_run)
+                return give_up(std::strerror(ENOENT));
+            fd_ = open(path_, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+            if (fd_ < 0 && errno == EEXIST)
+                return false;
+            created_ = fd_ >= 0;
+            missing_ = false;
+        }
+        if (fd_ < 0)
+            return give_up(std::strerror(errno));
+        struct stat info;
+        if (fstat(fd_, &info) != 0)
+            return give_up(std::strerror(errno));
+        if (!S_ISREG(info.st_mode))
+            return give_up("not a regular file");
+        const int operation = access == Access::read || dry_run ? LOCK_SH : LOCK_EX;
+        int locked = -1;
+        while ((locked = flock(fd_, operation)) != 0 && errno == EINTR) {
+        }
+        if (locked != 0)
+            return give_up(std::string("cannot be locked: ") + std::strerror(errno));
+        // A creator may have removed the file it made while this call waited.
+        struct stat named;
+        if (stat(path_, &named) == 0 && named.st_dev == info.st_dev && named.st_ino == info.st_ino)
+            return true;
+        close(fd_);
+        fd_ = -1;
+        created_ = false;
+        return false;
+    }
+    bool give_up(std::string why) {
+        error_ = std::move(why);
+        discard_created();
+        if (fd_ >= 0)
+            close(fd_);
+        fd_ = -1;
+        return true;
+    }
+    bool dangling_link() const {
+        struct stat info;
+        return lstat(path_, &info) == 0 && S_ISLNK(info.st_mode);
+    }
+
+    const char *path_;
+    int fd_ = -1;
+    bool created_ = false;
+    bool missing_ = false;
+    std::string error_;
+};
+
+void require(const FileLock &lock) {
+    if (!lock.locked())
+        throw FileError{lock.error()};
+}
+
+// A stream reading the locked file from its start, for the library's
+// scanners. Without a file (descriptor -1) it is null, which the scanners
+// read as an empty file.
+class Stream {
+  public:
+    explicit Stream(int fd) {
+        if (fd < 0)
+            return;
+        const int copy = dup(fd);
+        stream_ = copy >= 0 ? fdopen(copy, "rb") : nullptr;
+        if (stream_ == nullptr || fseeko(stream_, 0, SEEK_SET) != 0) {
+            const int error = errno;
+            if (stream_ != nullptr)
+                std::fclose(stream_);
+            else if (copy >= 0)
+                close(copy);
+            throw FileError{std::string("cannot be read: ") + std::strerror(error)};
+        }
+    }
+    ~Stream() {
+        if (stream_ != nullptr)
+            std::fclose(stream_);
+    }
+    Stream(const Stream &) = delete;
+    Stream &operator=(const Stream &) = delete;
+    FILE *get() const { return stream_; }
+
+  private:
+    FILE *stream_ = nullptr;
+};
+
+struct Line {
+    const std::string *section; // null under a header that no command reaches
+    std::string_view text;      // trimmed
+    bool header;
+};
+
+// Passes every line of the file, trimmed, to `visit` until it returns
+// false. A section is reached by the first header of its name only; the
+// preamble is "*", so a header [*] is never reached either.
+template <typename Visit> void walk(int fd, Visit visit) {
+    const Stream in(fd);
+    char buffer[line_size];
+    std::set<std::string, std::less<>> seen{std::string(wildcard)};
+    std::string section(wildcard);
+    bool reachable = true;
+    for (int result = parse_section(in.get(), "*", buffer, sizeof buffer, 0);
+         result != INI_SCAN_NONE; result = parse_section(in.get(), "*", buffer, sizeof buffer, 0)) {
+        const std::string_view text = trimmed(buffer);
+        const bool header = result == INI_SCAN_BOUNDARY;
+        if (header) {
+            const std::string_view name = header_name(text);
+            reachable = header_names(text, name) && seen.emplace(name).second;
+            section = name;
+        }
+        if (!visit(Line{reachable ? &section : nullptr, text, header}))
+            return;
+    }
+}
+
+// Visits the lines of one section ("*": the preamble); false if the file
+// has no such section.
+template <typename Visit> bool walk_section(int fd, std::string_view section, Visit visit) {
+    bool inside = is_wildcard(section);
+    bool found = inside;
+    walk(fd, [&](const Line &line) {
+        if (line.header) {
+            if (inside)
+                return false;
+            inside = line.section != nullptr && *line.section == section;
+            found = found || inside;
+        } else if (inside) {
+            visit(line.text);
+        }
+        return true;
+    });
+    return found;
+}
+
+struct KeyLine {
+    std::string key;
+    std::string value;
+};
+
+// Keeps a line if it is the key line get reads for its key: the first line
+// of a key the library accepts.
+void add_key_line(std::vector<KeyLine> &keys, std::string_view line) {
+    if (!is_key_line(line))
+        return;
+    const std::string_view key = key_of(line);
+    if (check_key(key) != Refusal::none)
+        return;
+    for (const KeyLine &known : keys)
+        if (known.key == key)
+            return;
+    keys.push_back({std::string(key), std::string(value_of(line))});
+}
+
+bool key_line_present(int fd, const char *section, const char *key) {
+    const Stream in(fd);
+    char line[line_size];
+    return parse(in.get(), section, key, line, sizeof line) == INI_SCAN_LINE;
+}
+
+// The key line get reads for `key` is exactly `wanted` and its line feed.
+bool holds_key_line(int fd, const char *section, const char *key, const std::string &wanted) {
+    const Stream in(fd);
+    char line[line_size];
+    if (parse(in.get(), section, key, line, sizeof line) != INI_SCAN_LINE)
+        return false;
+    std::string bytes(wanted.size() + 1, '\0');
+    return std::fread(bytes.data(), 1, bytes.size(), in.get()) == bytes.size() &&
+           bytes == wanted + "\n";
+}
+
+bool section_present(int fd, const char *section) {
+    const Stream in(fd);
+    char line[line_size];
+    return parse(in.get(), section, "", line, sizeof line) != INI_SCAN_NONE;
+}
+
+bool entry_present(int fd, const char *section, std::string_view entry) {
+    const Stream in(fd);
+    char line[line_size];
+    const std::string_view wanted = entry_text(entry);
+    for (int result = parse_section(in.get(), section, line, sizeof line, 0);
+         result == INI_SCAN_LINE; result = parse_section(in.get(), "*", line, sizeof line, 0))
+        if (trimmed(line) == wanted)
+            return true;
+    return false;
+}
+
+// Why the library could not open the file it was given.
 std::string describe_open_failure(const char *path) {
     struct stat info;
     if (stat(path, &info) != 0)
@@ -97,370 +538,548 @@ std::string describe_open_failure(const char *path) {
     return access(path, W_OK) != 0 ? std::strerror(errno) : "cannot be opened";
 }
 
-// Maps a library status to the exit status, reporting failures.
-int report(const Invocation &call, int status, const std::string &rejected) {
-    switch (status) {
-    case INI_OK:
-        return exit_found;
-    case INI_NOT_FOUND:
-        return exit_not_found;
-    case INI_EOPEN:
-        return fail(exit_file, call.file(), describe_open_failure(call.file()));
-    case INI_EREREAD:
-        return fail(exit_file, call.file(), "the file changed while it was read");
-    case INI_ESECTION:
-        return fail(exit_usage, call.file(), "the section must name a section, not *");
-    default:
-        return fail(exit_usage, call.file(), rejected);
+// Edits
+
+// One change as the tool makes it: `done` tells whether the file already
+// reads as the change would leave it; `apply` makes it with the library.
+struct Edit {
+    std::function<bool(int fd)> done;
+    std::function<int()> apply;
+    bool read_back; // the change must show in the file afterwards
+};
+
+// Makes the edits under one exclusive lock, skipping those already done.
+// `vet` may refuse the edits once the file can be read (status 2).
+int edit(const Call &call, const std::vector<Edit> &edits,
+         const std::function<int(int fd)> &vet = nullptr) {
+    FileLock lock(call.file(), call.command.access, call.check);
+    const bool creates = call.command.access == Access::create;
+    if (!(lock.locked() || (call.check && creates && lock.missing())))
+        throw FileError{lock.error()};
+    if (vet)
+        if (const int status = vet(lock.fd()); status != exit_done)
+            return status;
+    bool changed = false;
+    for (const Edit &change : edits) {
+        if (change.done(lock.fd()))
+            continue;
+        changed = true;
+        if (call.check)
+            continue;
+        const int status = change.apply();
+        // Everything else was checked before the file was opened: the
+        // library refuses only a new section whose header does not fit.
+        if (status == INI_EINVAL)
+            return fail(exit_usage, call.file(), refusal_text(Refusal::too_long));
+        if (status != INI_OK)
+            throw FileError{describe_open_failure(call.file())};
+        if (change.read_back && !change.done(lock.fd())) {
+            lock.discard_created();
+            throw FileError{"the edit did not take effect (disk full or size limit?)"};
+        }
     }
+    if (call.verbose)
+        std::fputs(changed ? "changed\n" : "unchanged\n", stderr);
+    return call.check && !changed ? exit_not_found : exit_done;
 }
 
-bool file_missing(const char *path) {
-    struct stat info;
-    return stat(path, &info) != 0 && errno == ENOENT;
+Edit set_edit(const Call &call, std::string section, std::string key, std::string text) {
+    std::string line = key + "=" + text;
+    const char *path = call.file();
+    return {[=](int fd) { return holds_key_line(fd, section.c_str(), key.c_str(), line); },
+            [=] { return ini_setkey(path, section.c_str(), key.c_str(), text.c_str()); }, true};
 }
 
-// A default stands in for a missing key, section or file.
-bool default_applies(const Invocation &call, int status) {
-    return call.default_value != nullptr &&
-           (status == INI_NOT_FOUND || (status == INI_EOPEN && file_missing(call.file())));
+Edit add_edit(const Call &call, std::string section, std::string entry) {
+    const char *path = call.file();
+    return {[=](int fd) { return entry_present(fd, section.c_str(), entry); },
+            [=] { return ini_setsection_string(path, section.c_str(), entry.c_str()); }, true};
 }
 
-std::string section_key(const Invocation &call) {
-    return std::string("[") + call.arg(1) + "] " + call.arg(2);
-}
-
-// Why a key line would not be written: the library's rules, said in words.
-std::string key_rejection(const Invocation &call, std::string_view value) {
-    const std::string_view key = call.arg(2);
-    if (key.empty() || key == "*")
-        return "the key must be a name, not empty or *";
-    if (key.find_first_of("=\n") != std::string_view::npos)
-        return "the key must not hold '=' or a line feed";
-    if (key[0] == '[' || key[0] == ' ' || key[0] == '\t')
-        return "the key must not start with '[', a space or a tab";
-    if (std::strchr(call.arg(1), '\n') != nullptr || value.find('\n') != std::string_view::npos)
-        return "section and value must not hold a line feed";
-    return "the line would be longer than " + std::to_string(INI_MAX_TEXT) + " bytes";
-}
-
-// Reads a number given on the command line: decimal, 0x hexadecimal or 0b
-// binary, whole text, in range.
-template <typename Number> bool read_number(const char *text, Number &out) {
-    std::string_view digits = text;
-    const bool negative = !digits.empty() && digits[0] == '-';
-    if (negative || (!digits.empty() && digits[0] == '+'))
-        digits.remove_prefix(1);
-    int base = 10;
-    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
-        base = 16;
-    else if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'b' || digits[1] == 'B'))
-        base = 2;
-    if (base != 10)
-        digits.remove_prefix(2);
-    if (digits.empty() || !std::isalnum(static_cast<unsigned char>(digits[0])))
-        return false;
-    const std::string plain = (negative ? "-" : "") + std::string(digits);
-    char *end = nullptr;
-    errno = 0;
-    if constexpr (std::is_signed_v<Number>)
-        out = std::strtol(plain.c_str(), &end, base);
-    else
-        out = negative ? 0 : std::strtoul(plain.c_str(), &end, base);
-    return errno == 0 && *end == '\0' && !(negative && !std::is_signed_v<Number>);
-}
+// Commands
 
 template <typename Number>
-int get_number(const Invocation &call,
-               int (*getter)(const char *, const char *, const char *, Number *, Number),
-               const char *format) {
+int get_number(const Call &call,
+               int (*getter)(const char *, const char *, const char *, Number *, Number)) {
+    const Rule rule = call.type == "bin" ? Rule::binary : Rule::decimal_then_hex;
     Number def = 0;
-    if (call.default_value != nullptr && !read_number(call.default_value, def))
-        return usage_error(std::string("--default ") + call.default_value + " is not a " +
-                           call.type);
-    Number value = 0;
-    const int status = getter(call.file(), call.arg(1), call.arg(2), &value, def);
-    const bool use_default = default_applies(call, status);
-    if (status == INI_OK || use_default) {
-        std::printf(format, use_default ? def : value);
-        return exit_found;
+    if (call.default_value && !read_number(*call.default_value, rule, def))
+        return fail(exit_usage, call.file(), *call.default_value + " is not a " + call.type);
+    const FileLock lock(call.file(), Access::read, false);
+    Number value = def;
+    int status = INI_NOT_FOUND;
+    if (lock.locked())
+        status = getter(call.file(), call.arg(1), call.arg(2), &value, def);
+    else if (!lock.missing() || !call.default_value)
+        throw FileError{lock.error()};
+    if (status == INI_NOT_FOUND && !call.default_value)
+        return exit_not_found;
+    if (status == INI_OK || status == INI_NOT_FOUND) {
+        out(std::to_string(status == INI_OK ? value : def) + "\n");
+        return exit_done;
     }
     if (status == INI_EINVAL)
         return fail(exit_usage, call.file(),
                     section_key(call) + ": the value is not a " + call.type);
-    return report(call, status, "");
+    throw FileError{describe_open_failure(call.file())};
 }
 
-int cmd_get(const Invocation &call) {
+int cmd_get(const Call &call) {
+    if (const Refusal refusal = check_key(call.args[2]); refusal != Refusal::none)
+        return refuse(call, section_key(call), refusal);
     if (call.type == "long")
-        return get_number<long>(call, ini_getkey_long, "%ld\n");
+        return get_number<long>(call, ini_getkey_long);
     if (call.type == "ulong")
-        return get_number<unsigned long>(call, ini_getkey_ulong, "%lu\n");
+        return get_number<unsigned long>(call, ini_getkey_ulong);
     if (call.type == "bin")
-        return get_number<unsigned long>(call, ini_getkey_bin, "%lu\n");
-    char value[INI_LINE_SIZE];
-    const int status = call.type == "string"
-                           ? ini_getkey_string(call.file(), call.arg(1), call.arg(2), value,
-                                               sizeof value - 1, nullptr)
-                           : ini_getkey(call.file(), call.arg(1), call.arg(2), value, sizeof value);
+        return get_number<unsigned long>(call, ini_getkey_bin);
+    const FileLock lock(call.file(), Access::read, false);
+    char value[line_size];
+    int status = INI_NOT_FOUND;
+    if (lock.locked())
+        status = call.type == "string"
+                     ? ini_getkey_string(call.file(), call.arg(1), call.arg(2), value,
+                                         sizeof value - 1, nullptr)
+                     : ini_getkey(call.file(), call.arg(1), call.arg(2), value, sizeof value);
+    else if (!lock.missing() || !call.default_value)
+        throw FileError{lock.error()};
     value[sizeof value - 1] = '\0';
-    if (status == INI_OK) {
-        std::printf("%s\n", value);
-        return exit_found;
+    if (status == INI_OK || (status == INI_NOT_FOUND && call.default_value)) {
+        out((status == INI_OK ? std::string(value) : *call.default_value) + "\n");
+        return exit_done;
     }
-    if (default_applies(call, status)) {
-        std::printf("%s\n", call.default_value);
-        return exit_found;
+    if (status == INI_NOT_FOUND)
+        return exit_not_found;
+    throw FileError{describe_open_failure(call.file())};
+}
+
+int cmd_set(const Call &call) {
+    std::string text;
+    if (!value_text(call, text))
+        return fail(exit_usage, call.file(), call.args[3] + " is not a " + call.type);
+    if (const Refusal refusal = check_key_line(call.args[1], call.args[2], text);
+        refusal != Refusal::none)
+        return refuse(call, section_key(call), refusal);
+    return edit(call, {set_edit(call, call.args[1], call.args[2], text)});
+}
+
+int cmd_del(const Call &call) {
+    const char *path = call.file();
+    const char *section = call.arg(1);
+    if (call.args.size() == 2) {
+        if (is_wildcard(section))
+            return fail(exit_usage, path,
+                        "del needs a section name, not *: delete the preamble's keys one by one");
+        return edit(call, {{[=](int fd) { return !section_present(fd, section); },
+                            [=] { return ini_delsect(path, section); }, false}});
     }
-    return report(call, status, "");
+    const char *key = call.arg(2);
+    if (const Refusal refusal = check_key(key); refusal != Refusal::none)
+        return refuse(call, section_key(call), refusal);
+    return edit(call, {{[=](int fd) { return !key_line_present(fd, section, key); },
+                        [=] { return ini_delkey(path, section, key); }, false}});
 }
 
-template <typename Number>
-int set_number(const Invocation &call,
-               int (*setter)(const char *, const char *, const char *, Number)) {
-    Number value = 0;
-    if (!read_number(call.arg(3), value))
-        return usage_error(std::string(call.arg(3)) + " is not a " + call.type);
-    return report(call, setter(call.file(), call.arg(1), call.arg(2), value),
-                  key_rejection(call, ""));
+int cmd_add(const Call &call) {
+    if (const Refusal refusal = check_entry_line(call.args[1], call.args[2]);
+        refusal != Refusal::none)
+        return refuse(call, "[" + call.args[1] + "]", refusal);
+    return edit(call, {add_edit(call, call.args[1], call.args[2])});
 }
 
-int cmd_set(const Invocation &call) {
-    if (call.type == "long")
-        return set_number<long>(call, ini_setkey_long);
-    if (call.type == "ulong")
-        return set_number<unsigned long>(call, ini_setkey_ulong);
-    if (call.type == "hex")
-        return set_number<unsigned long>(call, ini_setkey_hex);
-    if (call.type == "bin")
-        return set_number<long>(call, ini_setkey_bin);
-    const int status = call.type == "string"
-                           ? ini_setkey_string(call.file(), call.arg(1), call.arg(2), call.arg(3))
-                           : ini_setkey(call.file(), call.arg(1), call.arg(2), call.arg(3));
-    return report(call, status, key_rejection(call, call.arg(3)));
+int cmd_remove(const Call &call) {
+    const char *path = call.file();
+    const char *section = call.arg(1);
+    const char *entry = call.arg(2);
+    return edit(call, {{[=](int fd) { return !entry_present(fd, section, entry); },
+                        [=] { return ini_delsection_string(path, section, entry); }, false}});
 }
 
-int cmd_del(const Invocation &call) {
-    const int status = call.args.size() == 3 ? ini_delkey(call.file(), call.arg(1), call.arg(2))
-                                             : ini_delsect(call.file(), call.arg(1));
-    return report(call, status, "");
-}
-
-// Prints an entry without the line feed or carriage return a blank line
-// keeps; blank lines are not printed.
-void print_entry(const char *entry) {
-    if (entry[0] != '\n' && entry[0] != '\r')
-        std::printf("%s\n", entry);
-}
-
-int entry_lookup(const Invocation &call, int mode) {
-    char entry[INI_LINE_SIZE];
+int entry_lookup(const Call &call, int mode) {
+    if (is_wildcard(call.args[1]))
+        return fail(exit_usage, call.file(),
+                    std::string(call.command.name) + " needs a section name, not *");
+    const FileLock lock(call.file(), Access::read, false);
+    require(lock);
+    char entry[line_size];
     const char *ref = call.args.size() > 2 ? call.arg(2) : nullptr;
     const int status = ini_getsection(call.file(), call.arg(1), ref, mode, entry, sizeof entry);
-    if (status == INI_OK && mode != INI_ENTRY_MATCH)
-        print_entry(entry);
-    return report(call, status, "");
+    if (status == INI_NOT_FOUND)
+        return exit_not_found;
+    if (status != INI_OK)
+        throw FileError{describe_open_failure(call.file())};
+    if (mode != INI_ENTRY_MATCH && !is_blank_line(trimmed(entry)))
+        out(std::string(trimmed(entry)) + "\n");
+    return exit_done;
 }
 
-int cmd_first(const Invocation &call) {
+int cmd_first(const Call &call) {
     return entry_lookup(call, INI_ENTRY_FIRST);
 }
-int cmd_has(const Invocation &call) {
+int cmd_has(const Call &call) {
     return entry_lookup(call, INI_ENTRY_MATCH);
 }
-int cmd_next(const Invocation &call) {
+int cmd_next(const Call &call) {
     return entry_lookup(call, INI_ENTRY_NEXT);
 }
-int cmd_prev(const Invocation &call) {
+int cmd_prev(const Call &call) {
     return entry_lookup(call, INI_ENTRY_PREV);
 }
 
-std::string entry_rejection(const Invocation &call) {
-    if (std::strchr(call.arg(1), '\n') != nullptr || std::strchr(call.arg(2), '\n') != nullptr)
-        return "section and entry must not hold a line feed";
-    const std::string_view entry = call.arg(2);
-    const std::size_t start = entry.find_first_not_of(" \t");
-    if (start == std::string_view::npos ||
-        entry.find_first_not_of(" \t\r", start) == std::string_view::npos)
-        return "the entry must not be blank";
-    if (entry[start] == '[')
-        return "the entry must not start with '['";
-    return "the line would be longer than " + std::to_string(INI_MAX_TEXT) + " bytes";
-}
+// JSON and shell output
 
-int cmd_add(const Invocation &call) {
-    return report(call, ini_setsection_string(call.file(), call.arg(1), call.arg(2)),
-                  entry_rejection(call));
-}
-
-int cmd_remove(const Invocation &call) {
-    return report(call, ini_delsection_string(call.file(), call.arg(1), call.arg(2)), "");
-}
-
-// Walks the lines of a file once with parse_section() in steps of "*":
-// `visit` gets each trimmed line and whether it is a header.
-template <typename Visit> int walk(const Invocation &call, const char *section, Visit visit) {
-    // The lock's descriptor is known to be a regular file.
-    const int fd = call.locked_fd >= 0 ? dup(call.locked_fd) : -1;
-    FILE *stream = fd >= 0 ? fdopen(fd, "rb") : nullptr;
-    if (stream == nullptr) {
-        if (fd >= 0)
-            close(fd);
-        return report(call, INI_EOPEN, "");
+// The length of the valid UTF-8 sequence at the start of `text`, 0 if none.
+std::size_t utf8_length(std::string_view text) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    std::size_t length = 0;
+    if (byte(0) >= 0xC2 && byte(0) <= 0xDF)
+        length = 2;
+    else if (byte(0) >= 0xE0 && byte(0) <= 0xEF)
+        length = 3;
+    else if (byte(0) >= 0xF0 && byte(0) <= 0xF4)
+        length = 4;
+    if (length == 0 || text.size() < length)
+        return 0;
+    unsigned long code = byte(0) & (0x7Fu >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0) != 0x80)
+            return 0;
+        code = code << 6 | (byte(i) & 0x3Fu);
     }
-    char line[INI_LINE_SIZE];
-    int result = parse_section(stream, section, line, sizeof line, 0);
-    const bool found = result != INI_SCAN_NONE;
-    for (; result != INI_SCAN_NONE; result = parse_section(stream, "*", line, sizeof line, 0)) {
-        if (!visit(trim_string(line), result == INI_SCAN_BOUNDARY))
-            break;
+    const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
+    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+    return overlong || surrogate || code > 0x10FFFF ? 0 : length;
+}
+
+std::string json_string(std::string_view text) {
+    std::string json = "\"";
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const std::size_t length = byte >= 0x80 ? utf8_length(text.substr(i)) : 1;
+        if (byte == '"' || byte == '\\') {
+            json += '\\';
+            json += static_cast<char>(byte);
+        } else if (byte < 0x20 || length == 0) {
+            char escape[sizeof "\\u00XX"];
+            std::snprintf(escape, sizeof escape, "\\u%04X", byte);
+            json += escape;
+        } else {
+            json.append(text.substr(i, length));
+        }
+        i += std::max<std::size_t>(length, 1);
     }
-    std::fclose(stream);
-    return found || std::string_view(section) == "*" ? exit_found : exit_not_found;
+    return json + "\"";
 }
 
-int cmd_entries(const Invocation &call) {
-    return walk(call, call.arg(1), [](const char *line, bool header) {
-        if (header)
+std::string json_array(const std::vector<std::string> &items) {
+    std::string json = "[";
+    for (const std::string &item : items)
+        json += (json.size() > 1 ? "," : "") + json_string(item);
+    return json + "]";
+}
+
+bool shell_name(std::string_view name) {
+    const auto letter = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+    };
+    if (name.empty() || !letter(name[0]))
+        return false;
+    for (const char c : name)
+        if (!letter(c) && !(c >= '0' && c <= '9'))
             return false;
-        print_entry(line);
-        return true;
-    });
+    return true;
 }
 
-int cmd_keys(const Invocation &call) {
-    std::set<std::string> seen;
-    return walk(call, call.arg(1), [&seen](const char *line, bool header) {
-        if (header)
+std::string shell_quoted(std::string_view text) {
+    std::string quoted = "'";
+    for (const char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+void print_items(const Call &call, const std::vector<std::string> &items) {
+    if (call.format == "json") {
+        out(json_array(items) + "\n");
+        return;
+    }
+    for (const std::string &item : items)
+        out(item + "\n");
+}
+
+// Listings
+
+int cmd_sections(const Call &call) {
+    const FileLock lock(call.file(), Access::read, false);
+    require(lock);
+    std::vector<std::string> names;
+    walk(lock.fd(), [&](const Line &line) {
+        if (line.header && line.section != nullptr)
+            names.push_back(*line.section);
+        return true;
+    });
+    print_items(call, names);
+    return exit_done;
+}
+
+int cmd_keys(const Call &call) {
+    const FileLock lock(call.file(), Access::read, false);
+    require(lock);
+    std::vector<KeyLine> keys;
+    if (!walk_section(lock.fd(), call.args[1],
+                      [&](std::string_view line) { add_key_line(keys, line); }))
+        return exit_not_found;
+    std::vector<std::string> names;
+    for (const KeyLine &line : keys)
+        names.push_back(line.key);
+    print_items(call, names);
+    return exit_done;
+}
+
+int cmd_entries(const Call &call) {
+    const FileLock lock(call.file(), Access::read, false);
+    require(lock);
+    std::vector<std::string> entries;
+    if (!walk_section(lock.fd(), call.args[1], [&](std::string_view line) {
+            if (!is_blank_line(line))
+                entries.emplace_back(line);
+        }))
+        return exit_not_found;
+    print_items(call, entries);
+    return exit_done;
+}
+
+struct Section {
+    std::string name;
+    std::vector<KeyLine> keys;
+};
+
+void print_json(const Call &call, const std::vector<Section> &sections) {
+    std::string json = "{";
+    for (const Section &section : sections) {
+        const bool preamble = is_wildcard(section.name);
+        if (preamble && section.keys.empty())
+            continue;
+        if (section.name.empty()) {
+            warn(call.file(), "the section [] is left out: \"\" is the preamble");
+            continue;
+        }
+        json += (json.size() > 1 ? "," : "") + json_string(preamble ? "" : section.name) + ":{";
+        for (std::size_t i = 0; i < section.keys.size(); ++i)
+            json += (i > 0 ? "," : "") + json_string(section.keys[i].key) + ":" +
+                    json_string(section.keys[i].value);
+        json += "}";
+    }
+    out(json + "}\n");
+}
+
+int cmd_list(const Call &call) {
+    const bool one = call.args.size() > 1;
+    if (call.format == "sh" && !one)
+        return usage_error("list --format sh needs a SECTION");
+    const FileLock lock(call.file(), Access::read, false);
+    require(lock);
+    std::vector<Section> sections;
+    const auto wanted = [&](std::string_view name) { return !one || call.args[1] == name; };
+    if (wanted(wildcard))
+        sections.push_back({std::string(wildcard), {}});
+    bool current = !sections.empty();
+    walk(lock.fd(), [&](const Line &line) {
+        if (!line.header) {
+            if (current)
+                add_key_line(sections.back().keys, line.text);
+            return true;
+        }
+        if (current && one)
             return false;
-        if (std::strchr(line, '=') != nullptr) {
-            const std::string key(line, std::strcspn(line, " \t="));
-            if (seen.insert(key).second)
-                std::printf("%s\n", key.c_str());
-        }
+        current = line.section != nullptr && wanted(*line.section);
+        if (current)
+            sections.push_back({*line.section, {}});
         return true;
     });
+    if (sections.empty())
+        return exit_not_found;
+    if (call.format == "json") {
+        print_json(call, sections);
+    } else {
+        for (const Section &section : sections)
+            for (const KeyLine &line : section.keys)
+                if (call.format == "lines")
+                    out(section.name + "." + line.key + "=" + line.value + "\n");
+                else if (shell_name(line.key))
+                    out(line.key + "=" + shell_quoted(line.value) + "\n");
+                else
+                    warn(call.file(),
+                         "[" + section.name + "] " + line.key + ": not a shell name, left out");
+    }
+    return exit_done;
 }
 
-int cmd_sections(const Invocation &call) {
-    std::set<std::string> seen;
-    return walk(call, "*", [&seen](const char *line, bool header) {
-        const std::string_view text = line;
-        if (header && text.size() >= 2 && text.back() == ']') {
-            const std::string name(text.substr(1, text.size() - 2));
-            if (seen.insert(name).second)
-                std::printf("%s\n", name.c_str());
+// apply
+
+struct FragmentLine {
+    std::size_t number;
+    std::string section;
+    std::string key; // empty for an entry
+    std::string text;
+};
+
+// Reads the fragment into edits, or reports its first line that would be
+// rejected.
+int read_fragment(std::string_view text, std::string_view name, std::vector<FragmentLine> &lines) {
+    std::string section(wildcard);
+    std::size_t number = 0;
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        const std::string_view raw = text.substr(start, end - start);
+        start = end + 1;
+        ++number;
+        const std::string where = std::string(name) + ":" + std::to_string(number);
+        const std::string_view line = trimmed(raw);
+        Refusal refusal = Refusal::none;
+        if (raw.find('\0') != std::string_view::npos)
+            return fail(exit_usage, where, "the line holds a zero byte");
+        if (is_blank_line(line))
+            continue;
+        if (is_header(line)) {
+            if (!header_names(line, header_name(line)))
+                return fail(exit_usage, where, "the header names no section");
+            section = header_name(line);
+        } else if (is_key_line(line)) {
+            const std::string_view key = key_of(line);
+            const std::string_view value = value_of(line);
+            refusal = check_key_line(section, key, value);
+            lines.push_back({number, section, std::string(key), std::string(value)});
+        } else {
+            refusal = check_entry_line(section, line);
+            lines.push_back({number, section, "", std::string(line)});
         }
-        return true;
-    });
+        if (refusal != Refusal::none)
+            return fail(exit_usage, where, refusal_text(refusal));
+    }
+    return exit_done;
+}
+
+int cmd_apply(const Call &call) {
+    const bool from_stdin = call.args.size() < 2 || call.args[1] == "-";
+    const std::string name = from_stdin ? "standard input" : call.args[1];
+    FILE *in = from_stdin ? stdin : std::fopen(call.arg(1), "rb");
+    if (in == nullptr)
+        return fail(exit_file, name, std::strerror(errno));
+    std::string text;
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;)
+        text.append(chunk, n);
+    const bool read_failed = std::ferror(in) != 0;
+    if (!from_stdin)
+        std::fclose(in);
+    if (read_failed)
+        return fail(exit_file, name, "cannot be read");
+    std::vector<FragmentLine> lines;
+    if (const int status = read_fragment(text, name, lines); status != exit_done)
+        return status;
+    std::vector<Edit> edits;
+    for (const FragmentLine &line : lines)
+        edits.push_back(line.key.empty() ? add_edit(call, line.section, line.text)
+                                         : set_edit(call, line.section, line.key, line.text));
+    // A new section is written with its first line: both must fit.
+    const auto vet = [&](int fd) {
+        std::set<std::string> present{std::string(wildcard)};
+        walk(fd, [&](const Line &line) {
+            if (line.section != nullptr)
+                present.insert(*line.section);
+            return true;
+        });
+        for (const FragmentLine &line : lines) {
+            const std::size_t length = line.key.empty() ? entry_line_length(line.text)
+                                                        : key_line_length(line.key, line.text);
+            if (present.insert(line.section).second && !new_section_fits(line.section, length))
+                return fail(exit_usage, name + ":" + std::to_string(line.number),
+                            refusal_text(Refusal::too_long) + " with its new header");
+        }
+        return exit_done;
+    };
+    return edit(call, edits, vet);
 }
 
 const Command commands[] = {
-    {"get", "get FILE SECTION KEY [--type string|long|ulong|bin] [--default VALUE]",
-     "Prints the value of KEY in SECTION (trimmed; quotes kept unless --type\n"
-     "string). Numeric types print the number in decimal; a value that is not\n"
-     "wholly such a number fails with status 2. --default VALUE is printed\n"
-     "when the key, the section or the file is missing.",
-     3, 3, false, false, "string long ulong bin", cmd_get},
-    {"set", "set FILE SECTION KEY VALUE [--type string|long|ulong|hex|bin]",
-     "Writes the line KEY=VALUE: replaces the key line, or adds it at the end of\n"
-     "SECTION, or appends the section; creates FILE if missing. --type string\n"
-     "quotes the value; numeric types take VALUE in decimal, 0x hexadecimal or\n"
-     "0b binary and write it as signed or unsigned decimal, 0x-hexadecimal or\n"
-     "32 binary digits. Rejected input (status 2) leaves the file untouched.",
-     4, 4, true, true, "string long ulong hex bin", cmd_set},
-    {"del", "del FILE SECTION [KEY]",
-     "Deletes the key line of KEY, or without KEY the whole section up to the\n"
-     "next header. Deleting what is not there succeeds.",
-     2, 3, true, false, nullptr, cmd_del},
-    {"keys", "keys FILE SECTION", "Prints each key of SECTION once, in file order.", 2, 2, false,
-     false, nullptr, cmd_keys},
-    {"sections", "sections FILE", "Prints each section name once, in file order.", 1, 1, false,
-     false, nullptr, cmd_sections},
-    {"entries", "entries FILE SECTION",
-     "Prints every entry of SECTION, trimmed, in file order; blank lines are\n"
-     "not printed. Status 1 if the section is missing.",
-     2, 2, false, false, nullptr, cmd_entries},
-    {"first", "first FILE SECTION", "Prints the first entry of SECTION.", 2, 2, false, false,
-     nullptr, cmd_first},
-    {"has", "has FILE SECTION ENTRY",
-     "Succeeds (status 0) if SECTION holds ENTRY, compared after trimming.", 3, 3, false, false,
-     nullptr, cmd_has},
-    {"next", "next FILE SECTION ENTRY", "Prints the entry after ENTRY.", 3, 3, false, false,
-     nullptr, cmd_next},
-    {"prev", "prev FILE SECTION ENTRY", "Prints the entry before ENTRY.", 3, 3, false, false,
-     nullptr, cmd_prev},
-    {"add", "add FILE SECTION ENTRY",
+    {"get", "FILE SECTION KEY", Access::read, true, "string long ulong bin", nullptr,
+     "print the value of KEY in SECTION",
+     "Prints the value of KEY in SECTION: the text after the first = of its\n"
+     "key line, trimmed; quotes are kept unless --type string. With --type\n"
+     "long, ulong or bin the value is read as a number (see Numbers) and\n"
+     "printed in decimal; a value that is no such number is status 2.\n"
+     "--default VALUE is printed when the key, the section or the file is\n"
+     "missing.",
+     cmd_get},
+    {"set", "FILE SECTION KEY VALUE", Access::create, false, "string long ulong hex bin", nullptr,
+     "write KEY=VALUE, creating file and section",
+     "Writes the line KEY=VALUE: replaces the key line get reads, or adds the\n"
+     "line at the end of SECTION, or appends the section; creates FILE if\n"
+     "missing. --type string writes the value in double quotes; long, ulong,\n"
+     "hex and bin read VALUE as a number (see Numbers) and write it in\n"
+     "decimal, as 0x and upper-case digits, or as 32 binary digits.\n"
+     "Rejected input (status 2) leaves the file untouched.",
+     cmd_set},
+    {"del", "FILE SECTION [KEY]", Access::edit, false, nullptr, nullptr,
+     "delete a key line, or a whole section",
+     "Deletes the key line get reads for KEY, or without KEY the whole\n"
+     "section from its header up to the next header. Deleting what is not\n"
+     "there succeeds.",
+     cmd_del},
+    {"keys", "FILE SECTION", Access::read, false, nullptr, "lines json",
+     "print the keys of SECTION",
+     "Prints each key of SECTION once, in file order: the keys get can read.\n"
+     "Status 1 if the section is missing.",
+     cmd_keys},
+    {"sections", "FILE", Access::read, false, nullptr, "lines json", "print the section names",
+     "Prints each section name once, in file order.", cmd_sections},
+    {"list", "FILE [SECTION]", Access::read, false, nullptr, "lines sh json",
+     "print the key lines of the file or of SECTION",
+     "Prints the key lines of the file, or of SECTION, in file order: each\n"
+     "key once, with the value get reads (see Output). Status 1 if SECTION\n"
+     "is missing.",
+     cmd_list},
+    {"entries", "FILE SECTION", Access::read, false, nullptr, "lines json",
+     "print the entries of SECTION",
+     "Prints the entries of SECTION, trimmed, in file order; blank lines are\n"
+     "left out. Status 1 if the section is missing.",
+     cmd_entries},
+    {"first", "FILE SECTION", Access::read, false, nullptr, nullptr,
+     "print the first entry of SECTION",
+     "Prints the first entry of SECTION (nothing when it is a blank line).", cmd_first},
+    {"has", "FILE SECTION ENTRY", Access::read, false, nullptr, nullptr,
+     "succeed if SECTION holds ENTRY",
+     "Succeeds (status 0) if SECTION holds ENTRY, compared after trimming;\n"
+     "status 1 if not.",
+     cmd_has},
+    {"next", "FILE SECTION ENTRY", Access::read, false, nullptr, nullptr,
+     "print the entry after ENTRY", "Prints the entry after the first one equal to ENTRY.",
+     cmd_next},
+    {"prev", "FILE SECTION ENTRY", Access::read, false, nullptr, nullptr,
+     "print the entry before ENTRY", "Prints the entry before the first one equal to ENTRY.",
+     cmd_prev},
+    {"add", "FILE SECTION ENTRY", Access::create, false, nullptr, nullptr,
+     "append ENTRY unless it is there",
      "Adds ENTRY as the last line of SECTION unless an equal entry is there;\n"
      "appends the section and creates FILE if missing. A blank entry or one\n"
-     "starting with '[' is rejected (status 2).",
-     3, 3, true, true, nullptr, cmd_add},
-    {"remove", "remove FILE SECTION ENTRY",
-     "Removes the first line of SECTION equal to ENTRY; succeeds if none is.", 3, 3, true, false,
-     nullptr, cmd_remove},
+     "starting with [ is rejected (status 2).",
+     cmd_add},
+    {"remove", "FILE SECTION ENTRY", Access::edit, false, nullptr, nullptr,
+     "remove the first line equal to ENTRY",
+     "Removes the first line of SECTION equal to ENTRY (after trimming);\n"
+     "succeeds if there is none.",
+     cmd_remove},
+    {"apply", "FILE [FRAGMENT]", Access::create, false, nullptr, nullptr,
+     "bring FILE in line with an INI fragment",
+     "Reads an INI fragment from FRAGMENT, or from standard input when it is\n"
+     "- or absent, and brings FILE in line with it under one lock: each key\n"
+     "line is set (KEY=VALUE, the value trimmed), each other non-blank line\n"
+     "added as an entry of its section unless present. The whole fragment is\n"
+     "checked first: if any line would be rejected, nothing is written\n"
+     "(status 2, naming the line). A failure of the file part way (status 3)\n"
+     "can leave the lines before it applied.",
+     cmd_apply},
 };
-
-// Serialises iniplace processes on one file with an advisory lock: shared
-// for reads, exclusive for edits. A missing file is created (empty) only
-// for an edit that creates files, and removed again if the edit does not
-// write to it.
-class FileLock {
-  public:
-    FileLock(const char *path, bool exclusive, bool may_create) : path_(path) {
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            fd_ = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-            if (fd_ < 0 && errno == ENOENT && may_create) {
-                fd_ = open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-                created_ = fd_ >= 0;
-                if (fd_ < 0 && errno == EEXIST)
-                    continue;
-            }
-            if (fd_ < 0 || !is_regular(fd_))
-                break;
-            flock(fd_, exclusive ? LOCK_EX : LOCK_SH);
-            if (still_linked())
-                return;
-            close(fd_);
-            fd_ = -1;
-            created_ = false;
-        }
-        if (fd_ >= 0)
-            close(fd_);
-        fd_ = -1;
-    }
-    ~FileLock() {
-        if (fd_ < 0)
-            return;
-        struct stat info;
-        if (created_ && fstat(fd_, &info) == 0 && info.st_size == 0)
-            unlink(path_);
-        close(fd_);
-    }
-    FileLock(const FileLock &) = delete;
-    int fd() const { return fd_; }
-    FileLock &operator=(const FileLock &) = delete;
-
-  private:
-    static bool is_regular(int fd) {
-        struct stat info;
-        return fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    }
-    // The lock counts only if the path still names the locked file: a
-    // creator may have removed the file it made while this call waited.
-    bool still_linked() const {
-        struct stat locked, named;
-        return fstat(fd_, &locked) == 0 && stat(path_, &named) == 0 &&
-               locked.st_dev == named.st_dev && locked.st_ino == named.st_ino;
-    }
-
-    const char *path_;
-    int fd_ = -1;
-    bool created_ = false;
-};
-
-void print_help(const Command &command) {
-    std::printf("usage: iniplace %s\n\n%s\n", command.synopsis, command.help);
-}
 
 const Command *find_command(std::string_view name) {
     for (const Command &command : commands)
@@ -469,66 +1088,321 @@ const Command *find_command(std::string_view name) {
     return nullptr;
 }
 
+// Help, manual page and completion, all from the tables above.
+
+std::string alternatives(const char *list) {
+    std::string text = list;
+    for (char &c : text)
+        if (c == ' ')
+            c = '|';
+    return text;
+}
+
+std::string option_synopsis(const Command &command, const OptionInfo &option) {
+    std::string text = std::string("--") + option.name;
+    if (option.id == Opt::type)
+        return text + " " + alternatives(command.types);
+    if (option.id == Opt::format)
+        return text + " " + alternatives(command.formats);
+    return option.value != nullptr ? text + " " + option.value : text;
+}
+
+std::string synopsis(const Command &command) {
+    std::string text = std::string("iniplace ") + command.name;
+    for (const OptionInfo &option : option_table)
+        if (takes(command, option.id))
+            text += " [" + option_synopsis(command, option) + "]";
+    return text + " " + command.operands;
+}
+
+std::string indented(std::string_view text, std::size_t width) {
+    std::string result;
+    const std::string margin(width, ' ');
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        result += margin + std::string(text.substr(start, end - start)) + "\n";
+        start = end + 1;
+    }
+    return result;
+}
+
+std::string padded(std::string text, std::size_t width) {
+    text.resize(std::max(text.size() + 1, width), ' ');
+    return text;
+}
+
+std::string option_help(const OptionInfo &option) {
+    std::string name = std::string("--") + option.name;
+    return padded(option.value != nullptr ? name + " " + option.value : name, 18) + option.help;
+}
+
+void print_usage(FILE *to) {
+    std::string text = "usage: iniplace COMMAND [OPTIONS] FILE [ARGS...]\n\n" +
+                       std::string(description) + "\n\nCommands:\n";
+    for (const Command &command : commands)
+        text += "  " + padded(std::string(command.name) + " " + command.operands, 30) +
+                command.summary + "\n";
+    text += "\nOptions (see 'iniplace COMMAND --help' for which a command takes):\n";
+    for (const OptionInfo &option : option_table)
+        text += "  " + option_help(option) + "\n";
+    for (const auto &[name, help] : general_options)
+        text += "  " + padded(name, 18) + indented(help, 20).substr(20);
+    for (const auto &[title, body] : topics)
+        text += "\n" + std::string(title) + ":\n" + indented(body, 2);
+    if (to == stdout)
+        out(text);
+    else
+        std::fputs(text.c_str(), to);
+}
+
+void print_command_help(const Command &command) {
+    std::string text = "usage: " + synopsis(command) + "\n\n" + command.help + "\n";
+    bool heading = false;
+    for (const OptionInfo &option : option_table)
+        if (takes(command, option.id)) {
+            text += heading ? "" : "\nOptions:\n";
+            heading = true;
+            text += "  " + option_help(option) + "\n";
+        }
+    out(text);
+}
+
+// Text for roff: backslashes, minus signs and control characters at the
+// start of a line escaped.
+std::string roff(std::string_view text) {
+    std::string escaped;
+    bool line_start = true;
+    for (const char c : text) {
+        if (line_start && (c == '.' || c == '\''))
+            escaped += "\\&";
+        escaped += c == '\\'  ? std::string("\\e")
+                   : c == '-' ? std::string("\\-")
+                              : std::string(1, c);
+        line_start = c == '\n';
+    }
+    return escaped;
+}
+
+void print_manual() {
+    int major = 0, minor = 0, micro = 0;
+    ini_version(&major, &minor, &micro);
+    std::string text = ".TH INIPLACE 1 \"\" \"iniplace " + std::to_string(major) + "." +
+                       std::to_string(minor) + "." + std::to_string(micro) +
+                       "\" \"User Commands\"\n"
+                       ".SH NAME\niniplace \\- read and edit INI files in place\n"
+                       ".SH SYNOPSIS\n.B iniplace\n.I COMMAND\n[\\fIOPTIONS\\fR] \\fIFILE\\fR "
+                       "[\\fIARGS\\fR...]\n.SH DESCRIPTION\n" +
+                       roff(description) + "\n.SH COMMANDS\n";
+    for (const Command &command : commands)
+        text += ".TP\n.B " + roff(synopsis(command)) + "\n" + roff(command.help) + "\n";
+    text += ".SH OPTIONS\n";
+    for (const OptionInfo &option : option_table)
+        text += ".TP\n.B " + roff(std::string("--") + option.name) +
+                (option.value != nullptr ? std::string(" \\fI") + option.value + "\\fR" : "") +
+                "\n" + roff(option.help) + "\n";
+    for (const auto &[name, help] : general_options)
+        text += ".TP\n.B " + roff(name) + "\n" + roff(help) + "\n";
+    for (const auto &[title, body] : topics) {
+        std::string heading = title;
+        for (char &c : heading)
+            c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+        text += ".SH \"" + heading + "\"\n" + roff(body) + "\n";
+    }
+    out(text);
+}
+
+// The bash completion: commands, options and their values from the tables;
+// sections, keys and entries from the file named on the command line.
+void print_completion() {
+    std::string names;
+    std::string cases;
+    for (const Command &command : commands) {
+        names += std::string(command.name) + " ";
+        std::string operands;
+        for (const char c : std::string_view(command.operands))
+            if (c != '[' && c != ']')
+                operands += c;
+        std::string options;
+        for (const OptionInfo &option : option_table)
+            if (takes(command, option.id))
+                options += std::string("--") + option.name + " ";
+        cases += std::string("    ") + command.name + ") operands='" + operands + "' options='" +
+                 options + "--help' types='" + (command.types ? command.types : "") +
+                 "' formats='" + (command.formats ? command.formats : "") + "' ;;\n";
+    }
+    out(R"(# bash completion for iniplace, made by 'iniplace --completion'
+_iniplace() {
+    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
+    local operands options types formats
+    if [[ $cur == = ]]; then cur=; elif [[ $prev == = ]]; then prev=${COMP_WORDS[COMP_CWORD-2]}; fi
+    if ((COMP_CWORD == 1)); then
+        mapfile -t COMPREPLY < <(compgen -W ')" +
+        names + R"(--help --version' -- "$cur")
+        return
+    fi
+    case ${COMP_WORDS[1]} in
+)" + cases +
+        R"(    *) return ;;
+    esac
+    case $prev in
+    --type) mapfile -t COMPREPLY < <(compgen -W "$types" -- "$cur"); return ;;
+    --format) mapfile -t COMPREPLY < <(compgen -W "$formats" -- "$cur"); return ;;
+    --default) return ;;
+    esac
+    if [[ $cur == -* ]]; then
+        mapfile -t COMPREPLY < <(compgen -W "$options --" -- "$cur")
+        return
+    fi
+    local -a given=() names=($operands)
+    local word skip= ended= list=
+    for word in "${COMP_WORDS[@]:2:COMP_CWORD-2}"; do
+        if [[ ! $ended && $word == = ]]; then skip=1; continue; fi
+        if [[ $skip ]]; then skip=; continue; fi
+        if [[ ! $ended && $word == -- ]]; then ended=1; continue; fi
+        if [[ ! $ended && $word == -* ]]; then
+            case $word in --type|--default|--format) skip=1 ;; esac
+            continue
+        fi
+        given+=("$word")
+    done
+    case ${names[${#given[@]}]} in
+    FILE|FRAGMENT)
+        compopt -o filenames 2>/dev/null
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+        return ;;
+    SECTION) list=$("${COMP_WORDS[0]}" sections -- "${given[0]}" 2>/dev/null) ;;
+    KEY) list=$("${COMP_WORDS[0]}" keys -- "${given[0]}" "${given[1]}" 2>/dev/null) ;;
+    ENTRY) list=$("${COMP_WORDS[0]}" entries -- "${given[0]}" "${given[1]}" 2>/dev/null) ;;
+    esac
+    mapfile -t COMPREPLY < <(IFS=$'\n'; compgen -W "$list" -- "$cur")
+}
+complete -F _iniplace iniplace
+)");
+}
+
+// Options
+
+// Reads the options and operands after the command; returns -1 to go on,
+// or the exit status.
+int read_options(Call &call, int argc, char **argv) {
+    std::vector<option> long_options;
+    for (const OptionInfo &info : option_table)
+        long_options.push_back({info.name, info.value != nullptr ? required_argument : no_argument,
+                                nullptr, static_cast<int>(info.id) + 1});
+    long_options.push_back({"help", no_argument, nullptr, 'h'});
+    long_options.push_back({nullptr, 0, nullptr, 0});
+    opterr = 0;
+    optind = 1;
+    const Command &command = call.command;
+    for (int c; (c = getopt_long(argc, argv, ":h", long_options.data(), nullptr)) != -1;) {
+        const std::string given = argv[optind - 1];
+        if (c == 'h') {
+            print_command_help(command);
+            return exit_done;
+        }
+        if (c == '?')
+            return usage_error(
+                "unknown option '" +
+                (optopt != 0 ? std::string("-") + static_cast<char>(optopt) : given) +
+                "' (put -- before values that start with -)");
+        if (c == ':')
+            return usage_error(given + " needs a value");
+        const OptionInfo &info = option_table[c - 1];
+        if (!takes(command, info.id))
+            return usage_error(std::string(command.name) + " takes no --" + info.name);
+        switch (info.id) {
+        case Opt::type:
+            call.type = optarg;
+            if (!listed(command.types, call.type))
+                return usage_error(std::string(command.name) + " takes no --type " + call.type);
+            break;
+        case Opt::format:
+            call.format = optarg;
+            if (!listed(command.formats, call.format))
+                return usage_error(std::string(command.name) + " takes no --format " + call.format);
+            break;
+        case Opt::default_value:
+            call.default_value = optarg;
+            break;
+        case Opt::verbose:
+            call.verbose = true;
+            break;
+        case Opt::check:
+            call.check = true;
+            break;
+        }
+    }
+    call.args.assign(argv + optind, argv + argc);
+    std::size_t required = 0, allowed = 0;
+    for (std::string_view rest = command.operands; !rest.empty();) {
+        ++allowed;
+        required += rest[0] != '[';
+        rest.remove_prefix(std::min(rest.find(' '), rest.size() - 1) + 1);
+    }
+    if (call.args.size() < required || call.args.size() > allowed)
+        return usage_error("usage: " + synopsis(command));
+    return -1;
+}
+
+// A closed descriptor 0, 1 or 2 would be taken by the next file opened,
+// and messages meant for the terminal would land in the user's file.
+bool standard_descriptors_open() {
+    for (int fd = 0; fd <= 2; ++fd)
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF &&
+            open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd)
+            return false;
+    return true;
+}
+
+int finish(int status) {
+    if (std::fflush(stdout) != 0 && output_error == 0)
+        output_error = errno;
+    if (output_error != 0)
+        return fail(exit_file, "standard output", std::strerror(output_error));
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
-    if (argc < 2 || std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h" ||
-        std::string_view(argv[1]) == "help") {
+    if (!standard_descriptors_open())
+        return exit_file;
+    const std::string_view first = argc > 1 ? argv[1] : "";
+    if (argc < 2) {
+        print_usage(stderr);
+        return exit_usage;
+    }
+    if (first == "--help" || first == "-h" || first == "help") {
         const Command *topic = argc > 2 ? find_command(argv[2]) : nullptr;
         if (topic != nullptr)
-            print_help(*topic);
+            print_command_help(*topic);
         else
-            std::fputs(usage_text, argc < 2 ? stderr : stdout);
-        return argc < 2 ? exit_usage : exit_found;
+            print_usage(stdout);
+        return finish(exit_done);
     }
-    if (std::string_view(argv[1]) == "--version") {
+    if (first == "--version") {
         int major = 0, minor = 0, micro = 0;
         ini_version(&major, &minor, &micro);
-        std::printf("iniplace %d.%d.%d\n", major, minor, micro);
-        return exit_found;
+        out("iniplace " + std::to_string(major) + "." + std::to_string(minor) + "." +
+            std::to_string(micro) + "\n");
+        return finish(exit_done);
     }
-    Invocation call{find_command(argv[1]), {}, {}, nullptr};
-    if (call.command == nullptr)
-        return usage_error(std::string("unknown command '") + argv[1] + "'");
-    const Command &command = *call.command;
-    bool options_done = false;
-    for (int i = 2; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (options_done || arg.size() < 2 || arg.substr(0, 2) != "--") {
-            call.args.emplace_back(arg);
-        } else if (arg == "--") {
-            options_done = true;
-        } else if (arg == "--help") {
-            print_help(command);
-            return exit_found;
-        } else if (arg == "--type" || arg == "--default" || arg.substr(0, 7) == "--type=" ||
-                   arg.substr(0, 10) == "--default=") {
-            const std::size_t equals = arg.find('=');
-            const std::string name(arg.substr(0, equals));
-            const char *value = equals != std::string_view::npos ? argv[i] + equals + 1
-                                : i + 1 < argc                   ? argv[++i]
-                                                                 : nullptr;
-            if (value == nullptr)
-                return usage_error(name + " needs a value");
-            if (name == "--type")
-                call.type = value;
-            else if (command.run == cmd_get)
-                call.default_value = value;
-            else
-                return usage_error(std::string(command.name) + " takes no --default");
-        } else {
-            return usage_error("unknown option " + std::string(arg));
-        }
+    // Used by the build to make the manual page and the bash completion.
+    if (first == "--manual" || first == "--completion") {
+        first == "--manual" ? print_manual() : print_completion();
+        return finish(exit_done);
     }
-    if (call.args.size() < command.min_args || call.args.size() > command.max_args)
-        return usage_error(std::string("usage: iniplace ") + command.synopsis);
-    if (!call.type.empty()) {
-        const std::string types = command.types != nullptr ? command.types : "";
-        if (types.empty() || (" " + types + " ").find(" " + call.type + " ") == std::string::npos)
-            return usage_error(std::string(command.name) + " takes no --type " + call.type);
+    const Command *command = find_command(first);
+    if (command == nullptr)
+        return usage_error("unknown command '" + std::string(first) + "'");
+    Call call(*command);
+    if (const int status = read_options(call, argc - 1, argv + 1); status >= 0)
+        return finish(status);
+    int status = exit_done;
+    try {
+        status = command->run(call);
+    } catch (const FileError &error) {
+        status = fail(exit_file, call.file(), error.what);
     }
-    const FileLock lock(call.file(), command.edits, command.creates);
-    call.locked_fd = lock.fd();
-    const int status = command.run(call);
-    return std::fflush(stdout) == 0 ? status : fail(exit_file, "standard output", "write failed");
+    return finish(status);
 }

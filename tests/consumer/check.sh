@@ -22,6 +22,29 @@ cmake -S "$source/tests/consumer" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$prefix"
       -DEXAMPLE_SOURCE="$source/examples/read_config.c" >/dev/null
 cmake --build "$work/cmake" >/dev/null
 
+# The installed tool finds the installed library by its relative run path,
+# its manual page renders cleanly, and its completion offers the file's
+# sections and keys.
+if [[ -x $prefix/bin/iniplace ]]; then
+    tool=$prefix/bin/iniplace
+    port=$(env -u LD_LIBRARY_PATH "$tool" get "$source/examples/device.ini" net port)
+    [[ $port == 8080 ]] || { echo "installed tool: unexpected output: $port"; exit 1; }
+    manual=$prefix/share/man/man1/iniplace.1
+    if command -v groff >/dev/null; then
+        warnings=$(groff -man -Tutf8 -ww -z "$manual" 2>&1)
+        [[ -z $warnings ]] || { echo "$manual: $warnings"; exit 1; }
+    fi
+    grep -q '^\.SH COMMANDS' "$manual" || { echo "$manual: no COMMANDS section"; exit 1; }
+    completion=$prefix/share/bash-completion/completions/iniplace
+    offered=$(env -u LD_LIBRARY_PATH bash -c 'source "$1"; shift
+        for words in "get --type=long $2 " "get $2 net p"; do
+            read -ra COMP_WORDS <<<"$1 $words"; [[ $words == *" " ]] && COMP_WORDS+=("")
+            COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _iniplace; echo "${COMPREPLY[*]}"
+        done' _ "$completion" "$tool" "$source/examples/device.ini")
+    [[ $offered == $'device net ntp log\nport' ]] || { echo "completion offered: $offered"; exit 1; }
+    echo "$tool: ok"
+fi
+
 export PKG_CONFIG_PATH=$(dirname "$(find "$prefix" -name iniplace.pc)")
 cc "$source/examples/read_config.c" $(pkg-config --cflags --libs iniplace) -o "$work/pc_read_config"
 
