@@ -122,23 +122,13 @@ bool cut_bytes(const Io &io, off_t end, off_t at, off_t length, Buffer scratch) 
     return prepare(io, at, end - length) && remove_bytes(io, end, at, length, scratch);
 }
 
-Text text_at(const Place &place, std::string_view section, std::string_view line) {
-    Text text(place.after_unterminated);
-    if (place.new_section)
-        text << "[" << section << "]\n";
-    text << line;
-    return text;
-}
-
 bool fits_new_file(std::string_view section, std::string_view line) {
-    Place start;
-    start.new_section = !is_wildcard(section);
-    return text_at(start, section, line).fits();
+    return text_at(section, line, !is_wildcard(section), false).fits();
 }
 
 int write_line(const File &file, const Place &place, std::string_view section,
                std::string_view line, Buffer scratch) {
-    const Text text = text_at(place, section, line);
+    const Text text = text_at(section, line, place.new_section, place.after_unterminated);
     if (!text.fits())
         return INI_EINVAL;
     (void)replace_bytes(file.io(), file.size(), place.at, place.old_length, text.bytes(), scratch);

@@ -20,10 +20,6 @@ bool replace_bytes(const Io &io, off_t end, off_t at, off_t old_length, std::str
 // Removes `length` bytes at `at`.
 bool cut_bytes(const Io &io, off_t end, off_t at, off_t length, Buffer scratch);
 
-// The text written at `place`: `line`, under the header `[section]` for a
-// new section, after a line feed when the place follows a line without one.
-Text text_at(const Place &place, std::string_view section, std::string_view line);
-
 // A missing file gets `line` under its header, but the preamble none: does
 // that fit?
 bool fits_new_file(std::string_view section, std::string_view line);

@@ -222,6 +222,17 @@ inline Written entry_line(std::string_view section, std::string_view entry) {
     return written;
 }
 
+// The text written at one place: `line`, under the header `[section]` for
+// a new section, after a line feed when it follows a line without one.
+inline Text text_at(std::string_view section, std::string_view line, bool new_section,
+                    bool after_unterminated) {
+    Text text(after_unterminated);
+    if (new_section)
+        text << "[" << section << "]\n";
+    text << line;
+    return text;
+}
+
 // Copies `text` into `dst` as the C library's bounded copy does: at most
 // `len` bytes, the rest of them zero-filled; not terminated when `text` has
 // `len` bytes or more.

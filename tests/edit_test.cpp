@@ -41,7 +41,8 @@ TEST_F(Edit, InsertOpensAGapAndFillsIt) {
             run(head + tail, 10, [&](FILE *stream) {
                 return file_ins(stream, static_cast<long>(length), data.data());
             });
-            const std::string where = std::to_string(length) + " before " + std::to_string(tail_length);
+            const std::string where =
+                std::to_string(length) + " before " + std::to_string(tail_length);
             EXPECT_EQ(status, 0) << where;
             EXPECT_EQ(contents(), head + data + tail) << where;
             EXPECT_EQ(position, static_cast<long>(10 + length)) << where;
@@ -78,8 +79,8 @@ TEST_F(Edit, BoundariesAndRejections) {
         {"cut negative", [](FILE *s) { return file_cut(s, -1); }, 3, -1, "abcdefghij", 3},
         {"insert at the end", [](FILE *s) { return file_ins(s, 2, "XY"); }, 10, 0, "abcdefghijXY",
          12},
-        {"insert at the start", [](FILE *s) { return file_ins(s, 2, "XY"); }, 0, 0,
-         "XYabcdefghij", 2},
+        {"insert at the start", [](FILE *s) { return file_ins(s, 2, "XY"); }, 0, 0, "XYabcdefghij",
+         2},
         {"insert nothing", [](FILE *s) { return file_ins(s, 0, "XY"); }, 3, -1, "abcdefghij", 3},
         {"insert negative", [](FILE *s) { return file_ins(s, -2, "XY"); }, 3, -1, "abcdefghij", 3},
         {"insert null data", [](FILE *s) { return file_ins(s, 2, nullptr); }, 3, -1, "abcdefghij",

@@ -237,7 +237,9 @@ TEST_F(Faults, CallsLeaveNothingBehind) {
         char text[64];
         long number;
         for (int i = 0; i < rounds; ++i) {
-            const char *file = i % 7 == 0 ? missing.c_str() : i % 11 == 0 ? dir.c_str() : path.c_str();
+            const char *file = i % 7 == 0    ? missing.c_str()
+                               : i % 11 == 0 ? dir.c_str()
+                                             : path.c_str();
             ini_getkey_long(file, "net", i % 2 ? "port" : "host", &number, 0);
             ini_setkey_long(file, "net", "port", i);
             ini_setkey(file, "net", i % 3 ? "k" : "", "v");

@@ -71,6 +71,7 @@ class FileTest : public ::testing::Test {
     }
 
     void put(const std::string &bytes) const { ::put(path, bytes); }
+    static void put(const std::string &file, const std::string &bytes) { ::put(file, bytes); }
     std::string contents() const { return ::contents(path); }
     static std::string contents(const std::string &file) { return ::contents(file); }
     void expect_edits(const std::vector<EditCase> &cases) const {

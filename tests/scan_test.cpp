@@ -52,7 +52,7 @@ TEST_F(Parse, LeavesTheStreamWhereTheCallerEdits) {
         {"[a]\r\nx=1\r\n", "a", "x", INI_SCAN_LINE, 5, "x=1"},
         {"[a]\nports=1\nport\t=2\n", "a", "port", INI_SCAN_LINE, 12, "port\t=2"},
         {"[a]\nPort=1\nport x=2\n", "a", "port", INI_SCAN_LINE, 11, "port x=2"},
-        {"[a]\nport\n", "a", "port", INI_SCAN_BOUNDARY, 9, nullptr}, // no '=': no key line
+        {"[a]\nport\n", "a", "port", INI_SCAN_BOUNDARY, 9, nullptr},       // no '=': no key line
         {"[s]\na=1\n[s]\nb=2\n", "s", "b", INI_SCAN_BOUNDARY, 8, nullptr}, // the first [s] only
         {"[ net ]\nk=1\n[Net]\nk=2\n[net] ; old\nk=3\n", "net", "k", INI_SCAN_NONE, 38, nullptr},
         {"[net]  \r\nk=1\n", "net", "k", INI_SCAN_LINE, 9, "k=1"},
@@ -102,7 +102,8 @@ TEST_F(Parse, SectionWalkYieldsEachEntryThenTheBoundary) {
           {"*", 0, INI_SCAN_LINE, 4, "k=1"},
           {"*", 0, INI_SCAN_BOUNDARY, 9, "[a]"}}},
         {"", {{"*", 1, INI_SCAN_NONE, 0, nullptr}}},
-        {"[a]\r\n\r\nx=1\r\n", {{"a", 0, INI_SCAN_LINE, 7, "\r"}, {"*", 0, INI_SCAN_LINE, 12, "x=1"}}},
+        {"[a]\r\n\r\nx=1\r\n",
+         {{"a", 0, INI_SCAN_LINE, 7, "\r"}, {"*", 0, INI_SCAN_LINE, 12, "x=1"}}},
     };
     for (const auto &c : cases) {
         put(c.content);
@@ -129,8 +130,8 @@ TEST_F(Parse, LongLinesAreReadInPiecesAndEditedWhole) {
         const char *end;
         std::vector<std::size_t> pieces; // trimmed lengths seen by a walk
     } cases[] = {
-        {997, "\n", {997}},         {997, "\r\n", {997, 1}},    {998, "\n", {998, 1}},
-        {998, "\r\n", {998, 1}},    {999, "\n", {998, 1}},      {999, "\r\n", {998, 1}},
+        {997, "\n", {997}},          {997, "\r\n", {997, 1}},       {998, "\n", {998, 1}},
+        {998, "\r\n", {998, 1}},     {999, "\n", {998, 1}},         {999, "\r\n", {998, 1}},
         {1996, "\n", {998, 998, 1}}, {1996, "\r\n", {998, 998, 1}}, {1997, "\n", {998, 998, 1}},
     };
     for (const auto &c : cases) {

@@ -121,7 +121,6 @@ constexpr timespec long_ago = {1000000000, 0};
 
 class Tool : public FileTest {
   protected:
-    void TearDown() override { std::filesystem::remove_all(dir); }
     Outcome call(std::vector<std::string> args, const std::string &input = "") {
         std::replace(args.begin(), args.end(), std::string("FILE"), path);
         if (std::find(args.begin(), args.end(), "FRAG") != args.end())

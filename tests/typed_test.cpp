@@ -146,7 +146,8 @@ TEST_F(Typed, StringGettersCopyTheTextOrTheDefault) {
         {"[s]\n", key, 8, nullptr, INI_NOT_FOUND, "########"},
         {"[s]\n", key, 8, "dflt", INI_NOT_FOUND, std::string("dflt\0\0\0\0", 8)},
         {std::nullopt, key, 8, "dflt", INI_EOPEN, std::string("dflt\0\0\0\0", 8)},
-        {hosts, entry("s", "alpha", INI_ENTRY_NEXT), 8, "d", INI_OK, std::string("beta\0\0\0\0", 8)},
+        {hosts, entry("s", "alpha", INI_ENTRY_NEXT), 8, "d", INI_OK,
+         std::string("beta\0\0\0\0", 8)},
         {hosts, entry("s", nullptr, INI_ENTRY_FIRST), 5, "d", INI_OK, "alpha###"},
         {hosts, entry("s", "beta", INI_ENTRY_NEXT), 8, "none", INI_NOT_FOUND,
          std::string("none\0\0\0\0", 8)},
@@ -161,7 +162,8 @@ TEST_F(Typed, StringGettersCopyTheTextOrTheDefault) {
         if (c.file)
             put(*c.file);
         Marked<8> dst;
-        EXPECT_EQ(c.get(path.c_str(), dst.bytes, c.len, c.def), c.status) << c.file.value_or("none");
+        EXPECT_EQ(c.get(path.c_str(), dst.bytes, c.len, c.def), c.status)
+            << c.file.value_or("none");
         EXPECT_EQ(dst.all(), c.dst) << c.file.value_or("none");
     }
 }

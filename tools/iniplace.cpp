@@ -657,7 +657,7 @@ int cmd_set(const Call &call) {
     std::string text;
     if (!value_text(call, text))
         return fail(exit_usage, call.file(), call.args[3] + " is not a " + call.type);
-    if (const Refusal refusal = check_key_line(call.args[1], call.args[2], text);
+    if (const Refusal refusal = key_line(call.args[1], call.args[2], text).refusal;
         refusal != Refusal::none)
         return refuse(call, section_key(call), refusal);
     return edit(call, {set_edit(call, call.args[1], call.args[2], text)});
@@ -681,7 +681,7 @@ int cmd_del(const Call &call) {
 }
 
 int cmd_add(const Call &call) {
-    if (const Refusal refusal = check_entry_line(call.args[1], call.args[2]);
+    if (const Refusal refusal = entry_line(call.args[1], call.args[2]).refusal;
         refusal != Refusal::none)
         return refuse(call, "[" + call.args[1] + "]", refusal);
     return edit(call, {add_edit(call, call.args[1], call.args[2])});
@@ -947,10 +947,10 @@ int read_fragment(std::string_view text, std::string_view name, std::vector<Frag
         } else if (is_key_line(line)) {
             const std::string_view key = key_of(line);
             const std::string_view value = value_of(line);
-            refusal = check_key_line(section, key, value);
+            refusal = key_line(section, key, value).refusal;
             lines.push_back({number, section, std::string(key), std::string(value)});
         } else {
-            refusal = check_entry_line(section, line);
+            refusal = entry_line(section, line).refusal;
             lines.push_back({number, section, "", std::string(line)});
         }
         if (refusal != Refusal::none)
@@ -990,9 +990,10 @@ int cmd_apply(const Call &call) {
             return true;
         });
         for (const FragmentLine &line : lines) {
-            const std::size_t length = line.key.empty() ? entry_line_length(line.text)
-                                                        : key_line_length(line.key, line.text);
-            if (present.insert(line.section).second && !new_section_fits(line.section, length))
+            const Written written = line.key.empty() ? entry_line(line.section, line.text)
+                                                     : key_line(line.section, line.key, line.text);
+            if (present.insert(line.section).second &&
+                !text_at(line.section, written.text.line(), true, false).fits())
                 return fail(exit_usage, name + ":" + std::to_string(line.number),
                             refusal_text(Refusal::too_long) + " with its new header");
         }
