@@ -161,7 +161,7 @@ int file_cut(FILE *stream, long len) {
     if (count == 0)
         return 0;
     char block[move_block];
-    return cut_bytes(Io(stream), end, pos, count, {block, sizeof block}) ? 0 : -1;
+    return replace_bytes(Io(stream), end, pos, count, {}, {block, sizeof block}) ? 0 : -1;
 }
 
 int ini_getkey(const char *path, const char *section, const char *key, char *dst, int len) {

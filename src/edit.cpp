@@ -88,25 +88,21 @@ bool insert_bytes(const Io &io, off_t end, off_t at, std::string_view text, Buff
     return head == 0 || io.write(text.data(), head, at);
 }
 
-// Before anything is written: the last byte written is the new end of the
-// file; it must stay within the size limit, and the space written into
-// must be there.
-bool prepare(const Io &io, off_t at, off_t new_end) {
-    return within_size_limit(new_end) && reserve(io, at, new_end);
+// Before anything is written: every byte written lies below the larger of
+// the old and the new end, which must be within the size limit, and the
+// space written into must be there.
+bool prepare(const Io &io, off_t at, off_t end, off_t new_end) {
+    return within_size_limit(std::max(end, new_end)) && reserve(io, at, new_end);
 }
 
 bool remove_bytes(const Io &io, off_t end, off_t at, off_t length, Buffer scratch) {
     return move_down(io, at + length, end, length, scratch) && io.truncate(end - length);
 }
 
-} // namespace
-
-bool replace_bytes(const Io &io, off_t end, off_t at, off_t old_length, std::string_view text,
+// The edit itself, once prepared.
+bool apply(const Io &io, off_t end, off_t at, off_t old_length, std::string_view text,
                    Buffer scratch) {
     const auto new_length = static_cast<off_t>(text.size());
-    const off_t new_end = std::max(end, at) + new_length - old_length;
-    if (!prepare(io, at, new_end))
-        return false;
     if (old_length > new_length)
         return io.write(text.data(), text.size(), at) &&
                remove_bytes(io, end, at + new_length, old_length - new_length, scratch);
@@ -118,8 +114,33 @@ bool replace_bytes(const Io &io, off_t end, off_t at, off_t old_length, std::str
            io.write(text.data(), old_size, at);
 }
 
-bool cut_bytes(const Io &io, off_t end, off_t at, off_t length, Buffer scratch) {
-    return prepare(io, at, end - length) && remove_bytes(io, end, at, length, scratch);
+off_t end_after(off_t end, off_t at, off_t old_length, std::string_view text) {
+    return std::max(end, at) + static_cast<off_t>(text.size()) - old_length;
+}
+
+} // namespace
+
+bool replace_bytes(const Io &io, off_t end, off_t at, off_t old_length, std::string_view text,
+                   Buffer scratch) {
+    return prepare(io, at, end, end_after(end, at, old_length, text)) &&
+           apply(io, end, at, old_length, text, scratch);
+}
+
+bool change(const File &file, off_t at, off_t old_length, std::string_view text, Buffer scratch) {
+    const Io io = file.io();
+    const off_t end = file.size();
+    const off_t new_end = end_after(end, at, old_length, text);
+    if (!prepare(io, at, end, new_end))
+        return false;
+    if constexpr (durable) {
+        // Unless the size stays, the whole tail moves.
+        const off_t changed = new_end == end ? old_length : end - at;
+        Journal journal(file.path(), io.fd(), end, at, changed, new_end, scratch);
+        const bool done = apply(io, end, at, old_length, text, scratch);
+        journal.finish(done, scratch);
+        return done;
+    }
+    return apply(io, end, at, old_length, text, scratch);
 }
 
 bool fits_new_file(std::string_view section, std::string_view line) {
@@ -131,7 +152,7 @@ int write_line(const File &file, const Place &place, std::string_view section,
     const Text text = text_at(section, line, place.new_section, place.after_unterminated);
     if (!text.fits())
         return INI_EINVAL;
-    (void)replace_bytes(file.io(), file.size(), place.at, place.old_length, text.bytes(), scratch);
+    (void)change(file, place.at, place.old_length, text.bytes(), scratch);
     return INI_OK;
 }
 

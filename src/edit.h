@@ -13,12 +13,14 @@ namespace iniplace {
 // Block through which the building blocks move a caller's stream.
 constexpr std::size_t move_block = 1000;
 
-// Replaces the `old_length` bytes at `at` with `text`; with `old_length` 0
-// this inserts `text`.
+// Replaces the `old_length` bytes at `at` with `text`: with `old_length` 0
+// this inserts `text`, with an empty `text` it removes bytes.
 bool replace_bytes(const Io &io, off_t end, off_t at, off_t old_length, std::string_view text,
                    Buffer scratch);
-// Removes `length` bytes at `at`.
-bool cut_bytes(const Io &io, off_t end, off_t at, off_t length, Buffer scratch);
+
+// The same on a file opened by path; in the durable build under a journal,
+// which also undoes an edit that failed half-way.
+bool change(const File &file, off_t at, off_t old_length, std::string_view text, Buffer scratch);
 
 // A missing file gets `line` under its header, but the preamble none: does
 // that fit?

@@ -85,7 +85,7 @@ int remove_entry(const char *path, std::string_view section, std::string_view en
     if (scan.in.failed())
         return INI_EOPEN;
     if (found == Found::match)
-        (void)cut_bytes(file.io(), file.size(), place.at, place.old_length, scan.scratch());
+        (void)change(file, place.at, place.old_length, {}, scan.scratch());
     return INI_OK;
 }
 

@@ -1,15 +1,17 @@
-// Files and reading them: where bytes come from and go to (a descriptor or a
-// caller's stream), the regular file a call opens by path, and the reader
-// that cuts a file into the pieces of lines the scanner classifies.
+// Files and reading them: the regular file a call opens by path, and the
+// reader that cuts a file into the pieces of lines the scanner classifies.
 #pragma once
 
-#include <cstddef>
-#include <cstdio>
-#include <string_view>
-#include <sys/types.h>
+#include "io.h"
+#include "journal.h"
 
+#include <cstddef>
+#include <string_view>
+
+// The durable build keeps its stack small by reading in 8 KB: its edits
+// cost a few synced writes, which a smaller block does not change.
 #ifndef INIPLACE_READ_BLOCK
-#define INIPLACE_READ_BLOCK 16384
+#define INIPLACE_READ_BLOCK (INIPLACE_DURABLE ? 8192 : 16384)
 #endif
 
 namespace iniplace {
@@ -22,29 +24,6 @@ static_assert(read_block >= 16, "the read block holds at least a few bytes");
 // walk that calls parse_section() once per line reads each line once.
 constexpr std::size_t stream_block = read_block < 1024 ? read_block : 1024;
 
-// Reads and writes a file at given offsets.
-class Io {
-  public:
-    explicit Io(int fd) : fd_(fd) {}
-    explicit Io(std::FILE *stream);
-
-    // Reads up to `count` bytes at `at`, fewer only at the end of the
-    // file. -1 when the read failed.
-    ssize_t read(char *to, std::size_t count, off_t at) const;
-    // Writes all `count` bytes at `at`; false when that failed.
-    bool write(const char *from, std::size_t count, off_t at) const;
-    // Ends the file at `length`.
-    bool truncate(off_t length) const;
-    int fd() const { return fd_; }
-
-  private:
-    int fd_;
-    std::FILE *stream_ = nullptr;
-    // Where the stream stands after our last read, or -1: a seek comes
-    // first (always before a write, and before a read that follows one).
-    mutable off_t stream_at_ = -1;
-};
-
 enum class Access { read, update, create };
 
 // A regular file opened by path, and its size when opened. Closed on every
@@ -56,7 +35,9 @@ class File {
     // missing (never truncating). Fails, with errno set, for anything but a
     // regular file; a FIFO is never waited on.
     File(const char *path, Access access);
-    File(File &&other) noexcept : fd_(other.fd_), size_(other.size_) { other.fd_ = -1; }
+    File(File &&other) noexcept : path_(other.path_), fd_(other.fd_), size_(other.size_) {
+        other.fd_ = -1;
+    }
     File &operator=(File &&other) noexcept;
     File(const File &) = delete;
     File &operator=(const File &) = delete;
@@ -65,8 +46,10 @@ class File {
     explicit operator bool() const { return fd_ >= 0; }
     Io io() const { return Io(fd_); }
     off_t size() const { return size_; }
+    const char *path() const { return path_; }
 
   private:
+    const char *path_ = nullptr;
     int fd_ = -1;
     off_t size_ = 0;
 };
@@ -75,12 +58,6 @@ class File {
 // `may_create` says the edit's text for a new file may be written. Returns
 // INI_OK, INI_EOPEN, or INI_EINVAL for a missing file not to be created.
 int open_or_create(File &file, const char *path, bool may_create);
-
-// A caller's buffer and its size.
-struct Buffer {
-    char *data;
-    std::size_t size;
-};
 
 // Reads a file in the pieces that repeated line reads would give (at most
 // `max` bytes, through the first line feed), keeping exact offsets. Bytes

@@ -233,6 +233,12 @@ inline Text text_at(std::string_view section, std::string_view line, bool new_se
     return text;
 }
 
+// Working storage lent to a lower layer: a buffer and its size.
+struct Buffer {
+    char *data;
+    std::size_t size;
+};
+
 // Copies `text` into `dst` as the C library's bounded copy does: at most
 // `len` bytes, the rest of them zero-filled; not terminated when `text` has
 // `len` bytes or more.

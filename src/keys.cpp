@@ -53,7 +53,7 @@ int delete_key(const char *path, std::string_view section, std::string_view key)
     if (scan.in.failed())
         return INI_EOPEN;
     if (found == Found::match)
-        (void)cut_bytes(file.io(), file.size(), place.at, place.old_length, scan.scratch());
+        (void)change(file, place.at, place.old_length, {}, scan.scratch());
     return INI_OK;
 }
 
@@ -71,7 +71,7 @@ int delete_section(const char *path, std::string_view section) {
     if (scan.in.failed())
         return INI_EOPEN;
     if (found)
-        (void)cut_bytes(file.io(), file.size(), start, scan.in.offset() - start, scan.scratch());
+        (void)change(file, start, scan.in.offset() - start, {}, scan.scratch());
     return INI_OK;
 }
 

@@ -1,0 +1,155 @@
+// The durable build under crashes: the process ends at a system call that
+// changes a file, at every such call of an edit and of the recovery that
+// follows; the next call must then find the old file or the new one.
+#define _FILE_OFFSET_BITS 64
+#include "helpers.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+
+namespace {
+
+constexpr int crashed = 42;
+// The call that ends the process, counted down; 0: none.
+int calls_left = 0;
+
+template <typename Real, typename... Args> auto crash_or_call(const char *name, Args... args) {
+    static const auto real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, name));
+    if (calls_left > 0 && --calls_left == 0)
+        _exit(crashed);
+    return real(args...);
+}
+
+} // namespace
+
+extern "C" {
+ssize_t pwrite64(int fd, const void *data, size_t count, off_t at) {
+    return crash_or_call<ssize_t (*)(int, const void *, size_t, off_t)>("pwrite64", fd, data, count,
+                                                                        at);
+}
+ssize_t write(int fd, const void *data, size_t count) {
+    return crash_or_call<ssize_t (*)(int, const void *, size_t)>("write", fd, data, count);
+}
+int ftruncate64(int fd, off_t length) {
+    return crash_or_call<int (*)(int, off_t)>("ftruncate64", fd, length);
+}
+int fallocate64(int fd, int mode, off_t at, off_t length) {
+    return crash_or_call<int (*)(int, int, off_t, off_t)>("fallocate64", fd, mode, at, length);
+}
+int fsync(int fd) {
+    return crash_or_call<int (*)(int)>("fsync", fd);
+}
+int unlink(const char *name) {
+    return crash_or_call<int (*)(const char *)>("unlink", name);
+}
+int rename(const char *from, const char *to) {
+    return crash_or_call<int (*)(const char *, const char *)>("rename", from, to);
+}
+}
+
+namespace {
+
+const std::string before = "p=1\n[net]\nport=80\nhost=gw\n[hosts]\nalpha\nbeta\n[log]\nlevel=2\n" +
+                           std::string(300, ';') + "\n";
+
+std::string replaced(const std::string &from, const std::string &to) {
+    return std::string(before).replace(before.find(from), from.size(), to);
+}
+
+class Crash : public FileTest {
+  protected:
+    std::string journal() const { return path + "-journal"; }
+    // The file and its journal, as a crash left them.
+    std::pair<std::string, std::optional<std::string>> state() const {
+        return {contents(), exists(journal()) ? std::optional(contents(journal())) : std::nullopt};
+    }
+    void restore(const std::pair<std::string, std::optional<std::string>> &saved) const {
+        put(saved.first);
+        std::filesystem::remove(journal());
+        if (saved.second)
+            put(journal(), *saved.second);
+    }
+    // A get in a process of its own, which ends at its `crash`-th call.
+    int get(int crash) const {
+        return in_child([&] {
+            calls_left = crash;
+            char value[8];
+            return ini_getkey(path.c_str(), "net", "port", value, sizeof value) == INI_EOPEN;
+        });
+    }
+};
+
+TEST_F(Crash, EveryPointLeavesTheOldOrTheNewFile) {
+    const struct {
+        const char *name;
+        Call edit;
+        std::string after;
+    } kinds[] = {
+        {"growing set", [](const char *p) { return ini_setkey(p, "net", "port", "8080"); },
+         replaced("port=80\n", "port=8080\n")},
+        {"shrinking set", [](const char *p) { return ini_setkey(p, "net", "port", "8"); },
+         replaced("port=80\n", "port=8\n")},
+        {"same-length set", [](const char *p) { return ini_setkey(p, "net", "port", "81"); },
+         replaced("port=80\n", "port=81\n")},
+        {"delete key", [](const char *p) { return ini_delkey(p, "net", "host"); },
+         replaced("host=gw\n", "")},
+        {"delete section", [](const char *p) { return ini_delsect(p, "hosts"); },
+         replaced("[hosts]\nalpha\nbeta\n", "")},
+        {"delete entry", [](const char *p) { return ini_delsection_string(p, "hosts", "alpha"); },
+         replaced("alpha\n", "")},
+        {"add entry", [](const char *p) { return ini_setsection_string(p, "hosts", "gamma"); },
+         replaced("beta\n", "beta\ngamma\n")},
+    };
+    int points = 0;
+    for (const auto &kind : kinds) {
+        for (int crash = 1;; ++crash) {
+            restore({before, std::nullopt});
+            const int edited = in_child([&] {
+                calls_left = crash;
+                return kind.edit(path.c_str());
+            });
+            const std::string where = std::string(kind.name) + ", crash " + std::to_string(crash);
+            if (edited != crashed) {
+                EXPECT_EQ(edited, INI_OK) << where;
+                EXPECT_EQ(state(), std::make_pair(kind.after, std::optional<std::string>()))
+                    << where;
+                break;
+            }
+            ++points;
+            const auto left = state();
+            for (int again = 1;; ++again) {
+                restore(left);
+                const int recovered = get(again);
+                ASSERT_TRUE(recovered == 0 || recovered == crashed) << where;
+                points += recovered == crashed;
+                ASSERT_EQ(get(0), 0) << where << ", recovery crash " << again;
+                const std::string now = contents();
+                EXPECT_TRUE(now == before || now == kind.after)
+                    << where << ", recovery crash " << again << ":\n"
+                    << now;
+                EXPECT_FALSE(exists(journal())) << where;
+                if (recovered != crashed)
+                    break;
+            }
+        }
+    }
+    std::printf("[ crash    ] %d crash points checked\n", points);
+}
+
+// A journal the file cannot be the subject of is removed, not applied.
+TEST_F(Crash, AJournalOfAnotherFileIsNotApplied) {
+    put(before);
+    ASSERT_EQ(in_child([&] {
+                  calls_left = 4; // after the journal is synced, before the file changes
+                  return ini_setkey(path.c_str(), "net", "port", "8080");
+              }),
+              crashed);
+    ASSERT_TRUE(exists(journal()));
+    const std::string other = before + "more lines\n";
+    put(other);
+    EXPECT_EQ(get(0), 0);
+    EXPECT_EQ(contents(), other);
+    EXPECT_FALSE(exists(journal()));
+}
+
+} // namespace
