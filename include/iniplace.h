@@ -21,9 +21,18 @@
  * (the preamble at the top of a file); as a key it matches any key line.
  *
  * Limits: a physical line longer than 998 bytes is read in pieces of 998
- * bytes, each taken as a line of its own; the library never writes a line
- * (or a new header with its first line) of more than 998 bytes, line feeds
- * included, and rejects such input with INI_EINVAL instead.
+ * bytes, each taken as a line of its own; a line found by its first piece
+ * is replaced or removed whole, one found by a later piece from that piece
+ * on (so deleting it joins the pieces before it with the next line). The
+ * library never writes a line (or a new header with its first line) of more
+ * than 998 bytes, line feeds included, and rejects such input with
+ * INI_EINVAL instead.
+ *
+ * Edits check the file-size limit and reserve the space they write into
+ * before any byte moves: a full disk or RLIMIT_FSIZE leaves the file as it
+ * was, and no signal is raised. A call uses about 24 KB of stack. Built with
+ * INIPLACE_DURABLE, every edit by path is journaled in PATH-journal and a
+ * crash leaves the old or the new file (see the README).
  */
 #ifndef INIPLACE_H
 #define INIPLACE_H
@@ -117,14 +126,16 @@ INIPLACE_API int parse_section(FILE *stream, const char *section, char *buf, int
  * rest of the file towards its end; the stream is left after them. The
  * file is grown first: if that fails (full disk, file-size limit) it is
  * cut back to its old length, unchanged. Returns 0, or -1 when a seek, read
- * or write failed, for a null stream or data, a negative `len`, and for
- * `len` 0 (nothing inserted, stream left at its position). */
+ * or write failed, for a null stream or data, a negative `len`, for `len` 0
+ * (nothing inserted, stream left at its position), and for a stream opened
+ * for appending, whose writes would all land at the end. */
 INIPLACE_API int file_ins(FILE *stream, long len, const void *data);
 
 /* Removes `len` bytes at the stream's position (fewer when the file ends
- * sooner), moves the rest back and shortens the file. Returns 0, or -1 when
- * a seek, read or write failed, for a null stream and a negative `len`.
- * `len` 0 leaves file and stream untouched. */
+ * sooner, down to its end), moves the rest back and shortens the file.
+ * Returns 0, or -1 when a seek, read or write failed, for a null stream, a
+ * negative `len` and a stream opened for appending. `len` 0 leaves file and
+ * stream untouched. */
 INIPLACE_API int file_cut(FILE *stream, long len);
 
 /* Keys */
@@ -140,11 +151,15 @@ INIPLACE_API int ini_getkey(const char *path, const char *section, const char *k
  * key line whole, or adds the line at the end of the section (before the
  * next header), or appends a new section `[section]` with the line at the
  * end of the file, creating the file if it does not exist. With the section
- * "*" the line goes into the preamble, without a header. Returns INI_OK,
- * INI_EOPEN (neither opened nor created), or INI_EINVAL, touching and
- * creating nothing, for: a null argument; an empty key or "*"; a key
- * holding `=` or a line feed or starting with `[`, a space or a tab; a
- * section or value holding a line feed; a text over INI_MAX_TEXT bytes. */
+ * "*" the line goes into the preamble, without a header. Values are
+ * trimmed when read, so trailing spaces or carriage returns do not read
+ * back. Returns INI_OK, INI_EOPEN (neither opened nor created), or
+ * INI_EINVAL, touching and creating nothing, for: a null argument; an empty
+ * key or "*"; a key holding `=` or a line feed or starting with `[`, a space
+ * or a tab; a section or value holding a line feed; a text over
+ * INI_MAX_TEXT bytes (for a new section's header with its line this is
+ * known only after the scan: on a path that cannot be opened, INI_EOPEN).
+ * A write that fails once the file is open is not reported (INI_OK). */
 INIPLACE_API int ini_setkey(const char *path, const char *section, const char *key,
                             const char *value);
 
@@ -187,7 +202,8 @@ INIPLACE_API int ini_getkey_string(const char *path, const char *section, const 
 
 /* The numeric getters read the value as a whole number: first in decimal
  * (never octal: 010 is 10), then in hexadecimal with or without 0x (1e3 is
- * 483); ini_getkey_bin only in base 2, without prefix. Values out of the
+ * 483); ini_getkey_bin only in base 2, without prefix. Leading white space
+ * is skipped as strtol skips it (`k=\v5` reads 5). Values out of the
  * range of the type fail; the unsigned getters wrap a minus sign. On every
  * failure `*out` receives `def`. Returns INI_OK, INI_NOT_FOUND, INI_EOPEN,
  * or INI_EINVAL for an empty or unconvertible value and null arguments (a
