@@ -101,7 +101,7 @@ bool remove_bytes(const Io &io, off_t end, off_t at, off_t length, Buffer scratc
 
 // The edit itself, once prepared.
 bool apply(const Io &io, off_t end, off_t at, off_t old_length, std::string_view text,
-                   Buffer scratch) {
+           Buffer scratch) {
     const auto new_length = static_cast<off_t>(text.size());
     if (old_length > new_length)
         return io.write(text.data(), text.size(), at) &&

@@ -180,8 +180,8 @@ Journal::Journal(const char *path, int fd, off_t size, off_t at, off_t changed, 
     struct stat info;
     if (!journal_name(path, name_) || ::fstat(fd, &info) != 0)
         return;
-    journal_ = ::open(name_, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
-                      info.st_mode & 0666);
+    journal_ =
+        ::open(name_, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, info.st_mode & 0666);
     if (journal_ < 0)
         return;
     Header header{};
@@ -207,8 +207,8 @@ void Journal::finish(bool done, Buffer scratch) {
     if (journal_ < 0)
         return;
     Header header;
-    if (!done && Io(journal_).read(reinterpret_cast<char *>(&header), sizeof header, 0) ==
-                     header_size)
+    if (!done &&
+        Io(journal_).read(reinterpret_cast<char *>(&header), sizeof header, 0) == header_size)
         (void)undo(journal_, fd_, header, scratch);
     (void)::fsync(fd_);
     discard(name_, journal_);

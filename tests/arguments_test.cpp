@@ -6,50 +6,45 @@ namespace {
 
 class Arguments : public FileTest {};
 
-// Runs `scan` on the file opened for reading, if there is one; the stream
-// must not move.
-int on_stream(const char *path, const std::function<int(FILE *)> &scan) {
-    FILE *stream = std::fopen(path, "r+b");
-    const int result = scan(stream);
-    if (stream != nullptr) {
-        if (std::ftell(stream) != 0)
-            ADD_FAILURE() << "the stream moved";
-        std::fclose(stream);
-    }
-    return result;
-}
-
 TEST_F(Arguments, AreRefusedBeforeTheFileIsTouched) {
     const std::string sample = "p=1\n[s]\nk=1\n[hosts]\nalpha\n";
     char out[16], buf[INI_LINE_SIZE];
     long number = 0;
     unsigned long bits = 0;
     const std::string long_value(997, 'v'), long_section(993, 's'), long_entry(998, 'e');
-    const auto getkey = [&](const char *p, const char *s, const char *k, int len) {
-        return ini_getkey(p, s, k, out, len);
+    const char *const value = long_value.c_str(), *const section = long_section.c_str();
+    using P = const char *;
+    const auto set = [](P s, P k, P v) -> Call {
+        return [=](P p) { return ini_setkey(p, s, k, v); };
     };
-    const auto set = [](const char *s, const char *k, const char *v) -> Call {
-        return [=](const char *p) { return ini_setkey(p, s, k, v); };
+    const auto add = [](P s, P e) -> Call {
+        return [=](P p) { return ini_setsection_string(p, s, e); };
     };
-    const auto add = [](const char *s, const char *e) -> Call {
-        return [=](const char *p) { return ini_setsection_string(p, s, e); };
+    const auto get = [&](P s, P ref, int mode, char *dst, int len) -> Call {
+        return [=](P p) { return ini_getsection(p, s, ref, mode, dst, len); };
     };
-    const auto lookup = [&](const char *s, const char *ref, int mode, char *dst, int len) -> Call {
-        return [=](const char *p) { return ini_getsection(p, s, ref, mode, dst, len); };
+    // A scanner on the file opened for update, if there is one: the stream
+    // must not move.
+    const auto scan = [](const std::function<int(FILE *)> &step) -> Call {
+        return [=](P p) {
+            FILE *stream = std::fopen(p, "r+b");
+            const int result = step(stream);
+            if (stream != nullptr && (std::ftell(stream) != 0 || std::fclose(stream) != 0))
+                return 99;
+            return result;
+        };
     };
     const struct {
         const char *name;
         Call call;
         int status;
     } cases[] = {
-        {"getkey path", [&](const char *) { return getkey(nullptr, "s", "k", 16); }, INI_EINVAL},
-        {"getkey section", [&](const char *p) { return getkey(p, nullptr, "k", 16); }, INI_EINVAL},
-        {"getkey key", [&](const char *p) { return getkey(p, "s", nullptr, 16); }, INI_EINVAL},
-        {"getkey dst", [](const char *p) { return ini_getkey(p, "s", "k", nullptr, 8); },
-         INI_EINVAL},
-        {"getkey len 0", [&](const char *p) { return getkey(p, "s", "k", 0); }, INI_EINVAL},
-        {"setkey path", [](const char *) { return ini_setkey(nullptr, "s", "k", "v"); },
-         INI_EINVAL},
+        {"getkey path", [&](P) { return ini_getkey(nullptr, "s", "k", out, 16); }, INI_EINVAL},
+        {"getkey section", [&](P p) { return ini_getkey(p, nullptr, "k", out, 16); }, INI_EINVAL},
+        {"getkey key", [&](P p) { return ini_getkey(p, "s", nullptr, out, 16); }, INI_EINVAL},
+        {"getkey dst", [](P p) { return ini_getkey(p, "s", "k", nullptr, 8); }, INI_EINVAL},
+        {"getkey len 0", [&](P p) { return ini_getkey(p, "s", "k", out, 0); }, INI_EINVAL},
+        {"setkey path", [](P) { return ini_setkey(nullptr, "s", "k", "v"); }, INI_EINVAL},
         {"setkey section", set(nullptr, "k", "v"), INI_EINVAL},
         {"setkey key", set("s", nullptr, "v"), INI_EINVAL},
         {"setkey value", set("s", "k", nullptr), INI_EINVAL},
@@ -62,60 +57,45 @@ TEST_F(Arguments, AreRefusedBeforeTheFileIsTouched) {
         {"key starting with a tab", set("s", "\tk", "v"), INI_EINVAL},
         {"section with line feed", set("s\nt", "k", "v"), INI_EINVAL},
         {"value with line feed", set("s", "k", "v\nw"), INI_EINVAL},
-        {"line too long", set("s", "k", long_value.c_str()), INI_EINVAL},
-        {"new section too long", set(long_section.c_str(), "k", "v"), INI_EINVAL},
-        {"delkey key", [](const char *p) { return ini_delkey(p, "s", nullptr); }, INI_EINVAL},
-        {"delkey path", [](const char *) { return ini_delkey(nullptr, "s", "k"); }, INI_EINVAL},
-        {"delsect section", [](const char *p) { return ini_delsect(p, nullptr); }, INI_EINVAL},
-        {"setkey_string value",
-         [](const char *p) { return ini_setkey_string(p, "s", "k", nullptr); }, INI_EINVAL},
-        {"setkey_string too long",
-         [&](const char *p) { return ini_setkey_string(p, "s", "k", long_value.c_str() + 2); },
+        {"line too long", set("s", "k", value), INI_EINVAL},
+        {"new section too long", set(section, "k", "v"), INI_EINVAL},
+        {"delkey path", [](P) { return ini_delkey(nullptr, "s", "k"); }, INI_EINVAL},
+        {"delkey key", [](P p) { return ini_delkey(p, "s", nullptr); }, INI_EINVAL},
+        {"delsect section", [](P p) { return ini_delsect(p, nullptr); }, INI_EINVAL},
+        {"setkey_string null", [](P p) { return ini_setkey_string(p, "s", "k", nullptr); },
          INI_EINVAL},
-        {"setkey_long key", [](const char *p) { return ini_setkey_long(p, "s", nullptr, 1); },
+        {"setkey_string long", [&](P p) { return ini_setkey_string(p, "s", "k", value + 2); },
          INI_EINVAL},
-        {"setkey_ulong key", [](const char *p) { return ini_setkey_ulong(p, "s", "", 1); },
+        {"setkey_long key", [](P p) { return ini_setkey_long(p, "s", nullptr, 1); }, INI_EINVAL},
+        {"setkey_ulong key", [](P p) { return ini_setkey_ulong(p, "s", "", 1); }, INI_EINVAL},
+        {"setkey_hex section", [](P p) { return ini_setkey_hex(p, nullptr, "k", 1); }, INI_EINVAL},
+        {"setkey_bin path", [](P) { return ini_setkey_bin(nullptr, "s", "k", 1); }, INI_EINVAL},
+        {"getkey_string dst", [](P p) { return ini_getkey_string(p, "s", "k", nullptr, 8, "d"); },
          INI_EINVAL},
-        {"setkey_hex section", [](const char *p) { return ini_setkey_hex(p, nullptr, "k", 1); },
+        {"getkey_string len", [&](P p) { return ini_getkey_string(p, "s", "k", out, 0, "d"); },
          INI_EINVAL},
-        {"setkey_bin path", [](const char *) { return ini_setkey_bin(nullptr, "s", "k", 1); },
-         INI_EINVAL},
-        {"getkey_string dst",
-         [](const char *p) { return ini_getkey_string(p, "s", "k", nullptr, 8, "d"); }, INI_EINVAL},
-        {"getkey_string len 0",
-         [&](const char *p) { return ini_getkey_string(p, "s", "k", out, 0, "d"); }, INI_EINVAL},
-        {"getkey_long out", [](const char *p) { return ini_getkey_long(p, "s", "k", nullptr, 1); },
+        {"getkey_long out", [](P p) { return ini_getkey_long(p, "s", "k", nullptr, 1); },
          INI_EINVAL},
         {"getkey_ulong key, default stored",
-         [&](const char *p) {
-             return ini_getkey_ulong(p, "s", nullptr, &bits, 9) + (bits == 9 ? 0 : 99);
-         },
+         [&](P p) { return ini_getkey_ulong(p, "s", nullptr, &bits, 9) + (bits != 9) * 99; },
          INI_EINVAL},
-        {"getkey_bin path",
-         [&](const char *) { return ini_getkey_bin(nullptr, "s", "k", &bits, 1); }, INI_EINVAL},
+        {"getkey_bin path", [&](P) { return ini_getkey_bin(nullptr, "s", "k", &bits, 1); },
+         INI_EINVAL},
         {"getkey_long section, default stored",
-         [&](const char *p) {
-             return ini_getkey_long(p, nullptr, "k", &number, -7) + (number == -7 ? 0 : 99);
-         },
+         [&](P p) { return ini_getkey_long(p, nullptr, "k", &number, -7) + (number != -7) * 99; },
          INI_EINVAL},
-        {"getsection null section", lookup(nullptr, nullptr, INI_ENTRY_FIRST, out, 16),
-         INI_ESECTION},
-        {"getsection wildcard", lookup("*", nullptr, INI_ENTRY_FIRST, out, 16), INI_ESECTION},
-        {"getsection dst", lookup("hosts", nullptr, INI_ENTRY_FIRST, nullptr, 16), INI_EDEST},
-        {"getsection len 0", lookup("hosts", nullptr, INI_ENTRY_FIRST, out, 0), INI_EDEST},
-        {"getsection ref", lookup("hosts", nullptr, INI_ENTRY_PREV, out, 16), INI_EINVAL},
+        {"getsection section", get(nullptr, nullptr, INI_ENTRY_FIRST, out, 16), INI_ESECTION},
+        {"getsection wildcard", get("*", nullptr, INI_ENTRY_FIRST, out, 16), INI_ESECTION},
+        {"getsection dst", get("hosts", nullptr, INI_ENTRY_FIRST, nullptr, 16), INI_EDEST},
+        {"getsection len 0", get("hosts", nullptr, INI_ENTRY_FIRST, out, 0), INI_EDEST},
+        {"getsection ref", get("hosts", nullptr, INI_ENTRY_PREV, out, 16), INI_EINVAL},
         {"getsection path",
-         [&](const char *) {
-             return ini_getsection(nullptr, "hosts", "a", INI_ENTRY_MATCH, out, 16);
-         },
+         [&](P) { return ini_getsection(nullptr, "hosts", "a", INI_ENTRY_MATCH, out, 16); },
          INI_EINVAL},
         {"getsection_string dst",
-         [](const char *p) {
-             return ini_getsection_string(p, "hosts", nullptr, 0, nullptr, 8, "d");
-         },
+         [](P p) { return ini_getsection_string(p, "hosts", nullptr, 0, nullptr, 8, "d"); },
          INI_EINVAL},
-        {"add path", [](const char *) { return ini_setsection_string(nullptr, "s", "e"); },
-         INI_EINVAL},
+        {"add path", [](P) { return ini_setsection_string(nullptr, "s", "e"); }, INI_EINVAL},
         {"add section", add(nullptr, "e"), INI_EINVAL},
         {"add entry", add("hosts", nullptr), INI_EINVAL},
         {"add section with line feed", add("a\nb", "e"), INI_EINVAL},
@@ -124,42 +104,22 @@ TEST_F(Arguments, AreRefusedBeforeTheFileIsTouched) {
         {"add header-like entry", add("hosts", " \t[x]"), INI_EINVAL},
         {"add entry with line feed", add("hosts", "a\nb"), INI_EINVAL},
         {"add entry too long", add("hosts", long_entry.c_str()), INI_EINVAL},
-        {"add new section too long", add(long_section.c_str(), "eeee"), INI_EINVAL},
-        {"remove section", [](const char *p) { return ini_delsection_string(p, nullptr, "a"); },
+        {"add new section too long", add(section, "eeee"), INI_EINVAL},
+        {"remove section", [](P p) { return ini_delsection_string(p, nullptr, "a"); }, INI_EINVAL},
+        {"remove entry", [](P p) { return ini_delsection_string(p, "hosts", nullptr); },
          INI_EINVAL},
-        {"remove entry", [](const char *p) { return ini_delsection_string(p, "hosts", nullptr); },
-         INI_EINVAL},
-        {"version", [](const char *) { return ini_version(nullptr, nullptr, nullptr); }, 1},
-        {"trim", [](const char *) { return trim_string(nullptr) == nullptr ? 0 : 1; }, 0},
-        {"parse size 2",
-         [&](const char *p) {
-             return on_stream(p, [&](FILE *s) { return parse(s, "s", "k", buf, 2); });
-         },
-         INI_SCAN_NONE},
-        {"parse buffer",
-         [&](const char *p) {
-             return on_stream(p, [](FILE *s) { return parse(s, "s", "k", nullptr, 9); });
-         },
-         INI_SCAN_NONE},
-        {"parse key",
-         [&](const char *p) {
-             return on_stream(p, [&](FILE *s) { return parse(s, "s", nullptr, buf, 9); });
-         },
-         INI_SCAN_NONE},
-        {"parse stream", [&](const char *) { return parse(nullptr, "s", "k", buf, 9); },
-         INI_SCAN_NONE},
-        {"parse_section size 2",
-         [&](const char *p) {
-             return on_stream(p, [&](FILE *s) { return parse_section(s, "s", buf, 2, 0); });
-         },
-         INI_SCAN_NONE},
+        {"version", [](P) { return ini_version(nullptr, nullptr, nullptr); }, 1},
+        {"trim", [](P) { return trim_string(nullptr) == nullptr ? 0 : 1; }, 0},
+        {"parse size 2", scan([&](FILE *s) { return parse(s, "s", "k", buf, 2); }), 0},
+        {"parse buffer", scan([](FILE *s) { return parse(s, "s", "k", nullptr, 9); }), 0},
+        {"parse key", scan([&](FILE *s) { return parse(s, "s", nullptr, buf, 9); }), 0},
+        {"parse stream", [&](P) { return parse(nullptr, "s", "k", buf, 9); }, 0},
+        {"parse_section size 2", scan([&](FILE *s) { return parse_section(s, "s", buf, 2, 0); }),
+         0},
         {"parse_section section",
-         [&](const char *p) {
-             return on_stream(p, [&](FILE *s) { return parse_section(s, nullptr, buf, 9, 0); });
-         },
-         INI_SCAN_NONE},
-        {"file_ins stream", [](const char *) { return file_ins(nullptr, 1, "x"); }, -1},
-        {"file_cut stream", [](const char *) { return file_cut(nullptr, 1); }, -1},
+         scan([&](FILE *s) { return parse_section(s, nullptr, buf, 9, 0); }), 0},
+        {"file_ins stream", [](P) { return file_ins(nullptr, 1, "x"); }, -1},
+        {"file_cut stream", [](P) { return file_cut(nullptr, 1); }, -1},
     };
     for (const auto &c : cases) {
         put(sample);

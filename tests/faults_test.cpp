@@ -116,43 +116,52 @@ TEST_F(Faults, SpecialFilesAreRefusedWithoutWaiting) {
     }
 }
 
+// `file_ins` of `length` bytes of `data` at offset `at` of the file.
+Call insert_at(long at, const std::string &data) {
+    return [=](const char *p) {
+        FILE *stream = std::fopen(p, "r+b");
+        std::fseek(stream, at, SEEK_SET);
+        const int status = file_ins(stream, static_cast<long>(data.size()), data.data());
+        std::fclose(stream);
+        return status;
+    };
+}
+
 // With the default SIGXFSZ disposition, a write past the limit would end
-// the process: edits that would pass it are not made at all.
+// the process: edits that would write past it are not made at all.
 TEST_F(Faults, FileSizeLimitLeavesTheFileAndTheProcessAlone) {
     const std::string before = std::string(sample) + std::string(3000, ';') + "\n";
-    const std::pair<const char *, Call> growing[] = {
-        {"longer value", [](const char *p) { return ini_setkey(p, "net", "port", "8080808080"); }},
-        {"new section", [](const char *p) { return ini_setkey(p, "zz", "k", "v"); }},
-        {"new entry", [](const char *p) { return ini_setsection_string(p, "hosts", "gamma"); }},
-        {"file_ins", [](const char *p) {
-             FILE *stream = std::fopen(p, "r+b");
-             const int status = file_ins(stream, 9, "012345678");
-             std::fclose(stream);
-             return status + 1; // -1 expected
-         }}};
-    for (const auto &[name, edit] : growing) {
+    const rlim_t above = before.size() + 3;
+    const struct {
+        const char *name;
+        rlim_t limit;
+        Call edit;
+        int status;
+    } cases[] = {
+        {"longer value", above, [](const char *p) { return ini_setkey(p, "net", "port", "808080"); },
+         INI_OK},
+        {"new section", above, [](const char *p) { return ini_setkey(p, "zz", "k", "v"); }, INI_OK},
+        {"new entry", above, [](const char *p) { return ini_setsection_string(p, "log", "xyz"); },
+         INI_OK},
+        {"file_ins", above, insert_at(4, "0123"), -1},
+        // Moving the tail of a file already past the limit would write there.
+        {"delete past the limit", 100, [](const char *p) { return ini_delkey(p, "net", "port"); },
+         INI_OK},
+    };
+    for (const auto &c : cases) {
         put(before);
-        EXPECT_EQ(in_child([&, edit = edit] {
-                      const rlimit limit{before.size() + 3, RLIM_INFINITY};
+        EXPECT_EQ(in_child([&] {
+                      const rlimit limit{c.limit, RLIM_INFINITY};
                       setrlimit(RLIMIT_FSIZE, &limit);
-                      const int status = edit(path.c_str());
+                      const int status = c.edit(path.c_str());
                       struct sigaction action {};
                       sigaction(SIGXFSZ, nullptr, &action);
-                      return status + (action.sa_handler == SIG_DFL ? 0 : 10);
+                      return (status != c.status) + (action.sa_handler != SIG_DFL) * 10;
                   }),
                   0)
-            << name;
-        EXPECT_TRUE(contents() == before) << name;
+            << c.name;
+        EXPECT_TRUE(contents() == before) << c.name;
     }
-    // A file already past the limit: moving its tail down would write there.
-    put(before);
-    EXPECT_EQ(in_child([&] {
-                  const rlimit limit{100, RLIM_INFINITY};
-                  setrlimit(RLIMIT_FSIZE, &limit);
-                  return ini_delkey(path.c_str(), "net", "port");
-              }),
-              0);
-    EXPECT_TRUE(contents() == before);
 }
 
 // A write that fails at any point of an edit: the call returns and closes
@@ -168,32 +177,22 @@ TEST_F(Faults, FailingWritesNeverLeaveAHalfGrownFile) {
     } cases[] = {
         {"set", [&](const char *p) { return ini_setkey(p, "net", "port", value.c_str()); },
          std::string(before).replace(15, 2, value)},
-        {"file_ins",
-         [&](const char *p) {
-             FILE *stream = std::fopen(p, "r+b");
-             std::fseek(stream, 15, SEEK_SET);
-             const int status = file_ins(stream, 200, value.data());
-             std::fclose(stream);
-             return status;
-         },
-         std::string(before).insert(15, value)},
+        {"file_ins", insert_at(15, value), std::string(before).insert(15, value)},
     };
     for (const auto &c : cases) {
-        bool failed_before_the_end = true;
-        for (int failing = 1; failed_before_the_end; ++failing) {
+        for (int failing = 1, failed = 1; failed; ++failing) {
             put(before);
             const int descriptors = open_descriptors();
             writes_left = failing;
             const int status = c.edit(path.c_str());
-            failed_before_the_end = disk_full;
+            failed = std::exchange(disk_full, false);
             writes_left = 0;
-            disk_full = false;
             const std::string now = contents();
             const std::string where = std::string(c.name) + ", write " + std::to_string(failing);
             EXPECT_EQ(open_descriptors(), descriptors) << where;
             ASSERT_TRUE(now.size() == before.size() || now.size() == c.after.size()) << where;
             EXPECT_TRUE(now.size() != before.size() || now == before) << where;
-            EXPECT_TRUE(failed_before_the_end || (status == INI_OK && now == c.after)) << where;
+            EXPECT_TRUE(failed || (status == INI_OK && now == c.after)) << where;
         }
     }
 }
@@ -289,49 +288,49 @@ TEST_F(Faults, FilesPastFourGibibytesWork) {
 
 // The calls that use the most stack run on a thread with a 32 KB stack; the
 // stack they use is measured by painting it first.
+std::string file_for_thread;
+std::size_t stack_used = 0;
+
+void *run_deepest_calls(void *) {
+    pthread_attr_t attributes;
+    void *bottom = nullptr;
+    std::size_t size = 0;
+    pthread_getattr_np(pthread_self(), &attributes);
+    pthread_attr_getstack(&attributes, &bottom, &size);
+    auto *const low = static_cast<volatile unsigned char *>(bottom) + 4096;
+    auto *const here = static_cast<volatile unsigned char *>(__builtin_frame_address(0));
+    for (volatile unsigned char *byte = low; byte < here - 512; ++byte)
+        *byte = 0xA5;
+    char text[32];
+    const char *p = file_for_thread.c_str();
+    ini_setkey_string(p, "a new section with a long name", "key", "a value");
+    ini_getkey_string(p, "net", "host", text, sizeof text, "d");
+    ini_getsection_string(p, "hosts", "alpha", INI_ENTRY_NEXT, text, sizeof text, "d");
+    ini_setsection_string(p, "another new section", "an entry");
+    ini_delsection_string(p, "hosts", "beta");
+    volatile unsigned char *deepest = low;
+    while (deepest < here && *deepest == 0xA5)
+        ++deepest;
+    stack_used = static_cast<std::size_t>(here - deepest);
+    return nullptr;
+}
+
 TEST_F(Faults, ThirtyTwoKibibytesOfStackAreEnough) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "the sanitizers enlarge every frame";
 #endif
     put(sample);
-    static std::string file;
-    file = path;
-    static std::size_t used = 0;
-    const auto worst_calls = [](void *) -> void * {
-        pthread_attr_t attributes;
-        void *bottom = nullptr;
-        std::size_t size = 0;
-        pthread_getattr_np(pthread_self(), &attributes);
-        pthread_attr_getstack(&attributes, &bottom, &size);
-        pthread_attr_destroy(&attributes);
-        auto *const low = static_cast<volatile unsigned char *>(bottom);
-        auto *const here = static_cast<volatile unsigned char *>(__builtin_frame_address(0));
-        for (volatile unsigned char *byte = low + 4096; byte < here - 512; ++byte)
-            *byte = 0xA5;
-        char text[32];
-        const char *p = file.c_str();
-        ini_setkey_string(p, "a new section with a long name", "key", "a value");
-        ini_getkey_string(p, "net", "host", text, sizeof text, "d");
-        ini_getsection_string(p, "hosts", "alpha", INI_ENTRY_NEXT, text, sizeof text, "d");
-        ini_setsection_string(p, "another new section", "an entry");
-        ini_delsection_string(p, "hosts", "beta");
-        volatile unsigned char *deepest = low + 4096;
-        while (deepest < here && *deepest == 0xA5)
-            ++deepest;
-        used = static_cast<std::size_t>(here - deepest);
-        return nullptr;
-    };
-    EXPECT_EQ(in_child([&] {
+    file_for_thread = path;
+    EXPECT_EQ(in_child([] {
                   pthread_attr_t attributes;
+                  pthread_t thread;
                   pthread_attr_init(&attributes);
                   pthread_attr_setstacksize(&attributes, 32 * 1024);
-                  pthread_t thread;
-                  if (pthread_create(&thread, &attributes, worst_calls, nullptr) != 0)
+                  if (pthread_create(&thread, &attributes, run_deepest_calls, nullptr) != 0)
                       return 1;
                   pthread_join(thread, nullptr);
-                  std::printf("[ stack    ] the calls used %zu bytes of stack\n", used);
-                  std::fflush(stdout);
-                  return 0;
+                  std::printf("[ stack    ] the calls used %zu bytes of stack\n", stack_used);
+                  return std::fflush(stdout);
               }),
               0);
     EXPECT_NE(contents(), sample);
