@@ -143,16 +143,46 @@ bool change(const File &file, off_t at, off_t old_length, std::string_view text,
     return apply(io, end, at, old_length, text, scratch);
 }
 
-bool fits_new_file(std::string_view section, std::string_view line) {
-    return text_at(section, line, !is_wildcard(section), false).fits();
-}
-
-int write_line(const File &file, const Place &place, std::string_view section,
-               std::string_view line, Buffer scratch) {
-    const Text text = text_at(section, line, place.new_section, place.after_unterminated);
+int write_line(const char *path, std::string_view section, Finder find, std::string_view wanted,
+               const Written &written, bool replace) {
+    if (written.refusal != Refusal::none)
+        return INI_EINVAL;
+    const std::string_view line = written.text.line();
+    const bool preamble = is_wildcard(section);
+    File file;
+    if (const int opened =
+            open_or_create(file, path, text_at(section, line, !preamble, false).fits());
+        opened != INI_OK)
+        return opened;
+    FileScan scan(file);
+    Line found_line;
+    const Found found = find(scan.scanner, section, wanted, found_line);
+    if (found == Found::match && !replace)
+        return scan.in.failed() ? INI_EOPEN : INI_OK;
+    const Place place =
+        found == Found::match ? scan.scanner.place_of(found_line) : scan.scanner.place_here();
+    if (scan.in.failed())
+        return INI_EOPEN;
+    const bool new_section = found == Found::no_section && !preamble;
+    const Text text = text_at(section, line, new_section, place.after_unterminated);
     if (!text.fits())
         return INI_EINVAL;
-    (void)change(file, place.at, place.old_length, text.bytes(), scratch);
+    (void)change(file, place.at, place.old_length, text.bytes(), scan.scratch());
+    return INI_OK;
+}
+
+int remove_line(const char *path, std::string_view section, Finder find, std::string_view wanted) {
+    const File file(path, Access::update);
+    if (!file)
+        return INI_EOPEN;
+    FileScan scan(file);
+    Line line;
+    const Found found = find(scan.scanner, section, wanted, line);
+    const Place place = found == Found::match ? scan.scanner.place_of(line) : Place();
+    if (scan.in.failed())
+        return INI_EOPEN;
+    if (found == Found::match)
+        (void)change(file, place.at, place.old_length, {}, scan.scratch());
     return INI_OK;
 }
 

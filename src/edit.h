@@ -22,15 +22,24 @@ bool replace_bytes(const Io &io, off_t end, off_t at, off_t old_length, std::str
 // which also undoes an edit that failed half-way.
 bool change(const File &file, off_t at, off_t old_length, std::string_view text, Buffer scratch);
 
-// A missing file gets `line` under its header, but the preamble none: does
-// that fit?
-bool fits_new_file(std::string_view section, std::string_view line);
+// How a scan finds the line an operation is about: find_key or find_entry.
+using Finder = Found (*)(Scanner &scanner, std::string_view section, std::string_view wanted,
+                         Line &line);
 
-// Writes `line` at `place`, under the header `[section]` when the place is
-// a new section. INI_EINVAL, writing nothing, when the header and the line
-// together exceed text_max bytes; otherwise INI_OK, also when the write
-// failed (a failed growth leaves the file as it was).
-int write_line(const File &file, const Place &place, std::string_view section,
-               std::string_view line, Buffer scratch);
+// Writes the line `written` into `section` of the file at `path`, creating
+// the file when it is missing: over the line `find` finds for `wanted` when
+// `replace` is set (a key line), nowhere when there is such a line and
+// `replace` is not (an entry already there); otherwise at the end of the
+// section, before the next header, or under a new header at the end of the
+// file (never a header for the preamble). Returns INI_OK (also when a write
+// failed once the file was open), INI_EOPEN, or INI_EINVAL, writing
+// nothing, for a refused line or a new section whose header and line
+// exceed text_max bytes.
+int write_line(const char *path, std::string_view section, Finder find, std::string_view wanted,
+               const Written &written, bool replace);
+
+// Removes the whole line `find` finds for `wanted` in `section`, if any.
+// Returns INI_OK or INI_EOPEN; never creates the file.
+int remove_line(const char *path, std::string_view section, Finder find, std::string_view wanted);
 
 } // namespace iniplace

@@ -53,40 +53,14 @@ int get_entry(const char *path, std::string_view section, std::string_view wante
     return status;
 }
 
+// A new entry ends its section, after any blank lines there.
 int add_entry(const char *path, std::string_view section, std::string_view entry) {
-    const Written written = entry_line(section, entry);
-    if (written.refusal != Refusal::none)
-        return INI_EINVAL;
-    File file;
-    if (const int opened = open_or_create(file, path, fits_new_file(section, written.text.line()));
-        opened != INI_OK)
-        return opened;
-    FileScan scan(file);
-    Line line;
-    const Found found = find_entry(scan.scanner, section, entry_text(entry), line);
-    if (scan.in.failed())
-        return INI_EOPEN;
-    if (found == Found::match)
-        return INI_OK;
-    // A new entry ends its section, after any blank lines there.
-    Place place = scan.scanner.place_here();
-    place.new_section = found == Found::no_section && !is_wildcard(section);
-    return write_line(file, place, section, written.text.line(), scan.scratch());
+    return write_line(path, section, find_entry, entry_text(entry), entry_line(section, entry),
+                      false);
 }
 
 int remove_entry(const char *path, std::string_view section, std::string_view entry) {
-    const File file(path, Access::update);
-    if (!file)
-        return INI_EOPEN;
-    FileScan scan(file);
-    Line line;
-    const Found found = find_entry(scan.scanner, section, entry_text(entry), line);
-    const Place place = found == Found::match ? scan.scanner.place_of(line) : Place();
-    if (scan.in.failed())
-        return INI_EOPEN;
-    if (found == Found::match)
-        (void)change(file, place.at, place.old_length, {}, scan.scratch());
-    return INI_OK;
+    return remove_line(path, section, find_entry, entry_text(entry));
 }
 
 } // namespace iniplace

@@ -24,37 +24,11 @@ int get_key(const char *path, std::string_view section, std::string_view key, ch
 
 int set_key(const char *path, std::string_view section, std::string_view key,
             std::string_view value) {
-    const Written written = key_line(section, key, value);
-    if (written.refusal != Refusal::none)
-        return INI_EINVAL;
-    File file;
-    if (const int opened = open_or_create(file, path, fits_new_file(section, written.text.line()));
-        opened != INI_OK)
-        return opened;
-    FileScan scan(file);
-    Line line;
-    const Found found = find_key(scan.scanner, section, key, line);
-    Place place = found == Found::match ? scan.scanner.place_of(line) : scan.scanner.place_here();
-    if (scan.in.failed())
-        return INI_EOPEN;
-    // The preamble never gets a header: its lines go before the first one.
-    place.new_section = found == Found::no_section && !is_wildcard(section);
-    return write_line(file, place, section, written.text.line(), scan.scratch());
+    return write_line(path, section, find_key, key, key_line(section, key, value), true);
 }
 
 int delete_key(const char *path, std::string_view section, std::string_view key) {
-    const File file(path, Access::update);
-    if (!file)
-        return INI_EOPEN;
-    FileScan scan(file);
-    Line line;
-    const Found found = find_key(scan.scanner, section, key, line);
-    const Place place = found == Found::match ? scan.scanner.place_of(line) : Place();
-    if (scan.in.failed())
-        return INI_EOPEN;
-    if (found == Found::match)
-        (void)change(file, place.at, place.old_length, {}, scan.scratch());
-    return INI_OK;
+    return remove_line(path, section, find_key, key);
 }
 
 // From the header up to the next header or the end of the file; the

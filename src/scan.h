@@ -21,7 +21,6 @@ struct Place {
     off_t at = 0;
     off_t old_length = 0;            // bytes of the old line; 0 to insert
     bool after_unterminated = false; // the byte before `at` is not a line feed
-    bool new_section = false;        // a header goes first
 };
 
 class Scanner {
