@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/resource.h>
 
 namespace iniplace {
 
@@ -38,16 +37,6 @@ bool move_down(const Io &io, off_t from, off_t to, off_t distance, Buffer block)
         from += static_cast<off_t>(count);
     }
     return true;
-}
-
-// An edit that would write past the file-size limit is refused up front:
-// there the kernel stops a write half-way and sends SIGXFSZ, which ends a
-// process that keeps the default disposition. The last byte an edit writes
-// is the new end of the file.
-bool within_size_limit(off_t size) {
-    rlimit limit{};
-    return ::getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
-           static_cast<rlim_t>(size) <= limit.rlim_cur;
 }
 
 // Allocates the blocks of [from, to) that an edit writes into: the holes of
@@ -136,6 +125,8 @@ bool change(const File &file, off_t at, off_t old_length, std::string_view text,
         // Unless the size stays, the whole tail moves.
         const off_t changed = new_end == end ? old_length : end - at;
         Journal journal(file.path(), io.fd(), end, at, changed, new_end, scratch);
+        if (journal.refused())
+            return false;
         const bool done = apply(io, end, at, old_length, text, scratch);
         journal.finish(done, scratch);
         return done;

@@ -1,6 +1,7 @@
 #include "io.h"
 
 #include <cstdio>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace iniplace {
@@ -51,6 +52,12 @@ bool Io::truncate(off_t length) const {
     if (stream_ != nullptr && std::fflush(stream_) != 0)
         return false;
     return ::ftruncate(fd_, length) == 0;
+}
+
+bool within_size_limit(off_t size) {
+    rlimit limit{};
+    return ::getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+           static_cast<rlim_t>(size) <= limit.rlim_cur;
 }
 
 } // namespace iniplace

@@ -31,4 +31,10 @@ class Io {
     mutable off_t stream_at_ = -1;
 };
 
+// Whether a file may reach `size` bytes within the process's file-size
+// limit. Past it the kernel stops a write half-way and sends SIGXFSZ, which
+// ends a process that keeps the default disposition, so writes that would
+// pass it are refused up front.
+bool within_size_limit(off_t size);
+
 } // namespace iniplace

@@ -94,17 +94,38 @@ off_t size_of(int fd) {
     return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? info.st_size : -1;
 }
 
-// A journal written to its end: its header holds together and its
-// checksum matches what follows it.
-bool is_complete(int journal, Header &header, Buffer block) {
-    if (Io(journal).read(reinterpret_cast<char *>(&header), sizeof header, 0) != header_size ||
-        std::memcmp(header.magic, magic, sizeof magic) != 0 || header.at > header.old_size ||
+// What a file by the journal's name holds.
+enum class Kind {
+    foreign,    // not a journal: it is left alone
+    incomplete, // cut short: the file it was for was never touched
+    complete,
+};
+
+Kind read_journal(int journal, Header &header, Buffer block) {
+    const off_t size = size_of(journal);
+    if (size == 0)
+        return Kind::incomplete; // created, nothing written yet
+    const ssize_t got = Io(journal).read(reinterpret_cast<char *>(&header), sizeof header, 0);
+    if (got < static_cast<ssize_t>(sizeof magic) ||
+        std::memcmp(header.magic, magic, sizeof magic) != 0)
+        return Kind::foreign;
+    if (got != header_size || header.at > header.old_size ||
         header.saved > header.old_size - header.at ||
-        size_of(journal) != header_size + static_cast<off_t>(header.saved))
-        return false;
+        size != header_size + static_cast<off_t>(header.saved))
+        return Kind::incomplete;
     std::uint64_t sum = header_checksum(header);
     return copy(journal, header_size, -1, 0, static_cast<off_t>(header.saved), block, &sum) &&
-           sum == header.checksum;
+                   sum == header.checksum
+               ? Kind::complete
+               : Kind::incomplete;
+}
+
+// A journal is acted on only when it comes from someone who may have
+// edited the file: its owner, root, or this process's user.
+bool trusted(const struct stat &journal, const char *path) {
+    struct stat file;
+    return journal.st_uid == 0 || journal.st_uid == ::geteuid() ||
+           (::stat(path, &file) == 0 && journal.st_uid == file.st_uid);
 }
 
 // Puts the saved bytes back and gives the file its old size.
@@ -115,11 +136,12 @@ bool undo(int journal, int file, const Header &header, Buffer block) {
 }
 
 // Removes a journal; one that cannot be removed is emptied, which makes it
-// incomplete, so it is never applied again.
-void discard(char *name, int journal) {
-    if (::unlink(name) != 0)
-        (void)::ftruncate(journal, 0);
+// incomplete, so it is never applied again. False when neither works.
+bool discard(char *name, int journal) {
+    if (::unlink(name) != 0 && ::ftruncate(journal, 0) != 0)
+        return false;
     sync_directory(name);
+    return true;
 }
 
 class Descriptor {
@@ -138,7 +160,7 @@ class Descriptor {
 };
 
 int open_journal(const char *name) {
-    constexpr int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+    constexpr int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
     const int journal = ::open(name, O_RDWR | flags);
     return journal >= 0 || errno != EACCES ? journal : ::open(name, O_RDONLY | flags);
 }
@@ -150,28 +172,34 @@ bool recover(const char *path) {
     if (!journal_name(path, name))
         return true;
     const Descriptor journal(open_journal(name));
+    struct stat info;
+    // No journal there, or something else by its name (a directory, a
+    // symbolic link, a name too long): nothing to put back.
     if (journal.get() < 0)
-        return errno == ENOENT || errno == ENOTDIR;
+        return errno != EACCES && errno != EPERM;
+    if (::fstat(journal.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1)
+        return true;
     char bytes[1024];
     const Buffer block{bytes, sizeof bytes};
     Header header;
-    if (!is_complete(journal.get(), header, block)) {
-        // Cut short: the file was never touched.
-        discard(name, journal.get());
+    const Kind kind = read_journal(journal.get(), header, block);
+    if (kind == Kind::foreign)
         return true;
+    if (!trusted(info, path))
+        return false;
+    if (kind == Kind::complete) {
+        const Descriptor file(::open(path, O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+        if (file.get() < 0 && errno != ENOENT)
+            return false;
+        // A file of another size than the edit could leave is not the one
+        // the journal was made for: it is left as it is.
+        const off_t size = file.get() >= 0 ? size_of(file.get()) : -1;
+        const auto low = static_cast<off_t>(std::min(header.old_size, header.new_size));
+        const auto high = static_cast<off_t>(std::max(header.old_size, header.new_size));
+        if (size >= low && size <= high && !undo(journal.get(), file.get(), header, block))
+            return false;
     }
-    const Descriptor file(::open(path, O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (file.get() < 0 && errno != ENOENT)
-        return false;
-    // A file of another size than the edit could leave is not the one the
-    // journal was made for.
-    const off_t size = file.get() >= 0 ? size_of(file.get()) : -1;
-    const auto low = static_cast<off_t>(std::min(header.old_size, header.new_size));
-    const auto high = static_cast<off_t>(std::max(header.old_size, header.new_size));
-    if (size >= low && size <= high && !undo(journal.get(), file.get(), header, block))
-        return false;
-    discard(name, journal.get());
-    return true;
+    return discard(name, journal.get());
 }
 
 Journal::Journal(const char *path, int fd, off_t size, off_t at, off_t changed, off_t new_size,
@@ -180,10 +208,18 @@ Journal::Journal(const char *path, int fd, off_t size, off_t at, off_t changed, 
     struct stat info;
     if (!journal_name(path, name_) || ::fstat(fd, &info) != 0)
         return;
-    journal_ =
-        ::open(name_, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, info.st_mode & 0666);
-    if (journal_ < 0)
+    if (!within_size_limit(header_size + changed)) {
+        refused_ = true;
         return;
+    }
+    // A file by the journal's name that recovery left alone is not ours.
+    journal_ = ::open(name_, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (journal_ < 0) {
+        refused_ = errno == ENOSPC || errno == EDQUOT;
+        return;
+    }
+    // Whoever may write the file may empty its journal.
+    (void)::fchmod(journal_, info.st_mode & 0666);
     Header header{};
     std::memcpy(header.magic, magic, sizeof magic);
     header.old_size = static_cast<std::uint64_t>(size);
@@ -191,16 +227,20 @@ Journal::Journal(const char *path, int fd, off_t size, off_t at, off_t changed, 
     header.at = static_cast<std::uint64_t>(at);
     header.saved = static_cast<std::uint64_t>(changed);
     header.checksum = header_checksum(header);
-    if (copy(fd, at, journal_, header_size, changed, scratch, &header.checksum) &&
-        Io(journal_).write(reinterpret_cast<const char *>(&header), sizeof header, 0) &&
-        ::fsync(journal_) == 0) {
+    // The magic goes first, so a journal cut short is known as one.
+    const Io io(journal_);
+    const char *const header_bytes = reinterpret_cast<const char *>(&header);
+    if (io.write(header_bytes, sizeof magic, 0) &&
+        copy(fd, at, journal_, header_size, changed, scratch, &header.checksum) &&
+        io.write(header_bytes, sizeof header, 0) && ::fsync(journal_) == 0) {
         sync_directory(name_);
         return;
     }
-    // No journal after all: the edit goes on as without one.
+    // No room for the journal: the edit is not made.
     (void)::unlink(name_);
     ::close(journal_);
     journal_ = -1;
+    refused_ = true;
 }
 
 void Journal::finish(bool done, Buffer scratch) {
@@ -211,7 +251,7 @@ void Journal::finish(bool done, Buffer scratch) {
         Io(journal_).read(reinterpret_cast<char *>(&header), sizeof header, 0) == header_size)
         (void)undo(journal_, fd_, header, scratch);
     (void)::fsync(fd_);
-    discard(name_, journal_);
+    (void)discard(name_, journal_);
     ::close(journal_);
     journal_ = -1;
 }

@@ -20,8 +20,10 @@ namespace iniplace {
 constexpr bool durable = INIPLACE_DURABLE != 0;
 
 // Puts back the edit a crash interrupted, if `path` has a complete journal
-// that fits the file. False when such a journal cannot be applied (no
-// right to write the file): the file must not be read then.
+// that fits the file, and removes the journal. False when the file must not
+// be read: a journal that cannot be applied or removed (no right to), or
+// one made by a user who could not have edited the file. A file by the
+// journal's name that is no journal is left alone.
 bool recover(const char *path);
 
 // The journal of one edit, from before its first change to after its last.
@@ -30,8 +32,9 @@ class Journal {
     // Saves the `changed` bytes at `at` of the file `fd` (`size` bytes
     // long) that an edit to `new_size` bytes is about to change: to the end
     // of the file when the size changes, since the tail moves. Where no
-    // journal can be made (a read-only directory), the edit goes on
-    // without one.
+    // journal may be made (a read-only directory), the edit goes on without
+    // one; where there is no room for it (a full disk, the file-size limit),
+    // the edit is refused.
     Journal(const char *path, int fd, off_t size, off_t at, off_t changed, off_t new_size,
             Buffer scratch);
     Journal(const Journal &) = delete;
@@ -40,11 +43,13 @@ class Journal {
     // After the edit: a failed one is undone from the journal; then the
     // file is synced and the journal removed.
     void finish(bool done, Buffer scratch);
+    bool refused() const { return refused_; }
 
   private:
     char name_[PATH_MAX];
     int fd_;
     int journal_ = -1;
+    bool refused_ = false;
 };
 
 } // namespace iniplace

@@ -2,10 +2,9 @@
 // changes a file, at every such call of an edit and of the recovery that
 // follows; the next call must then find the old file or the new one.
 #define _FILE_OFFSET_BITS 64
-#include "helpers.h"
+#include "tool.h"
 
 #include <dlfcn.h>
-#include <fcntl.h>
 
 namespace {
 
@@ -136,20 +135,62 @@ TEST_F(Crash, EveryPointLeavesTheOldOrTheNewFile) {
     std::printf("[ crash    ] %d crash points checked\n", points);
 }
 
-// A journal the file cannot be the subject of is removed, not applied.
-TEST_F(Crash, AJournalOfAnotherFileIsNotApplied) {
+// The tool reads the file itself: a retried edit must find the file put
+// back, not judge the half-moved one.
+TEST_F(Crash, ARetriedToolEditSeesThePutBackFile) {
+    const std::string after = replaced("host=gw\n", "");
+    for (int crash = 1;; ++crash) {
+        restore({before, std::nullopt});
+        if (in_child([&] {
+                calls_left = crash;
+                return ini_delkey(path.c_str(), "net", "host");
+            }) != crashed)
+            break;
+        const Outcome retried = run({"del", path, "net", "host"});
+        EXPECT_EQ(retried.status, 0) << crash << retried.err;
+        EXPECT_EQ(state(), std::make_pair(after, std::optional<std::string>())) << crash;
+    }
+}
+
+// What stands by the journal's name decides what a call does: a journal of
+// another file (another size) is removed, anything that is no journal is
+// left alone and the file used, and a journal someone else made stops
+// every call, since it may hold the only good copy.
+TEST_F(Crash, OnlyAJournalThatFitsIsApplied) {
     put(before);
     ASSERT_EQ(in_child([&] {
-                  calls_left = 4; // after the journal is synced, before the file changes
+                  calls_left = 5; // the journal is whole, the file not yet touched
                   return ini_setkey(path.c_str(), "net", "port", "8080");
               }),
               crashed);
-    ASSERT_TRUE(exists(journal()));
+    const std::string journal_bytes = contents(journal());
     const std::string other = before + "more lines\n";
-    put(other);
-    EXPECT_EQ(get(0), 0);
-    EXPECT_EQ(contents(), other);
-    EXPECT_FALSE(exists(journal()));
+    const struct {
+        const char *name;
+        std::function<void(const std::string &)> make;
+        int status;
+        bool kept;
+    } cases[] = {
+        {"a journal of another file", [&](const std::string &j) { put(j, journal_bytes); }, 0,
+         false},
+        {"no journal", [](const std::string &j) { put(j, "notes\n"); }, 0, true},
+        {"a directory", [](const std::string &j) { std::filesystem::create_directory(j); }, 0,
+         true},
+        {"someone else's journal",
+         [&](const std::string &j) {
+             put(j, journal_bytes);
+             EXPECT_TRUE(geteuid() != 0 || chown(j.c_str(), 65534, 65534) == 0);
+         },
+         geteuid() == 0, true},
+    };
+    for (const auto &c : cases) {
+        put(other);
+        std::filesystem::remove_all(journal());
+        c.make(journal());
+        EXPECT_EQ(get(0), c.status) << c.name;
+        EXPECT_EQ(contents(), other) << c.name;
+        EXPECT_EQ(exists(journal()), c.kept) << c.name;
+    }
 }
 
 } // namespace

@@ -138,8 +138,8 @@ TEST_F(Faults, FileSizeLimitLeavesTheFileAndTheProcessAlone) {
         Call edit;
         int status;
     } cases[] = {
-        {"longer value", above, [](const char *p) { return ini_setkey(p, "net", "port", "808080"); },
-         INI_OK},
+        {"longer value", above,
+         [](const char *p) { return ini_setkey(p, "net", "port", "808080"); }, INI_OK},
         {"new section", above, [](const char *p) { return ini_setkey(p, "zz", "k", "v"); }, INI_OK},
         {"new entry", above, [](const char *p) { return ini_setsection_string(p, "log", "xyz"); },
          INI_OK},

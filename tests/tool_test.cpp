@@ -2,88 +2,12 @@
 // the file afterwards (bytes and modification time); its lock under many
 // parallel editors; and a hostile setting: closed descriptors, a full
 // standard output, a file-size limit, files over 2 GiB.
-#include "helpers.h"
+#include "tool.h"
 
-#include <algorithm>
 #include <csignal>
-#include <fcntl.h>
-#include <filesystem>
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-
-extern char **environ;
 
 namespace {
-
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-// The tool, behind the emulator when the tests run on another machine.
-std::vector<std::string> tool_command() {
-    std::vector<std::string> command;
-    std::string runner = INIPLACE_TOOL_RUNNER;
-    for (std::size_t start = 0, end; !runner.empty() && start <= runner.size(); start = end + 1) {
-        end = std::min(runner.find('|', start), runner.size());
-        command.push_back(runner.substr(start, end - start));
-    }
-    command.push_back(INIPLACE_TOOL);
-    return command;
-}
-
-// Starts the tool on descriptors 0, 1 and 2; a negative one is closed.
-pid_t spawn(const std::vector<std::string> &args, int in_fd, int out_fd, int err_fd) {
-    std::vector<std::string> command = tool_command();
-    command.insert(command.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (auto &arg : command)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    const int fds[] = {in_fd, out_fd, err_fd};
-    for (int target = 0; target < 3; ++target)
-        if (fds[target] < 0)
-            posix_spawn_file_actions_addclose(&actions, target);
-        else
-            posix_spawn_file_actions_adddup2(&actions, fds[target], target);
-    pid_t pid = -1;
-    posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-std::string drain(int fd) {
-    std::string bytes;
-    char chunk[4096];
-    for (ssize_t n; (n = read(fd, chunk, sizeof chunk)) > 0;)
-        bytes.append(chunk, static_cast<std::size_t>(n));
-    close(fd);
-    return bytes;
-}
-
-constexpr int capture = -2; // standard output or error read by the test
-
-Outcome run(const std::vector<std::string> &args, const std::string &input = "",
-            int out_fd = capture, int err_fd = capture) {
-    int in[2], out[2], err[2];
-    EXPECT_EQ(pipe2(in, O_CLOEXEC) | pipe2(out, O_CLOEXEC) | pipe2(err, O_CLOEXEC), 0);
-    EXPECT_EQ(write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
-    close(in[1]);
-    const pid_t pid = spawn(args, in[0], out_fd == capture ? out[1] : out_fd,
-                            err_fd == capture ? err[1] : err_fd);
-    close(in[0]);
-    close(out[1]);
-    close(err[1]);
-    Outcome result{-1, drain(out[0]), drain(err[0])};
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return result;
-}
 
 // A repeated key, keys get cannot read (=1, *=2), a blank line of a lone
 // carriage return, a repeated header, and bytes that JSON must escape.
@@ -339,15 +263,22 @@ TEST_F(Tool, EditsOverAFileSizeLimitFail) {
     const std::string fresh = dir + "/fresh.ini";
     rlimit old_limit;
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
-    const rlimit limit = {device.size(), old_limit.rlim_max};
     const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-    const Outcome results[] = {
-        run({"add", path, "ntp", "c.example"}),
-        run({"set", path, "net", "port", "80800"}),
-        run({"set", fresh, "s", "k", std::string(device.size(), 'v')}),
-        run({"apply", path}, "[ntp]\nd.example\n"),
-    };
+    std::vector<Outcome> results;
+    for (const rlim_t size : {device.size(), rlim_t{10}}) {
+        const rlimit limit = {size, old_limit.rlim_max};
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+        if (size == device.size()) {
+            results.push_back(run({"add", path, "ntp", "c.example"}));
+            results.push_back(run({"set", path, "net", "port", "80800"}));
+            results.push_back(run({"set", fresh, "s", "k", std::string(device.size(), 'v')}));
+            results.push_back(run({"apply", path}, "[ntp]\nd.example\n"));
+        } else { // a file past the limit is not edited at all
+            results.push_back(run({"del", path, "net", "mode"}));
+            results.push_back(run({"del", path, "ntp"}));
+            results.push_back(run({"remove", path, "ntp", "a.example"}));
+        }
+    }
     setrlimit(RLIMIT_FSIZE, &old_limit);
     std::signal(SIGXFSZ, old_handler);
     for (const Outcome &result : results) {
@@ -356,6 +287,20 @@ TEST_F(Tool, EditsOverAFileSizeLimitFail) {
     }
     EXPECT_EQ(contents(), device);
     EXPECT_FALSE(exists(fresh));
+}
+
+// eval of list --format sh must not let a file set PATH or IFS; options
+// stand anywhere, also when POSIXLY_CORRECT is set.
+TEST_F(Tool, ShellNamesAndOptionOrder) {
+    put("[s]\nPATH=/x\nIFS=x\npath=/y\n");
+    const Outcome sh = run({"list", "--format=sh", path, "s"});
+    EXPECT_EQ(sh.out, "path='/y'\n");
+    EXPECT_NE(sh.err.find("PATH: an environment-style name"), std::string::npos) << sh.err;
+    setenv("POSIXLY_CORRECT", "1", 1);
+    const Outcome check = run({"del", path, "s", "--check"});
+    unsetenv("POSIXLY_CORRECT");
+    EXPECT_EQ(check.status, 0);
+    EXPECT_EQ(contents(), "[s]\nPATH=/x\nIFS=x\npath=/y\n");
 }
 
 // On 32-bit targets such a file is beyond a 32-bit file offset.

@@ -6,6 +6,7 @@
 // below is the one source of --help, the manual page and the completion.
 #include "iniplace.h"
 #include "format.h"
+#include "journal.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -122,7 +123,8 @@ const std::pair<const char *, const char *> topics[] = {
                 "more than 32 bits is refused)."},
     {"Output", "list prints SECTION.KEY=VALUE lines (the preamble is *); --format sh\n"
                "prints KEY='VALUE' lines for eval and needs a SECTION (keys that are\n"
-               "not shell names are skipped with a warning); --format json prints one\n"
+               "not shell names, and names in upper case like PATH or IFS, are\n"
+               "skipped with a warning); --format json prints one\n"
                "object of sections, each an object of keys with string values, the\n"
                "preamble under \"\" when it holds keys. Each key is listed once, with\n"
                "the value get reads. keys, sections and entries print one item per\n"
@@ -132,12 +134,14 @@ const std::pair<const char *, const char *> topics[] = {
     {"Edits", "An edit that changes nothing writes nothing: set when the key line\n"
               "already reads exactly KEY=VALUE, add when the entry is there, del and\n"
               "remove when there is nothing to delete; the file keeps its bytes and\n"
-              "its modification time. After set, add and apply the tool reads the\n"
-              "file back and fails (status 3) if the line is not there, as on a full\n"
-              "disk or over a file-size limit; a file it created for the edit is\n"
-              "removed. iniplace processes on one file take turns: each holds an\n"
-              "advisory lock (flock) on it, shared for reads, exclusive for edits. A\n"
-              "file that cannot be locked is an error, never edited unlocked."},
+              "its modification time. After every edit the tool reads the file\n"
+              "back and fails (status 3) if a line written is not there, or a line\n"
+              "deleted still is, as on a full disk or over a file-size limit; a file\n"
+              "it created for the edit is removed. iniplace processes on one file\n"
+              "take turns: each holds an advisory lock (flock) on it, shared for\n"
+              "reads, exclusive for edits (and for reads too in the durable build,\n"
+              "where a read may put back an edit a crash interrupted). A file that\n"
+              "cannot be locked is an error, never edited unlocked."},
     {"Exit status", "0 done or found; 1 not found (with --check: nothing would change);\n"
                     "2 usage error or rejected input, nothing written; 3 the file could not\n"
                     "be opened, locked, read or written, or standard output could not be\n"
@@ -173,9 +177,17 @@ void out(std::string_view text) {
         output_error = errno != 0 ? errno : EIO;
 }
 
+// A message is one line: control bytes in names and values show as '?'.
+std::string one_line(std::string_view text) {
+    std::string line(text);
+    for (char &c : line)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    return line;
+}
+
 int fail(int code, std::string_view file, std::string_view message) {
-    std::fprintf(stderr, "iniplace: %.*s: %.*s\n", static_cast<int>(file.size()), file.data(),
-                 static_cast<int>(message.size()), message.data());
+    std::fprintf(stderr, "iniplace: %s: %s\n", one_line(file).c_str(), one_line(message).c_str());
     return code;
 }
 
@@ -184,7 +196,7 @@ void warn(std::string_view file, std::string_view message) {
 }
 
 int usage_error(const std::string &message) {
-    std::fprintf(stderr, "iniplace: %s (see 'iniplace --help')\n", message.c_str());
+    std::fprintf(stderr, "iniplace: %s (see 'iniplace --help')\n", one_line(message).c_str());
     return exit_usage;
 }
 
@@ -356,7 +368,10 @@ class FileLock {
             return give_up(std::strerror(errno));
         if (!S_ISREG(info.st_mode))
             return give_up("not a regular file");
-        const int operation = access == Access::read || dry_run ? LOCK_SH : LOCK_EX;
+        // In the durable build a reader may have to put back an edit a crash
+        // interrupted, so it locks as an editor does.
+        const bool shared = (access == Access::read || dry_run) && !iniplace::durable;
+        const int operation = shared ? LOCK_SH : LOCK_EX;
         int locked = -1;
         while ((locked = flock(fd_, operation)) != 0 && errno == EINTR) {
         }
@@ -365,11 +380,20 @@ class FileLock {
         // A creator may have removed the file it made while this call waited.
         struct stat named;
         if (stat(path_, &named) == 0 && named.st_dev == info.st_dev && named.st_ino == info.st_ino)
-            return true;
+            return recovered();
         close(fd_);
         fd_ = -1;
         created_ = false;
         return false;
+    }
+    // The tool reads the file itself, so in the durable build it first has
+    // the library put back an interrupted edit: every call does, a lookup
+    // in the preamble too.
+    bool recovered() {
+        char probe[2];
+        if (!iniplace::durable || ini_getkey(path_, "*", "", probe, sizeof probe) != INI_EOPEN)
+            return true;
+        return give_up("an interrupted edit's journal cannot be put back");
     }
     bool give_up(std::string why) {
         error_ = std::move(why);
@@ -480,18 +504,20 @@ struct KeyLine {
     std::string value;
 };
 
+// The key lines of a section that get reads, in file order.
+struct KeyLines {
+    std::vector<KeyLine> lines;
+    std::set<std::string, std::less<>> seen;
+};
+
 // Keeps a line if it is the key line get reads for its key: the first line
 // of a key the library accepts.
-void add_key_line(std::vector<KeyLine> &keys, std::string_view line) {
+void add_key_line(KeyLines &keys, std::string_view line) {
     if (!is_key_line(line))
         return;
     const std::string_view key = key_of(line);
-    if (check_key(key) != Refusal::none)
-        return;
-    for (const KeyLine &known : keys)
-        if (known.key == key)
-            return;
-    keys.push_back({std::string(key), std::string(value_of(line))});
+    if (check_key(key) == Refusal::none && keys.seen.emplace(key).second)
+        keys.lines.push_back({std::string(key), std::string(value_of(line))});
 }
 
 bool key_line_present(int fd, const char *section, const char *key) {
@@ -671,13 +697,13 @@ int cmd_del(const Call &call) {
             return fail(exit_usage, path,
                         "del needs a section name, not *: delete the preamble's keys one by one");
         return edit(call, {{[=](int fd) { return !section_present(fd, section); },
-                            [=] { return ini_delsect(path, section); }, false}});
+                            [=] { return ini_delsect(path, section); }, true}});
     }
     const char *key = call.arg(2);
     if (const Refusal refusal = check_key(key); refusal != Refusal::none)
         return refuse(call, section_key(call), refusal);
     return edit(call, {{[=](int fd) { return !key_line_present(fd, section, key); },
-                        [=] { return ini_delkey(path, section, key); }, false}});
+                        [=] { return ini_delkey(path, section, key); }, true}});
 }
 
 int cmd_add(const Call &call) {
@@ -692,7 +718,7 @@ int cmd_remove(const Call &call) {
     const char *section = call.arg(1);
     const char *entry = call.arg(2);
     return edit(call, {{[=](int fd) { return !entry_present(fd, section, entry); },
-                        [=] { return ini_delsection_string(path, section, entry); }, false}});
+                        [=] { return ini_delsection_string(path, section, entry); }, true}});
 }
 
 int entry_lookup(const Call &call, int mode) {
@@ -790,6 +816,12 @@ bool shell_name(std::string_view name) {
     return true;
 }
 
+// A name in upper case, as environment and shell variables are (PATH, IFS,
+// LD_PRELOAD): a file must not set those through eval.
+bool environment_name(std::string_view name) {
+    return std::none_of(name.begin(), name.end(), [](char c) { return c >= 'a' && c <= 'z'; });
+}
+
 std::string shell_quoted(std::string_view text) {
     std::string quoted = "'";
     for (const char c : text)
@@ -824,12 +856,12 @@ int cmd_sections(const Call &call) {
 int cmd_keys(const Call &call) {
     const FileLock lock(call.file(), Access::read, false);
     require(lock);
-    std::vector<KeyLine> keys;
+    KeyLines keys;
     if (!walk_section(lock.fd(), call.args[1],
                       [&](std::string_view line) { add_key_line(keys, line); }))
         return exit_not_found;
     std::vector<std::string> names;
-    for (const KeyLine &line : keys)
+    for (const KeyLine &line : keys.lines)
         names.push_back(line.key);
     print_items(call, names);
     return exit_done;
@@ -850,23 +882,23 @@ int cmd_entries(const Call &call) {
 
 struct Section {
     std::string name;
-    std::vector<KeyLine> keys;
+    KeyLines keys;
 };
 
 void print_json(const Call &call, const std::vector<Section> &sections) {
     std::string json = "{";
     for (const Section &section : sections) {
         const bool preamble = is_wildcard(section.name);
-        if (preamble && section.keys.empty())
+        if (preamble && section.keys.lines.empty())
             continue;
         if (section.name.empty()) {
             warn(call.file(), "the section [] is left out: \"\" is the preamble");
             continue;
         }
         json += (json.size() > 1 ? "," : "") + json_string(preamble ? "" : section.name) + ":{";
-        for (std::size_t i = 0; i < section.keys.size(); ++i)
-            json += (i > 0 ? "," : "") + json_string(section.keys[i].key) + ":" +
-                    json_string(section.keys[i].value);
+        for (std::size_t i = 0; i < section.keys.lines.size(); ++i)
+            json += (i > 0 ? "," : "") + json_string(section.keys.lines[i].key) + ":" +
+                    json_string(section.keys.lines[i].value);
         json += "}";
     }
     out(json + "}\n");
@@ -902,14 +934,17 @@ int cmd_list(const Call &call) {
         print_json(call, sections);
     } else {
         for (const Section &section : sections)
-            for (const KeyLine &line : section.keys)
+            for (const KeyLine &line : section.keys.lines)
                 if (call.format == "lines")
                     out(section.name + "." + line.key + "=" + line.value + "\n");
-                else if (shell_name(line.key))
-                    out(line.key + "=" + shell_quoted(line.value) + "\n");
-                else
+                else if (!shell_name(line.key))
                     warn(call.file(),
                          "[" + section.name + "] " + line.key + ": not a shell name, left out");
+                else if (environment_name(line.key))
+                    warn(call.file(), "[" + section.name + "] " + line.key +
+                                          ": an environment-style name, left out");
+                else
+                    out(line.key + "=" + shell_quoted(line.value) + "\n");
     }
     return exit_done;
 }
@@ -1286,16 +1321,25 @@ complete -F _iniplace iniplace
 // Reads the options and operands after the command; returns -1 to go on,
 // or the exit status.
 int read_options(Call &call, int argc, char **argv) {
+    // Past the codes getopt gives operands (1) and its own characters.
+    constexpr int first_option = 256;
     std::vector<option> long_options;
     for (const OptionInfo &info : option_table)
         long_options.push_back({info.name, info.value != nullptr ? required_argument : no_argument,
-                                nullptr, static_cast<int>(info.id) + 1});
+                                nullptr, first_option + static_cast<int>(info.id)});
     long_options.push_back({"help", no_argument, nullptr, 'h'});
     long_options.push_back({nullptr, 0, nullptr, 0});
     opterr = 0;
     optind = 1;
     const Command &command = call.command;
-    for (int c; (c = getopt_long(argc, argv, ":h", long_options.data(), nullptr)) != -1;) {
+    // "-" keeps options and operands in order wherever options stand, also
+    // when POSIXLY_CORRECT asks getopt to stop at the first operand.
+    call.args.clear();
+    for (int c; (c = getopt_long(argc, argv, "-:h", long_options.data(), nullptr)) != -1;) {
+        if (c == 1) {
+            call.args.emplace_back(optarg);
+            continue;
+        }
         const std::string given = argv[optind - 1];
         if (c == 'h') {
             print_command_help(command);
@@ -1308,7 +1352,7 @@ int read_options(Call &call, int argc, char **argv) {
                 "' (put -- before values that start with -)");
         if (c == ':')
             return usage_error(given + " needs a value");
-        const OptionInfo &info = option_table[c - 1];
+        const OptionInfo &info = option_table[c - first_option];
         if (!takes(command, info.id))
             return usage_error(std::string(command.name) + " takes no --" + info.name);
         switch (info.id) {
@@ -1333,7 +1377,7 @@ int read_options(Call &call, int argc, char **argv) {
             break;
         }
     }
-    call.args.assign(argv + optind, argv + argc);
+    call.args.insert(call.args.end(), argv + optind, argv + argc);
     std::size_t required = 0, allowed = 0;
     for (std::string_view rest = command.operands; !rest.empty();) {
         ++allowed;
