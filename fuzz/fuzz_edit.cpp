@@ -1,5 +1,7 @@
 // Runs a short script of operations on a real file and checks that each
-// edit changes exactly what it should and nothing else.
+// edit changes exactly what it should and nothing else: the expected file
+// is worked out with the exported scanners, a plain oracle of where a line
+// stands.
 //
 // Input: one byte with the number of operations (1 to 8), then for each an
 // opcode byte followed by its arguments as zero-terminated strings; the
@@ -11,50 +13,36 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 
 namespace {
 
-std::string path() {
+const std::string &path() {
     static const std::string name = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") +
-                                    std::string("/iniplace-fuzz-") + std::to_string(getpid()) +
-                                    ".ini";
+                                    std::string("/iniplace-fuzz-") + std::to_string(getpid());
     return name;
 }
 
 std::string read_file() {
-    std::string bytes;
-    if (FILE *file = std::fopen(path().c_str(), "rb")) {
-        char chunk[4096];
-        for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
-            bytes.append(chunk, n);
-        std::fclose(file);
-    }
-    return bytes;
-}
-
-void write_file(const std::string &bytes) {
-    FILE *file = std::fopen(path().c_str(), "wb");
-    std::fwrite(bytes.data(), 1, bytes.size(), file);
-    std::fclose(file);
-}
-
-[[noreturn]] void fault(const char *what) {
-    std::fprintf(stderr, "property violated: %s\n", what);
-    std::abort();
+    std::ostringstream bytes;
+    bytes << std::ifstream(path(), std::ios::binary).rdbuf();
+    return bytes.str();
 }
 
 void check(bool holds, const char *what) {
-    if (!holds)
-        fault(what);
+    if (!holds) {
+        std::fprintf(stderr, "property violated: %s\n", what);
+        std::abort();
+    }
 }
 
 struct Input {
     const uint8_t *data;
     std::size_t size;
 
-    bool empty() const { return size == 0; }
     uint8_t byte() {
         if (size == 0)
             return 0;
@@ -65,164 +53,136 @@ struct Input {
         const auto *end = static_cast<const uint8_t *>(std::memchr(data, 0, size));
         const std::size_t length = end != nullptr ? static_cast<std::size_t>(end - data) : size;
         std::string result(reinterpret_cast<const char *>(data), length);
-        const std::size_t used = end != nullptr ? length + 1 : length;
+        const std::size_t used = std::min(size, length + 1);
         data += used;
         size -= used;
         return result;
     }
 };
 
-bool is_trimmed(const std::string &text) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    return text.empty() || (!blank(text.front()) && !blank(text.back()));
-}
-
-// Where `parse` leaves the stream on the current file: result and offset.
-std::pair<int, long> locate(const std::string &section, const std::string &key) {
+// Where a scan of the file leaves its stream: the scanner's result and the
+// offset. `step` gets the stream and a line buffer.
+template <typename Step> std::pair<int, std::size_t> scan(Step step) {
     FILE *file = std::fopen(path().c_str(), "rb");
     char line[INI_LINE_SIZE];
-    const int result = parse(file, section.c_str(), key.c_str(), line, sizeof line);
-    const long at = std::ftell(file);
+    const int result = step(file, line);
+    const auto at = static_cast<std::size_t>(std::ftell(file));
     std::fclose(file);
     return {result, at};
 }
 
+// The first entry of `section` equal to `entry` after trimming: its start,
+// or where the section ends (INI_SCAN_BOUNDARY, or INI_SCAN_NONE without
+// the section).
+std::pair<int, std::size_t> find_entry(const std::string &section, const std::string &entry) {
+    char wanted[INI_LINE_SIZE];
+    std::snprintf(wanted, sizeof wanted, "%s", entry.c_str());
+    const std::string trimmed = trim_string(wanted);
+    return scan([&](FILE *file, char *line) {
+        int result = parse_section(file, section.c_str(), line, INI_LINE_SIZE, 1);
+        const bool found = result != INI_SCAN_NONE;
+        while (result == INI_SCAN_LINE && trimmed != trim_string(line)) {
+            (void)parse_section(file, "*", line, INI_LINE_SIZE, 0);
+            result = parse_section(file, "*", line, INI_LINE_SIZE, 1);
+        }
+        // Stepping with "*" meets the end of the file as INI_SCAN_NONE.
+        return found && result == INI_SCAN_NONE ? INI_SCAN_BOUNDARY : result;
+    });
+}
+
 // The end of the physical line that starts at or contains `at`.
 std::size_t line_end(const std::string &bytes, std::size_t at) {
-    const std::size_t feed = bytes.find('\n', at);
-    return feed == std::string::npos ? bytes.size() : feed + 1;
+    return std::min(bytes.find('\n', at), bytes.size() - 1) + 1;
 }
 
-// `text` inserted at `at` as new lines: after a line feed if the byte
-// before is not one.
-std::string inserted(const std::string &old, std::size_t at, const std::string &text) {
-    const bool separate = at > 0 && old[at - 1] != '\n';
-    return old.substr(0, at) + (separate ? "\n" : "") + text + old.substr(at);
+// `old` with [at, end) replaced by `text`; inserted text goes after a line
+// feed when the byte before is not one, so no line is joined.
+std::string edited(const std::string &old, std::size_t at, std::size_t end,
+                   const std::string &text) {
+    const bool separate = at == end && at > 0 && old[at - 1] != '\n';
+    return old.substr(0, at) + (separate ? "\n" : "") + text + old.substr(end);
 }
 
-// True if `longer` is `shorter` with one contiguous block added.
-bool one_block_apart(const std::string &shorter, const std::string &longer) {
-    if (longer.size() < shorter.size())
-        return false;
-    std::size_t prefix = 0, suffix = 0;
-    while (prefix < shorter.size() && shorter[prefix] == longer[prefix])
-        ++prefix;
-    while (suffix < shorter.size() &&
-           shorter[shorter.size() - 1 - suffix] == longer[longer.size() - 1 - suffix])
-        ++suffix;
-    return prefix + suffix >= shorter.size();
+// Runs an edit and checks the file against the expected one: unchanged
+// when the edit was refused.
+void expect(int status, const std::string &old, const std::string &expected, const char *what) {
+    const std::string now = read_file();
+    check(status == INI_OK || (status == INI_EINVAL && now == old), what);
+    check(status != INI_OK || now == expected, what);
 }
 
-int count_entries(const std::string &section, const std::string &entry) {
-    char reference[INI_LINE_SIZE];
-    std::snprintf(reference, sizeof reference, "%s", entry.c_str());
-    const std::string wanted = trim_string(reference);
-    FILE *file = std::fopen(path().c_str(), "rb");
-    char line[INI_LINE_SIZE];
-    int count = 0;
-    for (int result = parse_section(file, section.c_str(), line, sizeof line, 0);
-         result == INI_SCAN_LINE; result = parse_section(file, "*", line, sizeof line, 0))
-        count += wanted == trim_string(line);
-    std::fclose(file);
-    return count;
-}
-
-bool has_entry(const std::string &section, const std::string &entry) {
-    char found[INI_LINE_SIZE];
-    return ini_getsection(path().c_str(), section.c_str(), entry.c_str(), INI_ENTRY_MATCH, found,
-                          sizeof found) == INI_OK;
+std::string new_line(int result, const std::string &section, const std::string &line) {
+    return result == INI_SCAN_NONE && section != "*" ? "[" + section + "]\n" + line : line;
 }
 
 void set_key(Input &in) {
     const std::string section = in.text(), key = in.text(), value = in.text();
-    const std::string old = read_file();
-    const auto [result, at] = locate(section, key);
+    const std::string old = read_file(), line = key + "=" + value + "\n";
+    const auto [result, at] = scan([&](FILE *file, char *buffer) {
+        return parse(file, section.c_str(), key.c_str(), buffer, INI_LINE_SIZE);
+    });
     const int status = ini_setkey(path().c_str(), section.c_str(), key.c_str(), value.c_str());
-    const std::string now = read_file();
-    if (status == INI_EINVAL) {
-        check(now == old, "a rejected ini_setkey changed the file");
-        return;
-    }
-    check(status == INI_OK, "ini_setkey failed on a writable file");
-    const std::string line = key + "=" + value + "\n";
-    const auto start = static_cast<std::size_t>(at);
-    std::string expected;
-    if (result == INI_SCAN_LINE)
-        expected = old.substr(0, start) + line + old.substr(line_end(old, start));
-    else if (result == INI_SCAN_BOUNDARY)
-        expected = inserted(old, start, line);
-    else
-        expected = inserted(old, old.size(), (section == "*" ? "" : "[" + section + "]\n") + line);
-    check(now == expected, "ini_setkey: the file is not old head, new line, old tail");
-    if (is_trimmed(value)) {
-        char read_back[INI_LINE_SIZE];
-        check(ini_getkey(path().c_str(), section.c_str(), key.c_str(), read_back,
-                         sizeof read_back) == INI_OK &&
-                  value == read_back,
-              "ini_getkey does not read back what ini_setkey wrote");
-    }
+    const std::size_t place = result == INI_SCAN_NONE ? old.size() : at;
+    const std::size_t end = result == INI_SCAN_LINE ? line_end(old, at) : place;
+    expect(status, old, edited(old, place, end, new_line(result, section, line)), "ini_setkey");
+    char read_back[INI_LINE_SIZE];
+    check(status != INI_OK || value.find_first_of(" \t\r\v\f") != std::string::npos ||
+              (ini_getkey(path().c_str(), section.c_str(), key.c_str(), read_back,
+                          sizeof read_back) == INI_OK &&
+               value == read_back),
+          "ini_getkey does not read back what ini_setkey wrote");
 }
 
 void delete_key(Input &in) {
-    const std::string section = in.text(), key = in.text();
-    const std::string old = read_file();
-    const auto [result, at] = locate(section, key);
-    check(ini_delkey(path().c_str(), section.c_str(), key.c_str()) == INI_OK, "ini_delkey failed");
-    const auto start = static_cast<std::size_t>(at);
-    const std::string expected =
-        result == INI_SCAN_LINE ? old.substr(0, start) + old.substr(line_end(old, start)) : old;
-    check(read_file() == expected, "ini_delkey did not remove exactly the key line");
+    const std::string section = in.text(), key = in.text(), old = read_file();
+    const auto [result, at] = scan([&](FILE *file, char *buffer) {
+        return parse(file, section.c_str(), key.c_str(), buffer, INI_LINE_SIZE);
+    });
+    const int status = ini_delkey(path().c_str(), section.c_str(), key.c_str());
+    expect(status, old, result == INI_SCAN_LINE ? edited(old, at, line_end(old, at), "") : old,
+           "ini_delkey");
 }
 
 void delete_section(Input &in) {
-    const std::string section = in.text();
-    const std::string old = read_file();
-    std::string expected = old;
-    FILE *file = std::fopen(path().c_str(), "rb");
-    char line[INI_LINE_SIZE];
-    if (parse(file, section.c_str(), "", line, sizeof line) != INI_SCAN_NONE) {
-        // From the header to the next header, or to the end of the file.
-        const auto start = static_cast<std::size_t>(std::ftell(file));
-        (void)std::fgets(line, INI_LINE_SIZE - 1, file);
-        (void)parse(file, "*", "", line, sizeof line);
-        expected = old.substr(0, start) + old.substr(static_cast<std::size_t>(std::ftell(file)));
-    }
-    std::fclose(file);
-    check(ini_delsect(path().c_str(), section.c_str()) == INI_OK, "ini_delsect failed");
-    check(read_file() == expected, "ini_delsect did not remove exactly the section");
+    const std::string section = in.text(), old = read_file();
+    std::size_t start = old.size();
+    const std::size_t end =
+        scan([&](FILE *file, char *buffer) -> int {
+            if (parse(file, section.c_str(), "", buffer, INI_LINE_SIZE) == INI_SCAN_NONE)
+                return INI_SCAN_NONE;
+            // From the header to the next header, or to the end of the file.
+            start = static_cast<std::size_t>(std::ftell(file));
+            (void)std::fgets(buffer, INI_LINE_SIZE - 1, file);
+            return parse(file, "*", "", buffer, INI_LINE_SIZE);
+        }).second;
+    const int status = ini_delsect(path().c_str(), section.c_str());
+    expect(status, old, start < old.size() ? old.substr(0, start) + old.substr(end) : old,
+           "ini_delsect");
 }
 
 void add_entry(Input &in) {
-    const std::string section = in.text(), entry = in.text();
-    const std::string old = read_file();
-    const bool was_there = section != "*" && has_entry(section, entry);
+    const std::string section = in.text(), entry = in.text(), old = read_file();
+    const auto [result, at] = find_entry(section, entry);
     const int status = ini_setsection_string(path().c_str(), section.c_str(), entry.c_str());
-    const std::string now = read_file();
-    if (status == INI_EINVAL) {
-        check(now == old, "a rejected ini_setsection_string changed the file");
-        return;
-    }
-    check(status == INI_OK, "ini_setsection_string failed on a writable file");
-    check(one_block_apart(old, now), "ini_setsection_string changed more than one place");
-    check(now == old || now.find(entry + "\n") != std::string::npos,
-          "the entry line was not written");
-    if (section != "*") {
-        check(!was_there || now == old, "an entry already there was added again");
-        check(has_entry(section, entry), "an added entry is not found");
-    }
+    const std::size_t place = result == INI_SCAN_NONE ? old.size() : at;
+    expect(status, old,
+           result == INI_SCAN_LINE
+               ? old
+               : edited(old, place, place, new_line(result, section, entry + "\n")),
+           "ini_setsection_string");
+    char found[INI_LINE_SIZE];
+    check(status != INI_OK || section == "*" ||
+              ini_getsection(path().c_str(), section.c_str(), entry.c_str(), INI_ENTRY_MATCH, found,
+                             sizeof found) == INI_OK,
+          "an added entry is not found");
 }
 
 void remove_entry(Input &in) {
-    const std::string section = in.text(), entry = in.text();
-    const std::string old = read_file();
-    const int before = count_entries(section, entry);
-    check(ini_delsection_string(path().c_str(), section.c_str(), entry.c_str()) == INI_OK,
-          "ini_delsection_string failed");
-    const std::string now = read_file();
-    check(one_block_apart(now, old), "ini_delsection_string removed more than one block");
-    check((before == 0) == (now == old), "an entry was removed only if there was one");
-    if (before == 1)
-        check(count_entries(section, entry) == 0, "a removed entry is still found");
+    const std::string section = in.text(), entry = in.text(), old = read_file();
+    const auto [result, at] = find_entry(section, entry);
+    const int status = ini_delsection_string(path().c_str(), section.c_str(), entry.c_str());
+    expect(status, old, result == INI_SCAN_LINE ? edited(old, at, line_end(old, at), "") : old,
+           "ini_delsection_string");
 }
 
 // The building blocks on their own: a gap opened or closed at any place.
@@ -230,31 +190,26 @@ void move_bytes(Input &in, bool insert) {
     const std::string old = read_file();
     const std::size_t at = old.empty() ? 0 : in.byte() * 257u % (old.size() + 1);
     const std::string data = in.text();
+    const std::size_t length = insert ? data.size() : in.byte() * 13u;
     FILE *file = std::fopen(path().c_str(), "r+b");
     std::fseek(file, static_cast<long>(at), SEEK_SET);
-    const long length = insert ? static_cast<long>(data.size()) : in.byte() * 13L;
-    const int status = insert ? file_ins(file, length, data.data()) : file_cut(file, length);
+    const long count = static_cast<long>(length);
+    const int status = insert ? file_ins(file, count, data.data()) : file_cut(file, count);
     std::fclose(file);
-    const std::string now = read_file();
-    if (insert) {
-        check(status == (data.empty() ? -1 : 0), "file_ins status");
-        check(now == old.substr(0, at) + data + old.substr(at), "file_ins content");
-    } else {
-        check(status == 0, "file_cut status");
-        check(now == old.substr(0, at) + old.substr(std::min(old.size(), at + length)),
-              "file_cut content");
-    }
+    check(status == (insert && data.empty() ? -1 : 0), "file_ins or file_cut status");
+    check(read_file() == old.substr(0, at) + (insert ? data : "") +
+                             old.substr(insert ? at : std::min(old.size(), at + length)),
+          "file_ins or file_cut content");
 }
 
 void look_up(Input &in) {
-    const std::string section = in.text(), key = in.text();
-    const int mode = in.byte() % 5;
+    const std::string section = in.text(), key = in.text(), old = read_file();
     char value[INI_LINE_SIZE];
     long number;
-    const std::string old = read_file();
     ini_getkey(path().c_str(), section.c_str(), key.c_str(), value, 1 + in.byte() % 40);
     ini_getkey_long(path().c_str(), section.c_str(), key.c_str(), &number, 0);
-    ini_getsection(path().c_str(), section.c_str(), key.c_str(), mode, value, 1 + in.byte() % 40);
+    ini_getsection(path().c_str(), section.c_str(), key.c_str(), in.byte() % 5, value,
+                   1 + in.byte() % 40);
     check(read_file() == old, "a lookup changed the file");
 }
 
@@ -263,52 +218,30 @@ void look_up(Input &in) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     Input in{data, size};
     const int operations = 1 + in.byte() % 8;
-    // The script comes first, the content after it: read the script into a
-    // list, then write the content.
+    // The script comes first, the content after it.
     struct Step {
         uint8_t code;
         Input args;
-    };
-    Step steps[8];
+    } steps[8];
     int count = 0;
-    for (; count < operations && !in.empty(); ++count) {
+    for (; count < operations && in.size > 0; ++count) {
         steps[count].code = in.byte();
-        const uint8_t *start = in.data;
-        const std::size_t available = in.size;
+        const Input start = in;
         for (int arg = 0; arg < 3; ++arg)
             (void)in.text();
-        steps[count].args = Input{start, available - in.size};
+        steps[count].args = Input{start.data, start.size - in.size};
     }
-    write_file(std::string(reinterpret_cast<const char *>(in.data), in.size));
+    std::ofstream(path(), std::ios::binary)
+        .write(reinterpret_cast<const char *>(in.data), static_cast<std::streamsize>(in.size));
     const int descriptors = open_descriptors();
+    void (*const edits[])(Input &) = {set_key,   delete_key,   delete_section,
+                                      add_entry, remove_entry, look_up};
     for (int i = 0; i < count; ++i) {
-        Input args = steps[i].args;
-        switch (steps[i].code % 8) {
-        case 0:
-            set_key(args);
-            break;
-        case 1:
-            delete_key(args);
-            break;
-        case 2:
-            delete_section(args);
-            break;
-        case 3:
-            add_entry(args);
-            break;
-        case 4:
-            remove_entry(args);
-            break;
-        case 5:
-            move_bytes(args, true);
-            break;
-        case 6:
-            move_bytes(args, false);
-            break;
-        default:
-            look_up(args);
-            break;
-        }
+        const int code = steps[i].code % 8;
+        if (code < 6)
+            edits[code](steps[i].args);
+        else
+            move_bytes(steps[i].args, code == 6);
         check(open_descriptors() == descriptors, "a call left a descriptor open");
     }
     return 0;
