@@ -14,12 +14,6 @@ TEST_F(Arguments, AreRefusedBeforeTheFileIsTouched) {
     const std::string long_value(997, 'v'), long_section(993, 's'), long_entry(998, 'e');
     const char *const value = long_value.c_str(), *const section = long_section.c_str();
     using P = const char *;
-    const auto set = [](P s, P k, P v) -> Call {
-        return [=](P p) { return ini_setkey(p, s, k, v); };
-    };
-    const auto add = [](P s, P e) -> Call {
-        return [=](P p) { return ini_setsection_string(p, s, e); };
-    };
     const auto get = [&](P s, P ref, int mode, char *dst, int len) -> Call {
         return [=](P p) { return ini_getsection(p, s, ref, mode, dst, len); };
     };

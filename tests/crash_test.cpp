@@ -84,20 +84,13 @@ TEST_F(Crash, EveryPointLeavesTheOldOrTheNewFile) {
         Call edit;
         std::string after;
     } kinds[] = {
-        {"growing set", [](const char *p) { return ini_setkey(p, "net", "port", "8080"); },
-         replaced("port=80\n", "port=8080\n")},
-        {"shrinking set", [](const char *p) { return ini_setkey(p, "net", "port", "8"); },
-         replaced("port=80\n", "port=8\n")},
-        {"same-length set", [](const char *p) { return ini_setkey(p, "net", "port", "81"); },
-         replaced("port=80\n", "port=81\n")},
-        {"delete key", [](const char *p) { return ini_delkey(p, "net", "host"); },
-         replaced("host=gw\n", "")},
-        {"delete section", [](const char *p) { return ini_delsect(p, "hosts"); },
-         replaced("[hosts]\nalpha\nbeta\n", "")},
-        {"delete entry", [](const char *p) { return ini_delsection_string(p, "hosts", "alpha"); },
-         replaced("alpha\n", "")},
-        {"add entry", [](const char *p) { return ini_setsection_string(p, "hosts", "gamma"); },
-         replaced("beta\n", "beta\ngamma\n")},
+        {"growing set", set("net", "port", "8080"), replaced("port=80\n", "port=8080\n")},
+        {"shrinking set", set("net", "port", "8"), replaced("port=80\n", "port=8\n")},
+        {"same-length set", set("net", "port", "81"), replaced("port=80\n", "port=81\n")},
+        {"delete key", del("net", "host"), replaced("host=gw\n", "")},
+        {"delete section", del_section("hosts"), replaced("[hosts]\nalpha\nbeta\n", "")},
+        {"delete entry", drop("hosts", "alpha"), replaced("alpha\n", "")},
+        {"add entry", add("hosts", "gamma"), replaced("beta\n", "beta\ngamma\n")},
     };
     int points = 0;
     for (const auto &kind : kinds) {
@@ -143,7 +136,7 @@ TEST_F(Crash, ARetriedToolEditSeesThePutBackFile) {
         restore({before, std::nullopt});
         if (in_child([&] {
                 calls_left = crash;
-                return ini_delkey(path.c_str(), "net", "host");
+                return del("net", "host")(path.c_str());
             }) != crashed)
             break;
         const Outcome retried = run({"del", path, "net", "host"});
@@ -160,7 +153,7 @@ TEST_F(Crash, OnlyAJournalThatFitsIsApplied) {
     put(before);
     ASSERT_EQ(in_child([&] {
                   calls_left = 5; // the journal is whole, the file not yet touched
-                  return ini_setkey(path.c_str(), "net", "port", "8080");
+                  return set("net", "port", "8080")(path.c_str());
               }),
               crashed);
     const std::string journal_bytes = contents(journal());

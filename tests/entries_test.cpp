@@ -49,13 +49,6 @@ TEST_F(Entries, LookupSelectsByMode) {
     }
 }
 
-Call add(const char *section, const char *entry) {
-    return [=](const char *p) { return ini_setsection_string(p, section, entry); };
-}
-Call remove(const char *section, const char *entry) {
-    return [=](const char *p) { return ini_delsection_string(p, section, entry); };
-}
-
 TEST_F(Entries, AddAndRemoveEditWholeLines) {
     // A long line matches by its first piece and is removed whole.
     const std::string first_piece(998, 'e');
@@ -77,17 +70,17 @@ TEST_F(Entries, AddAndRemoveEditWholeLines) {
         {"preamble", "p\n [a]\n", add("*", "q"), 0, "p\nq\n [a]\n"},
         {"preamble of empty file", "", add("*", "q"), 0, "q\n"},
         {"CRLF present", "[a]\r\nx\r\n", add("a", "x"), 0, "[a]\r\nx\r\n"},
-        {"remove", hosts, remove("hosts", "alpha"), 0, "[hosts]\nbeta\ngamma\n[other]\nx=1\n"},
-        {"remove absent", hosts, remove("hosts", "delta"), 0, hosts},
-        {"remove behind an indented header", "[a]\nx\n \t[b]\ny\n", remove("a", "y"), 0,
+        {"remove", hosts, drop("hosts", "alpha"), 0, "[hosts]\nbeta\ngamma\n[other]\nx=1\n"},
+        {"remove absent", hosts, drop("hosts", "delta"), 0, hosts},
+        {"remove behind an indented header", "[a]\nx\n \t[b]\ny\n", drop("a", "y"), 0,
          "[a]\nx\n \t[b]\ny\n"},
-        {"remove from absent section", hosts, remove("misc", "alpha"), 0, hosts},
-        {"remove key line", hosts, remove("other", "x=1"), 0,
+        {"remove from absent section", hosts, drop("misc", "alpha"), 0, hosts},
+        {"remove key line", hosts, drop("other", "x=1"), 0,
          "[hosts]\nalpha\nbeta\ngamma\n[other]\n"},
-        {"remove first of equals", "[a]\nx\ny\nx\n", remove("a", " x "), 0, "[a]\ny\nx\n"},
-        {"remove CRLF line", "[a]\r\nx\r\ny\r\n", remove("a", "x"), 0, "[a]\r\ny\r\n"},
-        {"remove long line whole", with_long, remove("a", first_piece.c_str()), 0, "[a]\nz\n"},
-        {"remove from missing file", std::nullopt, remove("a", "x"), INI_EOPEN, std::nullopt},
+        {"remove first of equals", "[a]\nx\ny\nx\n", drop("a", " x "), 0, "[a]\ny\nx\n"},
+        {"remove CRLF line", "[a]\r\nx\r\ny\r\n", drop("a", "x"), 0, "[a]\r\ny\r\n"},
+        {"remove long line whole", with_long, drop("a", first_piece.c_str()), 0, "[a]\nz\n"},
+        {"remove from missing file", std::nullopt, drop("a", "x"), INI_EOPEN, std::nullopt},
     });
 }
 

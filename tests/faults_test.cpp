@@ -62,12 +62,9 @@ const char *const sample = "p=1\n[net]\nport=80\nhost=gw\n[hosts]\nalpha\nbeta\n
 
 // Every operation that edits, with arguments that are valid for `sample`.
 const std::pair<const char *, Call> edits[] = {
-    {"set", [](const char *p) { return ini_setkey(p, "net", "port", "8080"); }},
-    {"set new", [](const char *p) { return ini_setkey_long(p, "new", "k", 5); }},
-    {"delkey", [](const char *p) { return ini_delkey(p, "net", "host"); }},
-    {"delsect", [](const char *p) { return ini_delsect(p, "hosts"); }},
-    {"add", [](const char *p) { return ini_setsection_string(p, "hosts", "gamma"); }},
-    {"remove", [](const char *p) { return ini_delsection_string(p, "hosts", "alpha"); }},
+    {"set", set("net", "port", "8080")}, {"set new", set("new", "k", "5")},
+    {"delkey", del("net", "host")},      {"delsect", del_section("hosts")},
+    {"add", add("hosts", "gamma")},      {"remove", drop("hosts", "alpha")},
 };
 
 int drop_privileges() {

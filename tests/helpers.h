@@ -31,6 +31,23 @@ struct EditCase {
     std::optional<std::string> after;
 };
 
+// The edits as calls, for the tables.
+inline Call set(const char *section, const char *key, const char *value) {
+    return [=](const char *path) { return ini_setkey(path, section, key, value); };
+}
+inline Call del(const char *section, const char *key) {
+    return [=](const char *path) { return ini_delkey(path, section, key); };
+}
+inline Call del_section(const char *section) {
+    return [=](const char *path) { return ini_delsect(path, section); };
+}
+inline Call add(const char *section, const char *entry) {
+    return [=](const char *path) { return ini_setsection_string(path, section, entry); };
+}
+inline Call drop(const char *section, const char *entry) {
+    return [=](const char *path) { return ini_delsection_string(path, section, entry); };
+}
+
 inline void put(const std::string &file, const std::string &bytes) {
     std::ofstream(file, std::ios::binary) << bytes;
 }

@@ -5,16 +5,6 @@ namespace {
 
 using namespace std::string_literals;
 
-Call set(const char *section, const char *key, const char *value) {
-    return [=](const char *path) { return ini_setkey(path, section, key, value); };
-}
-Call del(const char *section, const char *key) {
-    return [=](const char *path) { return ini_delkey(path, section, key); };
-}
-Call del_section(const char *section) {
-    return [=](const char *path) { return ini_delsect(path, section); };
-}
-
 class Keys : public FileTest {};
 
 TEST_F(Keys, GetReturnsTheTrimmedValue) {
