@@ -33,14 +33,19 @@ class Scanner {
     // The next line of the section. At a header the reader goes back to its
     // first byte, so the header ends the section for every later call too.
     Piece next(Line &line);
+    // As next(), but `line.text` is the piece after its leading spaces and
+    // tabs, not trimmed: trimming trimmed() it gives the line next() gives.
+    Piece next_untrimmed(Line &line);
     // Passes over the pieces up to the first header named `section`, and
     // over that header. The wildcard stays in the section the scan is in.
     // False when no such header comes.
     bool enter(std::string_view section);
     // Passes over the next header, whatever it names; false when none comes.
     bool enter_next();
-    // Passes over the rest of the section; false at the end of the file.
-    bool skip_to_header();
+    // Passes over the rest of the section, and over the headers that the
+    // bytes at hand show not to be `[name]` when a name is given; false at
+    // the end of the file.
+    bool skip_to_header(std::string_view name = {});
 
     // The first byte of the header enter() passed.
     off_t header_start() const { return header_start_; }
@@ -55,6 +60,9 @@ class Scanner {
     Place place_of(const Line &line);
 
   private:
+    Piece read_untrimmed(Line &line);
+    bool next_header(Line &header, std::string_view name);
+
     LineReader &in_;
     char *spill_;
     std::size_t max_;
