@@ -8,6 +8,7 @@
 // bytes that remain are the file's content.
 #include "../tests/descriptors.h"
 #include "iniplace.h"
+#include "scan.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include <sstream>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -213,6 +215,45 @@ void look_up(Input &in) {
     check(read_file() == old, "a lookup changed the file");
 }
 
+// The scanner's search for headers finds what a plain walk finds: the walk
+// cuts the bytes from `start` into pieces (through a line feed, at most
+// `max` bytes) and takes as a header each piece whose first byte after
+// spaces and tabs is `[`.
+void check_header_search(const std::string &bytes, std::size_t start, std::size_t max) {
+    std::vector<std::string_view> headers; // views into `bytes`
+    std::string_view last;
+    for (std::size_t at = start; at < bytes.size(); at += last.size()) {
+        const std::size_t line_end = std::min(bytes.find('\n', at), bytes.size() - 1) + 1;
+        last = std::string_view(bytes).substr(at, std::min(line_end - at, max));
+        const std::size_t first = last.find_first_not_of(" \t");
+        if (first < last.size() && last[first] == '[')
+            headers.push_back(last);
+    }
+    const auto offset = [&bytes](std::string_view piece) { return piece.data() - bytes.data(); };
+    const std::string_view wanted =
+        headers.empty() ? "x" : iniplace::header_name(iniplace::trimmed(headers.back()));
+    const iniplace::File file(path().c_str(), iniplace::Access::read);
+    char block[iniplace::read_block], spill[iniplace::line_size];
+    for (const bool named : {false, wanted != "*"}) {
+        iniplace::LineReader in(file.io(), static_cast<off_t>(start), file.size(),
+                                {block, sizeof block});
+        iniplace::Scanner scanner(in, spill, max);
+        const auto enter = [&] { return named ? scanner.enter(wanted) : scanner.enter_next(); };
+        bool stopped = false;
+        for (const std::string_view header : headers) {
+            if (named && !iniplace::header_names(iniplace::trimmed(header), wanted))
+                continue;
+            check(enter() && scanner.header_start() == offset(header) &&
+                      in.offset() == offset(header) + static_cast<off_t>(header.size()),
+                  "the scanner did not find the next header where a plain walk does");
+            if ((stopped = named))
+                break;
+        }
+        check(stopped || (!enter() && scanner.last() == last),
+              "the scanner did not end at the last piece as a plain walk does");
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
@@ -231,8 +272,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
             (void)in.text();
         steps[count].args = Input{start.data, start.size - in.size};
     }
+    const std::string content(reinterpret_cast<const char *>(in.data), in.size);
     std::ofstream(path(), std::ios::binary)
-        .write(reinterpret_cast<const char *>(in.data), static_cast<std::streamsize>(in.size));
+        .write(content.data(), static_cast<std::streamsize>(content.size()));
+    // As the library scans, and as a caller's stream from some offset with
+    // a small buffer.
+    check_header_search(content, 0, iniplace::piece_max);
+    check_header_search(content, data[0] % 7 * content.size() / 7, 1 + data[0] % 40);
     const int descriptors = open_descriptors();
     void (*const edits[])(Input &) = {set_key,   delete_key,   delete_section,
                                       add_entry, remove_entry, look_up};
