@@ -44,20 +44,22 @@ class HeaderSearch {
 
     // The `[` of the next header, or none.
     std::size_t next() {
-        for (bracket_ = bytes_.find('[', bracket_ + 1); bracket_ != none;
-             bracket_ = bytes_.find('[', bracket_ + 1)) {
-            if (bracket_ == 0 || bytes_[bracket_ - 1] == '\n') {
-                line_ = seen_ = start_ = bracket_;
-                return bracket_;
+        const char *const data = bytes_.data();
+        while (const void *found = std::memchr(data + from_, '[', bytes_.size() - from_)) {
+            const auto bracket = static_cast<std::size_t>(static_cast<const char *>(found) - data);
+            from_ = bracket + 1;
+            if (bracket == 0 || data[bracket - 1] == '\n') {
+                line_ = seen_ = start_ = bracket;
+                return bracket;
             }
-            line_ = line_start(bytes_, line_, seen_, bracket_);
-            seen_ = bracket_;
-            const std::size_t start = piece_start(line_, bracket_, max_);
+            line_ = line_start(bytes_, line_, seen_, bracket);
+            seen_ = bracket;
+            const std::size_t start = piece_start(line_, bracket, max_);
             if (start == start_)
                 continue; // a later `[` of a piece already judged
             start_ = start;
-            if (start + first_not_blank(head(after(bytes_, start), bracket_ - start)) == bracket_)
-                return bracket_;
+            if (start + first_not_blank(head(after(bytes_, start), bracket - start)) == bracket)
+                return bracket;
         }
         return none;
     }
@@ -67,22 +69,33 @@ class HeaderSearch {
   private:
     std::string_view bytes_;
     std::size_t max_;
-    std::size_t bracket_ = none; // the last `[` visited
-    std::size_t line_ = 0;       // the start of the line that holds `seen_`
-    std::size_t seen_ = 0;       // the bytes before it were looked at
-    std::size_t start_ = none;   // the start of the last piece judged
+    std::size_t from_ = 0;     // where the next `[` is looked for
+    std::size_t line_ = 0;     // the start of the line that holds `seen_`
+    std::size_t seen_ = 0;     // the bytes before it were looked at
+    std::size_t start_ = none; // the start of the last piece judged
 };
 
-// Whether the header whose `[` starts `bytes` may be `[name]`, as far as
-// `bytes` reach: any byte there that differs rules it out. The `]` after
-// the name and the name's last byte rule out most headers at once. `name`
-// is not empty.
-bool may_name(std::string_view bytes, std::string_view name) {
-    const std::size_t close = name.size() + 1;
+// Whether the header whose `[` is byte `bracket` of `bytes` may be
+// `[name]`, as far as `bytes` reach: any byte there that differs rules it
+// out. The `]` after the name and the name's last byte rule out most
+// headers at once. `name` is not empty.
+bool may_name(std::string_view bytes, std::size_t bracket, std::string_view name) {
+    const std::size_t close = bracket + name.size() + 1;
     if (close < bytes.size() && (bytes[close] != ']' || bytes[close - 1] != name.back()))
         return false;
-    const std::string_view inside = after(bytes, 1);
+    const std::string_view inside = after(bytes, bracket + 1);
     return head(inside, name.size()) == head(name, inside.size());
+}
+
+// The start of the first header in `bytes`, whose first byte starts a
+// piece, that may be `[name]` (any header for an empty name), or none.
+std::size_t find_header(std::string_view bytes, std::size_t max, std::string_view name) {
+    HeaderSearch search(bytes, max);
+    for (std::size_t bracket; (bracket = search.next()) != none;) {
+        if (name.empty() || may_name(bytes, bracket, name))
+            return search.start();
+    }
+    return none;
 }
 
 // Of `bytes`, whose first byte starts a piece, the part made of the pieces
@@ -151,12 +164,10 @@ bool Scanner::skip_to_header(std::string_view name) {
         if (in_.window().empty() && !in_.refill())
             return false;
         const std::string_view window = in_.window();
-        HeaderSearch search(window, max_);
-        for (std::size_t bracket; (bracket = search.next()) != none;) {
-            if (name.empty() || may_name(after(window, bracket), name)) {
-                in_.consume(search.start());
-                return true;
-            }
+        const std::size_t header = find_header(window, max_, name);
+        if (header != none) {
+            in_.consume(header);
+            return true;
         }
         // No header starts in the block: pass over it to the piece that
         // reaches past it, or to its end when it ends at a piece boundary.
