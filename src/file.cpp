@@ -84,7 +84,12 @@ bool LineReader::refill() {
         return false;
     block_start_ += static_cast<off_t>(filled_);
     cursor_ = filled_ = 0;
-    const ssize_t got = io_.read(block_.data, block_.size, block_start_);
+    // Asking for no more than the file holds spares the read that would
+    // only find its end.
+    std::size_t count = block_.size;
+    if (size_ > block_start_ && size_ - block_start_ < static_cast<off_t>(count))
+        count = static_cast<std::size_t>(size_ - block_start_);
+    const ssize_t got = io_.read(block_.data, count, block_start_);
     failed_ = got < 0;
     filled_ = got > 0 ? static_cast<std::size_t>(got) : 0;
     at_end_ = filled_ < block_.size || (size_ >= 0 && block_start_ + off_t(filled_) >= size_);

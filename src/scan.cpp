@@ -153,24 +153,32 @@ bool Scanner::enter_next() {
 }
 
 bool Scanner::next_header(Line &header, std::string_view name) {
-    if (!skip_to_header(name))
+    if (!read_header(header, name))
         return false;
-    header_start_ = in_.offset();
-    return read(header) == Piece::header;
+    header_start_ = header.start;
+    return true;
 }
 
-bool Scanner::skip_to_header(std::string_view name) {
+bool Scanner::skip_to_header() {
+    Line header;
+    if (!read_header(header, {}))
+        return false;
+    in_.move_to(header.start);
+    return true;
+}
+
+bool Scanner::read_header(Line &header, std::string_view name) {
     for (;;) {
         if (in_.window().empty() && !in_.refill())
             return false;
         const std::string_view window = in_.window();
-        const std::size_t header = find_header(window, max_, name);
-        if (header != none) {
-            in_.consume(header);
-            return true;
+        const std::size_t found = find_header(window, max_, name);
+        if (found != none) {
+            in_.consume(found);
+            return read(header) == Piece::header;
         }
-        // No header starts in the block: pass over it to the piece that
-        // reaches past it, or to its end when it ends at a piece boundary.
+        // No such header starts in the block: pass over it to the piece
+        // that reaches past it, or to its end when that is a piece boundary.
         const std::size_t whole = whole_pieces(window, max_);
         in_.consume(whole);
         if (whole == window.size()) {
@@ -179,15 +187,10 @@ bool Scanner::skip_to_header(std::string_view name) {
             last_ = after(window, piece_start(line, whole - 1, max_));
             continue;
         }
-        const off_t start = in_.offset();
-        const std::string_view piece = in_.next(spill_, max_);
-        if (piece.empty())
-            return false;
-        last_ = piece;
-        if (starts_header(piece)) {
-            in_.move_to(start);
-            return true;
-        }
+        // Read once, also when it is a header.
+        const Piece piece = read(header);
+        if (piece != Piece::line)
+            return piece == Piece::header;
     }
 }
 

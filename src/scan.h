@@ -42,10 +42,8 @@ class Scanner {
     bool enter(std::string_view section);
     // Passes over the next header, whatever it names; false when none comes.
     bool enter_next();
-    // Passes over the rest of the section, and over the headers that the
-    // bytes at hand show not to be `[name]` when a name is given; false at
-    // the end of the file.
-    bool skip_to_header(std::string_view name = {});
+    // Passes over the rest of the section; false at the end of the file.
+    bool skip_to_header();
 
     // The first byte of the header enter() passed.
     off_t header_start() const { return header_start_; }
@@ -61,6 +59,11 @@ class Scanner {
 
   private:
     Piece read_untrimmed(Line &line);
+    // Reads the next header that may be `[name]` (any header for an empty
+    // name), passing over the pieces before it and over the headers that
+    // the bytes at hand show to name another section; false at the end of
+    // the file.
+    bool read_header(Line &header, std::string_view name);
     bool next_header(Line &header, std::string_view name);
 
     LineReader &in_;
