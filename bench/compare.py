@@ -26,6 +26,7 @@ PEERS = ["minIni", "inih", "iniparser", "SimpleIni", "GKeyFile"]
 GETS = ["get_start", "get_middle", "get_end", "get_typed"]
 EDITS = ["set_same", "set_longer", "set_shorter", "set_new", "set_start", "del_key",
          "del_section"]
+ENTRIES = ["entry_has", "entry_add", "entry_remove"]  # minIni has no entry lists
 COUNTED = ["iniplace", "floor", "minIni"]
 
 # (size, operation, most iniplace/floor): what a call may cost beyond the
@@ -159,8 +160,8 @@ def instruction_table(build, wanted):
     print("|---|---|---|---|---|---|")
     for size, op in wanted:
         counts[(size, op)] = {impl: count_instructions(build, f"{impl}/{op}/{size}")
-                              for impl in COUNTED}
-        mine, theirs = counts[(size, op)]["iniplace"], counts[(size, op)]["minIni"]
+                              for impl in COUNTED if impl != "minIni" or op not in ENTRIES}
+        mine, theirs = counts[(size, op)]["iniplace"], counts[(size, op)].get("minIni")
         share = mine / theirs if mine is not None and theirs else None
         print(f"| {op} | {size} | {fmt_count(mine)} | {fmt_count(counts[(size, op)]['floor'])} "
               f"| {fmt_count(theirs)} | {fmt_ratio(share)} |")
@@ -218,7 +219,7 @@ def main():
     wanted = []
     if args.instructions:
         pattern = re.compile(args.filter)
-        wanted = [(size, op) for size in SIZES for op in GETS + EDITS
+        wanted = [(size, op) for size in SIZES for op in GETS + EDITS + ENTRIES
                   if pattern.search(f"iniplace/{op}/{size}")]
     if args.check:
         wanted += [(size, op) for size, op, _ in INSTRUCTION_TARGETS if (size, op) not in wanted]
