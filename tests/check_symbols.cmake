@@ -39,10 +39,11 @@ endif()
 if(NOT CMAKE_MATCH_1 STREQUAL SONAME)
   message(FATAL_ERROR "soname is ${CMAKE_MATCH_1}, expected ${SONAME}")
 endif()
-# Nothing but the C library at run time: no C++ runtime either.
+# Nothing but the C library at run time, no C++ runtime either (the
+# sanitizer builds add their own runtimes).
 string(REGEX MATCHALL "Shared library: \\[[^]]*\\]" needed_libraries "${dynamic}")
 foreach(entry IN LISTS needed_libraries)
-  if(NOT entry MATCHES "\\[libc\\.so\\.[0-9]+\\]")
+  if(NOT entry MATCHES "\\[(libc|lib[at]san|libubsan)\\.so\\.[0-9]+\\]")
     message(FATAL_ERROR "the library needs ${entry}; it may need the C library only")
   endif()
 endforeach()

@@ -265,7 +265,7 @@ TEST_F(Tool, EditsOverAFileSizeLimitFail) {
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
     const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
     std::vector<Outcome> results;
-    for (const rlim_t size : {device.size(), rlim_t{10}}) {
+    for (const rlim_t size : {rlim_t{device.size()}, rlim_t{10}}) {
         const rlimit limit = {size, old_limit.rlim_max};
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
         if (size == device.size()) {
