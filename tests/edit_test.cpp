@@ -31,34 +31,25 @@ class Edit : public FileTest {
     long position = 0;
 };
 
-const std::size_t tails[] = {0, 1, 999, 1000, 1001, 2500};
-
-TEST_F(Edit, InsertOpensAGapAndFillsIt) {
-    for (const std::size_t tail_length : tails) {
-        for (const std::size_t length : {1u, 1000u, 2600u}) {
+// Inserting 1, 1000 or 2600 bytes (0 stands for cutting 10) in front of
+// tails shorter than, as long as and longer than a block.
+TEST_F(Edit, InsertOrCutMovesTheTailInBlocks) {
+    for (const std::size_t tail_length : {0u, 1u, 999u, 1000u, 1001u, 2500u}) {
+        for (const std::size_t length : {0u, 1u, 1000u, 2600u}) {
             const std::string head = pattern(10, 'h'), tail = pattern(tail_length, 't');
-            const std::string data = pattern(length, 'd');
-            run(head + tail, 10, [&](FILE *stream) {
-                return file_ins(stream, static_cast<long>(length), data.data());
+            const std::string data = length > 0 ? pattern(length, 'd') : "";
+            run(head + (length > 0 ? "" : pattern(10, 'c')) + tail, 10, [&](FILE *stream) {
+                return length > 0 ? file_ins(stream, static_cast<long>(length), data.data())
+                                  : file_cut(stream, 10);
             });
-            const std::string where =
-                std::to_string(length) + " before " + std::to_string(tail_length);
+            const std::string where = std::to_string(length) + ", " + std::to_string(tail_length);
             EXPECT_EQ(status, 0) << where;
             EXPECT_EQ(contents(), head + data + tail) << where;
-            EXPECT_EQ(position, static_cast<long>(10 + length)) << where;
+            // After the insertion; after a cut, at the end (where the last
+            // block moved ends, or the old end when nothing moved).
+            const std::size_t cut_end = tail_length == 0 ? 20 : 10 + tail_length;
+            EXPECT_EQ(position, static_cast<long>(length > 0 ? 10 + length : cut_end)) << where;
         }
-    }
-}
-
-TEST_F(Edit, CutClosesTheGapAndShortensTheFile) {
-    for (const std::size_t tail_length : tails) {
-        const std::string head = pattern(10, 'h'), tail = pattern(tail_length, 't');
-        run(head + pattern(10, 'c') + tail, 10, [](FILE *stream) { return file_cut(stream, 10); });
-        EXPECT_EQ(status, 0) << tail_length;
-        EXPECT_EQ(contents(), head + tail) << tail_length;
-        // After the last block moved, the new end; with nothing to move, at
-        // the old end.
-        EXPECT_EQ(position, static_cast<long>(tail_length == 0 ? 20 : 10 + tail_length));
     }
 }
 

@@ -22,12 +22,10 @@ int writes_left = 0;
 bool disk_full = false;
 
 bool write_fails(std::size_t &count) {
-    if (disk_full)
-        return true;
-    if (writes_left == 0 || --writes_left > 0)
+    if (!disk_full && (writes_left == 0 || --writes_left > 0))
         return false;
+    count = disk_full ? 0 : count / 2;
     disk_full = true;
-    count /= 2;
     return count == 0;
 }
 
@@ -39,21 +37,13 @@ template <typename Real> Real next(const char *name) {
 
 extern "C" ssize_t pwrite64(int fd, const void *data, size_t count, off_t at) {
     static const auto real = next<ssize_t (*)(int, const void *, size_t, off_t)>("pwrite64");
-    if (write_fails(count)) {
-        errno = ENOSPC;
-        return -1;
-    }
-    return real(fd, data, count, at);
+    return write_fails(count) ? (errno = ENOSPC, -1) : real(fd, data, count, at);
 }
 
 extern "C" size_t fwrite(const void *data, size_t size, size_t count, FILE *stream) {
     static const auto real = next<size_t (*)(const void *, size_t, size_t, FILE *)>("fwrite");
     std::size_t bytes = size * count;
-    if (write_fails(bytes)) {
-        real(data, 1, bytes, stream);
-        return 0;
-    }
-    return real(data, size, count, stream);
+    return write_fails(bytes) ? real(data, 1, bytes, stream) * 0 : real(data, size, count, stream);
 }
 
 namespace {
