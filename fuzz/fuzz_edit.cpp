@@ -187,23 +187,6 @@ void remove_entry(Input &in) {
            "ini_delsection_string");
 }
 
-// The building blocks on their own: a gap opened or closed at any place.
-void move_bytes(Input &in, bool insert) {
-    const std::string old = read_file();
-    const std::size_t at = old.empty() ? 0 : in.byte() * 257u % (old.size() + 1);
-    const std::string data = in.text();
-    const std::size_t length = insert ? data.size() : in.byte() * 13u;
-    FILE *file = std::fopen(path().c_str(), "r+b");
-    std::fseek(file, static_cast<long>(at), SEEK_SET);
-    const long count = static_cast<long>(length);
-    const int status = insert ? file_ins(file, count, data.data()) : file_cut(file, count);
-    std::fclose(file);
-    check(status == (insert && data.empty() ? -1 : 0), "file_ins or file_cut status");
-    check(read_file() == old.substr(0, at) + (insert ? data : "") +
-                             old.substr(insert ? at : std::min(old.size(), at + length)),
-          "file_ins or file_cut content");
-}
-
 void look_up(Input &in) {
     const std::string section = in.text(), key = in.text(), old = read_file();
     char value[INI_LINE_SIZE];
@@ -283,11 +266,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     void (*const edits[])(Input &) = {set_key,   delete_key,   delete_section,
                                       add_entry, remove_entry, look_up};
     for (int i = 0; i < count; ++i) {
-        const int code = steps[i].code % 8;
-        if (code < 6)
-            edits[code](steps[i].args);
-        else
-            move_bytes(steps[i].args, code == 6);
+        edits[steps[i].code % 6](steps[i].args);
         check(open_descriptors() == descriptors, "a call left a descriptor open");
     }
     return 0;

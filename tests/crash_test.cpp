@@ -1,5 +1,6 @@
 // The durable build under crashes: the process ends at a system call that
-// changes a file, at every such call of an edit and of the recovery that
+// changes a file (each the library makes: pwrite, ftruncate, fallocate,
+// fsync, unlink), at every such call of an edit and of the recovery that
 // follows; the next call must then find the old file or the new one.
 #define _FILE_OFFSET_BITS 64
 #include "tool.h"
@@ -26,9 +27,6 @@ ssize_t pwrite64(int fd, const void *data, size_t count, off_t at) {
     return crash_or_call<ssize_t (*)(int, const void *, size_t, off_t)>("pwrite64", fd, data, count,
                                                                         at);
 }
-ssize_t write(int fd, const void *data, size_t count) {
-    return crash_or_call<ssize_t (*)(int, const void *, size_t)>("write", fd, data, count);
-}
 int ftruncate64(int fd, off_t length) {
     return crash_or_call<int (*)(int, off_t)>("ftruncate64", fd, length);
 }
@@ -40,9 +38,6 @@ int fsync(int fd) {
 }
 int unlink(const char *name) {
     return crash_or_call<int (*)(const char *)>("unlink", name);
-}
-int rename(const char *from, const char *to) {
-    return crash_or_call<int (*)(const char *, const char *)>("rename", from, to);
 }
 }
 

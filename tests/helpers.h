@@ -113,8 +113,7 @@ class FileTest : public ::testing::Test {
 // A destination buffer filled with a marker byte, so that "left as it was",
 // "zero-filled" and "terminated" can be told apart.
 template <std::size_t N> struct Marked {
-    Marked() { fill(); }
-    void fill() { std::string(N, '#').copy(bytes, N); }
+    Marked() { std::string(N, '#').copy(bytes, N); }
     std::string text() const { return std::string(bytes, strnlen(bytes, N)); }
     std::string all() const { return std::string(bytes, N); }
     char bytes[N];

@@ -40,10 +40,8 @@ inline pid_t spawn(const std::vector<std::string> &args, int in_fd, int out_fd, 
     posix_spawn_file_actions_init(&actions);
     const int fds[] = {in_fd, out_fd, err_fd};
     for (int target = 0; target < 3; ++target)
-        if (fds[target] < 0)
-            posix_spawn_file_actions_addclose(&actions, target);
-        else
-            posix_spawn_file_actions_adddup2(&actions, fds[target], target);
+        (void)(fds[target] < 0 ? posix_spawn_file_actions_addclose(&actions, target)
+                               : posix_spawn_file_actions_adddup2(&actions, fds[target], target));
     pid_t pid = -1;
     posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
