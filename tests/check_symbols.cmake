@@ -25,6 +25,7 @@ endif()
 execute_process(COMMAND ${NM} -D --undefined-only ${LIBRARY} OUTPUT_VARIABLE needed)
 set(allocators malloc calloc realloc reallocarray free aligned_alloc posix_memalign memalign
     valloc strdup strndup asprintf vasprintf open_memstream getline getdelim
+    fopen fopen64 fdopen freopen tmpfile popen opendir
     _Znwm _Znam _Znwj _Znaj _ZdlPv _ZdaPv)
 foreach(name IN LISTS allocators)
   if(needed MATCHES "[ \n]${name}(@|\n)")

@@ -40,8 +40,7 @@ TEST_F(Entries, LookupSelectsByMode) {
     for (const auto &c : cases) {
         put(c.content);
         Marked<32> dst;
-        const std::string where = std::string(c.section) + " mode " + std::to_string(c.mode) +
-                                  " ref " + (c.ref ? c.ref : "-");
+        const std::string where = std::string(c.section) + " " + (c.ref ? c.ref : "-");
         EXPECT_EQ(ini_getsection(path.c_str(), c.section, c.ref, c.mode, dst.bytes, c.len),
                   c.status)
             << where;

@@ -87,10 +87,6 @@ TEST_F(Parse, SectionWalkYieldsEachEntryThenTheBoundary) {
         std::vector<Step> steps;
     } cases[] = {
         {"[a]\n\np\n[b]\n",
-         {{"a", 0, INI_SCAN_LINE, 5, "\n"},
-          {"*", 0, INI_SCAN_LINE, 7, "p"},
-          {"*", 0, INI_SCAN_BOUNDARY, 11, nullptr}}},
-        {"[a]\n\np\n[b]\n",
          {{"a", 1, INI_SCAN_LINE, 4, "\n"},
           {"*", 0, INI_SCAN_LINE, 5, "\n"},
           {"*", 1, INI_SCAN_LINE, 5, "p"},

@@ -44,13 +44,11 @@ TEST_F(Typed, NumericGettersReadTheWholeText) {
         {"ff", read_long, "255", "255"},
         {"1e3", read_long, "483", "483"}, // not decimal, so hexadecimal
         {"-5", read_long, "-5", "-5"},
-        {"+7", read_long, "7", "7"},
         {"\v5", read_long, "5", "5"}, // strtol skips white space of its own
         {"xyz", read_long, failed, failed},
         {"", read_long, failed, failed},
         {"4 2", read_long, failed, failed},
         {"0x", read_long, failed, failed},
-        {"1.5", read_long, failed, failed},
         {"2147483648", read_long, failed, "2147483648"},
         {"0xFFFFFFFF", read_long, failed, "4294967295"},
         {"9223372036854775807", read_long, failed, "9223372036854775807"},
@@ -131,7 +129,6 @@ TEST_F(Typed, StringGettersCopyTheTextOrTheDefault) {
         std::string dst; // all 8 bytes afterwards
     } cases[] = {
         {"[s]\nk=\"John\"\n", key, 8, "d", INI_OK, std::string("John\0\0\0\0", 8)},
-        {"[s]\nk=John\n", key, 8, "d", INI_OK, std::string("John\0\0\0\0", 8)},
         {"[s]\nk=\"\"\n", key, 8, "d", INI_OK, std::string(8, '\0')},
         {"[s]\nk=\"a\n", key, 8, "d", INI_OK, std::string("\"a\0\0\0\0\0\0", 8)},
         {"[s]\nk=\"\n", key, 8, "d", INI_OK, std::string("\"\0\0\0\0\0\0\0", 8)},
