@@ -221,8 +221,9 @@ INIPLACE_API int ini_getkey_bin(const char *path, const char *section, const cha
  * trimming with the first 999 bytes of `ref`, and copies it, trimmed, into
  * `dst` (`len` bytes, cut to len - 1, terminated). Only the first section
  * of that name is walked, up to the next header. Returns INI_OK;
- * INI_NOT_FOUND with `dst` empty (also for an unknown mode, and for
- * INI_ENTRY_PREV when the entry before is empty or len is 1); INI_EOPEN;
+ * INI_NOT_FOUND with `dst` empty (also for an unknown mode, once the file
+ * is open, and for INI_ENTRY_PREV when the entry before is empty or len is
+ * 1); INI_EOPEN;
  * INI_ESECTION for a null or "*" section; INI_EDEST for a null `dst` or
  * len < 1; INI_EINVAL, `dst` untouched, for a null path, or a null `ref`
  * with modes 1 to 3 (`ref` may be null with the other modes). */

@@ -87,14 +87,6 @@ constexpr std::string_view header_name(std::string_view line) {
                : std::string_view();
 }
 
-// Whether a piece, untrimmed, is a header: `[` after spaces and tabs.
-constexpr bool starts_header(std::string_view piece) {
-    std::size_t first = 0;
-    while (first < piece.size() && is_blank(piece[first]))
-        ++first;
-    return first < piece.size() && piece[first] == '[';
-}
-
 // A blank line reads as nothing, or as the one line feed or carriage
 // return that trimming keeps.
 constexpr bool is_blank_line(std::string_view line) {

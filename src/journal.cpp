@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +26,8 @@ struct Header {
     std::uint64_t new_size; // and after it
     std::uint64_t at;       // where the change starts
     std::uint64_t saved;    // bytes saved from `at` on
+    std::uint64_t device;   // the file's device and inode: a journal fits
+    std::uint64_t inode;    // no other file
     std::uint64_t checksum; // of the fields above and the saved bytes
 };
 constexpr auto header_size = static_cast<off_t>(sizeof(Header));
@@ -55,7 +58,7 @@ bool journal_name(const char *path, char (&name)[PATH_MAX]) {
 
 // Syncs the directory of `name`, so that a journal made or removed there
 // stays made or removed.
-void sync_directory(char *name) {
+bool sync_directory(char *name) {
     char *const slash = std::strrchr(name, '/');
     const char kept = slash != nullptr ? slash[1] : '\0';
     if (slash != nullptr)
@@ -63,10 +66,10 @@ void sync_directory(char *name) {
     const int directory = ::open(slash != nullptr ? name : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (slash != nullptr)
         slash[1] = kept;
-    if (directory >= 0) {
-        (void)::fsync(directory);
+    const bool synced = directory >= 0 && ::fsync(directory) == 0;
+    if (directory >= 0)
         ::close(directory);
-    }
+    return synced;
 }
 
 // Copies `length` bytes from `from` at `from_at` to `to` at `to_at`, and
@@ -98,10 +101,10 @@ off_t size_of(int fd) {
 enum class Kind {
     foreign,    // not a journal: it is left alone
     incomplete, // cut short: the file it was for was never touched
-    complete,
+    whole,      // complete, if its checksum matches
 };
 
-Kind read_journal(int journal, Header &header, Buffer block) {
+Kind read_header(int journal, Header &header) {
     const off_t size = size_of(journal);
     if (size == 0)
         return Kind::incomplete; // created, nothing written yet
@@ -109,23 +112,27 @@ Kind read_journal(int journal, Header &header, Buffer block) {
     if (got < static_cast<ssize_t>(sizeof magic) ||
         std::memcmp(header.magic, magic, sizeof magic) != 0)
         return Kind::foreign;
-    if (got != header_size || header.at > header.old_size ||
-        header.saved > header.old_size - header.at ||
-        size != header_size + static_cast<off_t>(header.saved))
-        return Kind::incomplete;
-    std::uint64_t sum = header_checksum(header);
-    return copy(journal, header_size, -1, 0, static_cast<off_t>(header.saved), block, &sum) &&
-                   sum == header.checksum
-               ? Kind::complete
+    return got == header_size && header.at <= header.old_size &&
+                   header.saved <= header.old_size - header.at &&
+                   size == header_size + static_cast<off_t>(header.saved)
+               ? Kind::whole
                : Kind::incomplete;
 }
 
-// A journal is acted on only when it comes from someone who may have
-// edited the file: its owner, root, or this process's user.
-bool trusted(const struct stat &journal, const char *path) {
-    struct stat file;
-    return journal.st_uid == 0 || journal.st_uid == ::geteuid() ||
-           (::stat(path, &file) == 0 && journal.st_uid == file.st_uid);
+bool checksum_matches(int journal, const Header &header, Buffer block) {
+    std::uint64_t sum = header_checksum(header);
+    return copy(journal, header_size, -1, 0, static_cast<off_t>(header.saved), block, &sum) &&
+           sum == header.checksum;
+}
+
+// Whether a complete journal was made for this very file, as the edit could
+// have left it: the same inode, a size between the old and the new one.
+bool fits(const Header &header, const struct stat &file) {
+    const auto size = static_cast<std::uint64_t>(file.st_size);
+    return header.device == static_cast<std::uint64_t>(file.st_dev) &&
+           header.inode == static_cast<std::uint64_t>(file.st_ino) &&
+           size >= std::min(header.old_size, header.new_size) &&
+           size <= std::max(header.old_size, header.new_size);
 }
 
 // Puts the saved bytes back and gives the file its old size.
@@ -140,7 +147,7 @@ bool undo(int journal, int file, const Header &header, Buffer block) {
 bool discard(char *name, int journal) {
     if (::unlink(name) != 0 && ::ftruncate(journal, 0) != 0)
         return false;
-    sync_directory(name);
+    (void)sync_directory(name);
     return true;
 }
 
@@ -165,6 +172,24 @@ int open_journal(const char *name) {
     return journal >= 0 || errno != EACCES ? journal : ::open(name, O_RDONLY | flags);
 }
 
+// An edit holds its journal locked from before it is written until it is
+// removed, so a call that finds one waits for the edit to end instead of
+// undoing it half-way; a crashed edit holds no lock.
+bool lock(int journal) {
+    int locked;
+    while ((locked = ::flock(journal, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    return locked == 0;
+}
+
+// The file, for writing if this call may, else for reading.
+int open_file(const char *path, bool &writable) {
+    constexpr int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    const int fd = ::open(path, O_RDWR | flags);
+    writable = fd >= 0;
+    return fd >= 0 || errno == ENOENT ? fd : ::open(path, O_RDONLY | flags);
+}
+
 } // namespace
 
 bool recover(const char *path) {
@@ -177,28 +202,30 @@ bool recover(const char *path) {
     // symbolic link, a name too long): nothing to put back.
     if (journal.get() < 0)
         return errno != EACCES && errno != EPERM;
-    if (::fstat(journal.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1)
+    if (!lock(journal.get()) || ::fstat(journal.get(), &info) != 0)
+        return false;
+    Header header;
+    // Removed while this call waited (the edit ended), or not a journal.
+    if (info.st_nlink != 1 || !S_ISREG(info.st_mode) ||
+        read_header(journal.get(), header) == Kind::foreign)
         return true;
+    // The file itself, for writing if this call may; who owns it decides
+    // whose journal is acted on: its owner's, root's or this user's.
+    bool writable = false;
+    const Descriptor file(open_file(path, writable));
+    struct stat file_info;
+    const bool present = file.get() >= 0 && ::fstat(file.get(), &file_info) == 0;
+    if (info.st_uid != 0 && info.st_uid != ::geteuid() &&
+        !(present && info.st_uid == file_info.st_uid))
+        return false;
     char bytes[1024];
     const Buffer block{bytes, sizeof bytes};
-    Header header;
-    const Kind kind = read_journal(journal.get(), header, block);
-    if (kind == Kind::foreign)
-        return true;
-    if (!trusted(info, path))
+    if (present && read_header(journal.get(), header) == Kind::whole && fits(header, file_info) &&
+        checksum_matches(journal.get(), header, block) &&
+        (!writable ||
+         !within_size_limit(std::max(file_info.st_size, static_cast<off_t>(header.old_size))) ||
+         !undo(journal.get(), file.get(), header, block)))
         return false;
-    if (kind == Kind::complete) {
-        const Descriptor file(::open(path, O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-        if (file.get() < 0 && errno != ENOENT)
-            return false;
-        // A file of another size than the edit could leave is not the one
-        // the journal was made for: it is left as it is.
-        const off_t size = file.get() >= 0 ? size_of(file.get()) : -1;
-        const auto low = static_cast<off_t>(std::min(header.old_size, header.new_size));
-        const auto high = static_cast<off_t>(std::max(header.old_size, header.new_size));
-        if (size >= low && size <= high && !undo(journal.get(), file.get(), header, block))
-            return false;
-    }
     return discard(name, journal.get());
 }
 
@@ -206,16 +233,17 @@ Journal::Journal(const char *path, int fd, off_t size, off_t at, off_t changed, 
                  Buffer scratch)
     : fd_(fd) {
     struct stat info;
-    if (!journal_name(path, name_) || ::fstat(fd, &info) != 0)
+    if (!journal_name(path, name_))
         return;
-    if (!within_size_limit(header_size + changed)) {
+    if (::fstat(fd, &info) != 0 || !within_size_limit(header_size + changed)) {
         refused_ = true;
         return;
     }
-    // A file by the journal's name that recovery left alone is not ours.
-    journal_ = ::open(name_, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (journal_ < 0) {
-        refused_ = errno == ENOSPC || errno == EDQUOT;
+    // Where no journal may be made the edit goes on without one; a file by
+    // the journal's name that recovery left alone is not ours.
+    if (!create()) {
+        refused_ = journal_ == -2;
+        journal_ = -1;
         return;
     }
     // Whoever may write the file may empty its journal.
@@ -226,32 +254,54 @@ Journal::Journal(const char *path, int fd, off_t size, off_t at, off_t changed, 
     header.new_size = static_cast<std::uint64_t>(new_size);
     header.at = static_cast<std::uint64_t>(at);
     header.saved = static_cast<std::uint64_t>(changed);
+    header.device = static_cast<std::uint64_t>(info.st_dev);
+    header.inode = static_cast<std::uint64_t>(info.st_ino);
     header.checksum = header_checksum(header);
     // The magic goes first, so a journal cut short is known as one.
     const Io io(journal_);
     const char *const header_bytes = reinterpret_cast<const char *>(&header);
     if (io.write(header_bytes, sizeof magic, 0) &&
         copy(fd, at, journal_, header_size, changed, scratch, &header.checksum) &&
-        io.write(header_bytes, sizeof header, 0) && ::fsync(journal_) == 0) {
-        sync_directory(name_);
+        io.write(header_bytes, sizeof header, 0) && ::fsync(journal_) == 0 && sync_directory(name_))
         return;
-    }
-    // No room for the journal: the edit is not made.
+    // No room for the journal, or it would not last: the edit is not made.
     (void)::unlink(name_);
     ::close(journal_);
     journal_ = -1;
     refused_ = true;
 }
 
+bool Journal::create() {
+    // A call that finds the journal before it is locked may remove it as
+    // one cut short: then it is made again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        journal_ = ::open(name_, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (journal_ < 0) {
+            const bool may_go_on = errno == EACCES || errno == EPERM || errno == EROFS ||
+                                   errno == EEXIST || errno == ENAMETOOLONG;
+            journal_ = may_go_on ? -1 : -2;
+            return false;
+        }
+        struct stat info;
+        if (lock(journal_) && ::fstat(journal_, &info) == 0 && info.st_nlink == 1)
+            return true;
+        ::close(journal_);
+    }
+    journal_ = -2;
+    return false;
+}
+
 void Journal::finish(bool done, Buffer scratch) {
     if (journal_ < 0)
         return;
+    // A failed undo or sync keeps the journal for the next call.
     Header header;
-    if (!done &&
-        Io(journal_).read(reinterpret_cast<char *>(&header), sizeof header, 0) == header_size)
-        (void)undo(journal_, fd_, header, scratch);
-    (void)::fsync(fd_);
-    (void)discard(name_, journal_);
+    bool kept = !done && !(Io(journal_).read(reinterpret_cast<char *>(&header), sizeof header, 0) ==
+                               header_size &&
+                           undo(journal_, fd_, header, scratch));
+    kept = ::fsync(fd_) != 0 || kept;
+    if (!kept)
+        (void)discard(name_, journal_);
     ::close(journal_);
     journal_ = -1;
 }

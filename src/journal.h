@@ -46,6 +46,10 @@ class Journal {
     bool refused() const { return refused_; }
 
   private:
+    // Makes the journal and locks it; false when there is none to write to,
+    // with journal_ -2 when the edit must not go on without one.
+    bool create();
+
     char name_[PATH_MAX];
     int fd_;
     int journal_ = -1;

@@ -5,17 +5,20 @@
 #define _FILE_OFFSET_BITS 64
 #include "tool.h"
 
+#include <csignal>
 #include <dlfcn.h>
 
 namespace {
 
 constexpr int crashed = 42;
-// The call that ends the process, counted down; 0: none.
+// The call that ends the process, counted down; 0: none. With `pause`
+// set, the process stops there instead, to go on when continued.
 int calls_left = 0;
+bool pause = false;
 
 template <typename Real, typename... Args> auto crash_or_call(const char *name, Args... args) {
     static const auto real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, name));
-    if (calls_left > 0 && --calls_left == 0)
+    if (calls_left > 0 && --calls_left == 0 && (!pause || raise(SIGSTOP) != 0))
         _exit(crashed);
     return real(args...);
 }
@@ -152,7 +155,7 @@ TEST_F(Crash, OnlyAJournalThatFitsIsApplied) {
               }),
               crashed);
     const std::string journal_bytes = contents(journal());
-    const std::string other = before + "more lines\n";
+    const std::string other = before + "more lines\n", replacement = dir + "/replacement";
     const struct {
         const char *name;
         std::function<void(const std::string &)> make;
@@ -161,6 +164,13 @@ TEST_F(Crash, OnlyAJournalThatFitsIsApplied) {
     } cases[] = {
         {"a journal of another file", [&](const std::string &j) { put(j, journal_bytes); }, 0,
          false},
+        {"a journal of a file since replaced",
+         [&](const std::string &j) {
+             put(j, journal_bytes);
+             put(replacement, std::string(before.size(), ';'));
+             std::filesystem::rename(replacement, path);
+         },
+         0, false},
         {"no journal", [](const std::string &j) { put(j, "notes\n"); }, 0, true},
         {"a directory", [](const std::string &j) { std::filesystem::create_directory(j); }, 0,
          true},
@@ -175,10 +185,38 @@ TEST_F(Crash, OnlyAJournalThatFitsIsApplied) {
         put(other);
         std::filesystem::remove_all(journal());
         c.make(journal());
+        const std::string now = contents();
         EXPECT_EQ(get(0), c.status) << c.name;
-        EXPECT_EQ(contents(), other) << c.name;
+        EXPECT_EQ(contents(), now) << c.name;
         EXPECT_EQ(exists(journal()), c.kept) << c.name;
     }
+}
+
+// A call that finds the journal of an edit still running waits for the
+// edit to end: undoing it half-way would leave neither file.
+TEST_F(Crash, ACallWaitsForAnEditInProgress) {
+    restore({before, std::nullopt});
+    const pid_t writer = fork();
+    if (writer == 0) {
+        calls_left = 7; // the journal is synced, the file is being grown
+        pause = true;
+        _exit(set("net", "port", "8080")(path.c_str()));
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(writer, &status, WUNTRACED), writer);
+    ASSERT_TRUE(WIFSTOPPED(status));
+    const pid_t reader = fork();
+    if (reader == 0)
+        _exit(get(0));
+    usleep(200000);
+    EXPECT_EQ(waitpid(reader, &status, WNOHANG), 0); // still waiting
+    kill(writer, SIGCONT);
+    ASSERT_EQ(waitpid(writer, &status, 0), writer);
+    EXPECT_EQ(status, 0);
+    ASSERT_EQ(waitpid(reader, &status, 0), reader);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(state(),
+              std::make_pair(replaced("port=80\n", "port=8080\n"), std::optional<std::string>()));
 }
 
 } // namespace

@@ -135,6 +135,7 @@ TEST_F(Tool, SetWritesWhatReadsBackAndNothingElse) {
 TEST_F(Tool, DeleteAndTheSectionStar) {
     check({
         {{"del", "FILE", "net", "mode"}, 0, "", "", {"mode=dhcp\n", ""}},
+        {{"del", "FILE", "net", "port"}, 0, "", "", {"port = 80\n", ""}}, // the first of two
         {{"del", "FILE", "ntp"}, 0, "", "", {"[ntp]\na.example\n\r\n\nb.example\n", ""}},
         {{"del", "FILE", "*", "p"}, 0, "", "", {"p=1\n", ""}},
         {{"del", "FILE", "*"}, 2, "", "del needs a section name, not *", {}},
@@ -285,15 +286,15 @@ TEST_F(Tool, EditsOverAFileSizeLimitFail) {
 // eval of list --format sh must not let a file set PATH or IFS; options
 // stand anywhere, also when POSIXLY_CORRECT is set.
 TEST_F(Tool, ShellNamesAndOptionOrder) {
-    put("[s]\nPATH=/x\nIFS=x\npath=/y\n");
+    put("[s]\nPATH=/x\nIFS=x\npath=/y\nhost=/z\n");
     const Outcome sh = run({"list", "--format=sh", path, "s"});
-    EXPECT_EQ(sh.out, "path='/y'\n");
+    EXPECT_EQ(sh.out, "host='/z'\n");
     EXPECT_NE(sh.err.find("PATH: an environment-style name"), std::string::npos) << sh.err;
     setenv("POSIXLY_CORRECT", "1", 1);
     const Outcome check = run({"del", path, "s", "--check"});
     unsetenv("POSIXLY_CORRECT");
     EXPECT_EQ(check.status, 0);
-    EXPECT_EQ(contents(), "[s]\nPATH=/x\nIFS=x\npath=/y\n");
+    EXPECT_EQ(contents(), "[s]\nPATH=/x\nIFS=x\npath=/y\nhost=/z\n");
 }
 
 // On 32-bit targets such a file is beyond a 32-bit file offset.

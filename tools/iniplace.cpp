@@ -6,7 +6,6 @@
 // below is the one source of --help, the manual page and the completion.
 #include "iniplace.h"
 #include "format.h"
-#include "journal.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -135,13 +134,13 @@ const std::pair<const char *, const char *> topics[] = {
               "already reads exactly KEY=VALUE, add when the entry is there, del and\n"
               "remove when there is nothing to delete; the file keeps its bytes and\n"
               "its modification time. After every edit the tool reads the file\n"
-              "back and fails (status 3) if a line written is not there, or a line\n"
-              "deleted still is, as on a full disk or over a file-size limit; a file\n"
+              "back and fails (status 3) if a line written is not there, or the file\n"
+              "a line was removed from is no shorter, as on a full disk or over a\n"
+              "file-size limit; a file\n"
               "it created for the edit is removed. iniplace processes on one file\n"
               "take turns: each holds an advisory lock (flock) on it, shared for\n"
-              "reads, exclusive for edits (and for reads too in the durable build,\n"
-              "where a read may put back an edit a crash interrupted). A file that\n"
-              "cannot be locked is an error, never edited unlocked."},
+              "reads, exclusive for edits. A file that cannot be locked is an error,\n"
+              "never edited unlocked."},
     {"Exit status", "0 done or found; 1 not found (with --check: nothing would change);\n"
                     "2 usage error or rejected input, nothing written; 3 the file could not\n"
                     "be opened, locked, read or written, or standard output could not be\n"
@@ -255,6 +254,8 @@ template <typename Number> bool convert(std::string_view digits, int base, Numbe
 // the file's values with; refuses a minus sign for unsigned types and a
 // leading 0b, which that rule would take for hexadecimal digits.
 template <typename Number> bool read_number(std::string_view text, Rule rule, Number &out) {
+    // White space first, as the file rule's strtol skips it.
+    text.remove_prefix(std::min(text.find_first_not_of(" \t\n\v\f\r"), text.size()));
     std::string sign;
     if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
         if (text[0] == '-')
@@ -348,7 +349,10 @@ class FileLock {
     bool take(Access access, bool dry_run) {
         const bool creates = access == Access::create;
         missing_ = false;
-        fd_ = open(path_, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        // An exclusive lock asks for a descriptor open for writing on some
+        // file systems (NFS).
+        const bool exclusive = access != Access::read && !dry_run;
+        fd_ = open(path_, (exclusive ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
         if (fd_ < 0 && errno == ENOENT) {
             if (creates && dangling_link())
                 return give_up("a symbolic link to a missing file; its target is not created");
@@ -368,10 +372,7 @@ class FileLock {
             return give_up(std::strerror(errno));
         if (!S_ISREG(info.st_mode))
             return give_up("not a regular file");
-        // In the durable build a reader may have to put back an edit a crash
-        // interrupted, so it locks as an editor does.
-        const bool shared = (access == Access::read || dry_run) && !iniplace::durable;
-        const int operation = shared ? LOCK_SH : LOCK_EX;
+        const int operation = exclusive ? LOCK_EX : LOCK_SH;
         int locked = -1;
         while ((locked = flock(fd_, operation)) != 0 && errno == EINTR) {
         }
@@ -386,14 +387,14 @@ class FileLock {
         created_ = false;
         return false;
     }
-    // The tool reads the file itself, so in the durable build it first has
-    // the library put back an interrupted edit: every call does, a lookup
-    // in the preamble too.
+    // The tool reads the file itself. A library built durable puts back an
+    // edit a crash interrupted when a call opens the file, so the tool makes
+    // one first: a lookup of the empty key, which reads only the preamble.
     bool recovered() {
         char probe[2];
-        if (!iniplace::durable || ini_getkey(path_, "*", "", probe, sizeof probe) != INI_EOPEN)
+        if (ini_getkey(path_, "*", "", probe, sizeof probe) != INI_EOPEN)
             return true;
-        return give_up("an interrupted edit's journal cannot be put back");
+        return give_up("cannot be read (or an interrupted edit cannot be put back)");
     }
     bool give_up(std::string why) {
         error_ = std::move(why);
@@ -555,13 +556,13 @@ bool entry_present(int fd, const char *section, std::string_view entry) {
 }
 
 // Why the library could not open the file it was given.
-std::string describe_open_failure(const char *path) {
+std::string describe_open_failure(const char *path, bool edits) {
     struct stat info;
     if (stat(path, &info) != 0)
         return std::strerror(errno);
     if (!S_ISREG(info.st_mode))
         return "not a regular file";
-    return access(path, W_OK) != 0 ? std::strerror(errno) : "cannot be opened";
+    return edits && access(path, W_OK) != 0 ? std::strerror(errno) : "cannot be opened or read";
 }
 
 // Edits
@@ -571,8 +572,22 @@ std::string describe_open_failure(const char *path) {
 struct Edit {
     std::function<bool(int fd)> done;
     std::function<int()> apply;
-    bool read_back; // the change must show in the file afterwards
+    bool removes; // a line goes: the file must be shorter afterwards
 };
+
+// Whether a change shows in the file: a line written is there, and a file
+// a line was removed from is shorter (an equal line may well follow).
+bool landed(const Edit &change, int fd, off_t size_before) {
+    struct stat info;
+    if (!change.removes)
+        return change.done(fd);
+    return fstat(fd, &info) == 0 && info.st_size < size_before;
+}
+
+off_t size_of(int fd) {
+    struct stat info;
+    return fstat(fd, &info) == 0 ? info.st_size : -1;
+}
 
 // Makes the edits under one exclusive lock, skipping those already done.
 // `vet` may refuse the edits once the file can be read (status 2).
@@ -592,14 +607,15 @@ int edit(const Call &call, const std::vector<Edit> &edits,
         changed = true;
         if (call.check)
             continue;
+        const off_t size_before = size_of(lock.fd());
         const int status = change.apply();
         // Everything else was checked before the file was opened: the
         // library refuses only a new section whose header does not fit.
         if (status == INI_EINVAL)
             return fail(exit_usage, call.file(), refusal_text(Refusal::too_long));
         if (status != INI_OK)
-            throw FileError{describe_open_failure(call.file())};
-        if (change.read_back && !change.done(lock.fd())) {
+            throw FileError{describe_open_failure(call.file(), true)};
+        if (!landed(change, lock.fd(), size_before)) {
             lock.discard_created();
             throw FileError{"the edit did not take effect (disk full or size limit?)"};
         }
@@ -613,13 +629,13 @@ Edit set_edit(const Call &call, std::string section, std::string key, std::strin
     std::string line = key + "=" + text;
     const char *path = call.file();
     return {[=](int fd) { return holds_key_line(fd, section.c_str(), key.c_str(), line); },
-            [=] { return ini_setkey(path, section.c_str(), key.c_str(), text.c_str()); }, true};
+            [=] { return ini_setkey(path, section.c_str(), key.c_str(), text.c_str()); }, false};
 }
 
 Edit add_edit(const Call &call, std::string section, std::string entry) {
     const char *path = call.file();
     return {[=](int fd) { return entry_present(fd, section.c_str(), entry); },
-            [=] { return ini_setsection_string(path, section.c_str(), entry.c_str()); }, true};
+            [=] { return ini_setsection_string(path, section.c_str(), entry.c_str()); }, false};
 }
 
 // Commands
@@ -647,7 +663,7 @@ int get_number(const Call &call,
     if (status == INI_EINVAL)
         return fail(exit_usage, call.file(),
                     section_key(call) + ": the value is not a " + call.type);
-    throw FileError{describe_open_failure(call.file())};
+    throw FileError{describe_open_failure(call.file(), false)};
 }
 
 int cmd_get(const Call &call) {
@@ -676,7 +692,7 @@ int cmd_get(const Call &call) {
     }
     if (status == INI_NOT_FOUND)
         return exit_not_found;
-    throw FileError{describe_open_failure(call.file())};
+    throw FileError{describe_open_failure(call.file(), false)};
 }
 
 int cmd_set(const Call &call) {
@@ -733,7 +749,7 @@ int entry_lookup(const Call &call, int mode) {
     if (status == INI_NOT_FOUND)
         return exit_not_found;
     if (status != INI_OK)
-        throw FileError{describe_open_failure(call.file())};
+        throw FileError{describe_open_failure(call.file(), false)};
     if (mode != INI_ENTRY_MATCH && !is_blank_line(trimmed(entry)))
         out(std::string(trimmed(entry)) + "\n");
     return exit_done;
@@ -817,9 +833,13 @@ bool shell_name(std::string_view name) {
 }
 
 // A name in upper case, as environment and shell variables are (PATH, IFS,
-// LD_PRELOAD): a file must not set those through eval.
+// LD_PRELOAD), or one of the lower-case names shells tie to such variables:
+// a file must not set those through eval.
 bool environment_name(std::string_view name) {
-    return std::none_of(name.begin(), name.end(), [](char c) { return c >= 'a' && c <= 'z'; });
+    constexpr std::string_view tied[] = {"path",     "fpath",       "cdpath",    "manpath",
+                                         "mailpath", "module_path", "histchars", "auto_resume"};
+    return std::none_of(name.begin(), name.end(), [](char c) { return c >= 'a' && c <= 'z'; }) ||
+           std::find(std::begin(tied), std::end(tied), name) != std::end(tied);
 }
 
 std::string shell_quoted(std::string_view text) {
