@@ -29,12 +29,13 @@ char *trim_in_place(char *s) {
 // stream as the exported scanners promise: at the scan's offset, its error
 // and end-of-file state cleared, the last piece read trimmed in `buf`.
 template <typename Step> int scan_stream(FILE *stream, char *buf, int size, Step step) {
-    if (::ftello(stream) < 0)
+    const off_t start = ::ftello(stream);
+    if (start < 0)
         return INI_SCAN_NONE;
     buf[size - 1] = '\0';
     char block[stream_block];
     const Io io(stream);
-    LineReader in(io, ::ftello(stream), -1, {block, sizeof block});
+    LineReader in(io, start, -1, {block, sizeof block});
     Scanner scanner(in, buf, static_cast<std::size_t>(size) - 2);
     const int result = step(scanner);
     const std::string_view last = scanner.last();

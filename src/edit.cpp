@@ -148,12 +148,13 @@ int write_line(const char *path, std::string_view section, Finder find, std::str
     FileScan scan(file);
     Line found_line;
     const Found found = find(scan.scanner, section, wanted, found_line);
-    if (found == Found::match && !replace)
-        return scan.in.failed() ? INI_EOPEN : INI_OK;
+    const bool stays = found == Found::match && !replace; // an entry already there
     const Place place =
         found == Found::match ? scan.scanner.place_of(found_line) : scan.scanner.place_here();
     if (scan.in.failed())
         return INI_EOPEN;
+    if (stays)
+        return INI_OK;
     const bool new_section = found == Found::no_section && !preamble;
     const Text text = text_at(section, line, new_section, place.after_unterminated);
     if (!text.fits())

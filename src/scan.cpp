@@ -122,17 +122,16 @@ Piece Scanner::read(Line &line) {
     return piece;
 }
 
-Piece Scanner::next(Line &line) {
-    const Piece piece = read(line);
+Piece Scanner::next_untrimmed(Line &line) {
+    const Piece piece = read_untrimmed(line);
     if (piece == Piece::header)
         in_.move_to(line.start);
     return piece;
 }
 
-Piece Scanner::next_untrimmed(Line &line) {
-    const Piece piece = read_untrimmed(line);
-    if (piece == Piece::header)
-        in_.move_to(line.start);
+Piece Scanner::next(Line &line) {
+    const Piece piece = next_untrimmed(line);
+    line.text = trimmed(line.text);
     return piece;
 }
 
