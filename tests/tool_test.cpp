@@ -236,7 +236,8 @@ TEST_F(Tool, FileErrorsNameTheFileAndCreateNothing) {
 }
 
 // With standard error closed, the file opened for the lock must not become
-// descriptor 2 and receive the error message.
+// descriptor 2 and receive the error message; with standard output closed,
+// a value asked for is an error, not lost.
 TEST_F(Tool, ClosedOrFullStandardStreams) {
     const std::string fresh = dir + "/new1.ini";
     EXPECT_EQ(run({"set", fresh, "net", "k", "a\nb"}, "", capture, -1).status, 2);
@@ -247,6 +248,9 @@ TEST_F(Tool, ClosedOrFullStandardStreams) {
     close(full);
     EXPECT_EQ(result.status, 3);
     EXPECT_NE(result.err.find("standard output: No space left"), std::string::npos);
+    const Outcome closed = run({"get", path, "net", "mode"}, "", -1);
+    EXPECT_EQ(closed.status, 3);
+    EXPECT_NE(closed.err.find("standard output: Bad file descriptor"), std::string::npos);
 }
 
 // The library reports no write errors after the open: the tool reads its

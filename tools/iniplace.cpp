@@ -144,8 +144,9 @@ const std::pair<const char *, const char *> topics[] = {
     {"Exit status", "0 done or found; 1 not found (with --check: nothing would change);\n"
                     "2 usage error or rejected input, nothing written; 3 the file could not\n"
                     "be opened, locked, read or written, or standard output could not be\n"
-                    "written. Writing into a closed pipe ends the tool by SIGPIPE, as it\n"
-                    "does other filters; where SIGPIPE is ignored, that is status 3."},
+                    "written (a closed one included). Writing into a closed pipe ends the\n"
+                    "tool by SIGPIPE, as it does other filters; where SIGPIPE is ignored,\n"
+                    "that is status 3."},
 };
 
 struct Call {
@@ -1410,11 +1411,13 @@ int read_options(Call &call, int argc, char **argv) {
 }
 
 // A closed descriptor 0, 1 or 2 would be taken by the next file opened,
-// and messages meant for the terminal would land in the user's file.
+// and messages meant for the terminal would land in the user's file. It
+// is held by /dev/null opened the other way, so that output asked for on
+// a closed standard output still fails (status 3) instead of vanishing.
 bool standard_descriptors_open() {
     for (int fd = 0; fd <= 2; ++fd)
         if (fcntl(fd, F_GETFD) == -1 && errno == EBADF &&
-            open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd)
+            open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY) != fd)
             return false;
     return true;
 }
