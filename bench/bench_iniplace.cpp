@@ -2,6 +2,9 @@
 #include "corpus.h"
 #include "iniplace.h"
 
+#include <algorithm>
+#include <cstring>
+#include <sys/stat.h>
 #include <sys/uio.h>
 
 namespace {
@@ -119,11 +122,15 @@ const Edit &planned(Op op, const Target &t, const std::string &content) {
     return edit;
 }
 
+bool is_read(Op op) {
+    return op == Op::get_start || op == Op::get_middle || op == Op::get_end ||
+           op == Op::get_typed || op == Op::entry_has;
+}
+
 bool run_floor(Op op, const Target &t, const char *path, const std::string &content) {
     const Edit &edit = planned(op, t, content);
     const std::size_t stop = edit.at + edit.old_len;
-    const bool reads_only = op == Op::get_start || op == Op::get_middle || op == Op::get_end ||
-                            op == Op::get_typed || op == Op::entry_has;
+    const bool reads_only = is_read(op);
     const int fd = open(path, reads_only ? O_RDONLY : O_RDWR);
     bool done = read_up_to(fd, stop);
     if (!reads_only && done) {
@@ -146,6 +153,35 @@ bool run_floor(Op op, const Target &t, const char *path, const std::string &cont
     return done;
 }
 
+// What a reader bound by the library's own rules pays before it parses: the
+// check that the path is a regular file (fstat), and reads in blocks of the
+// library's size up to the line. With `search`, it also stops at every `[`
+// before the line, as a header search by memchr() must. For reads only.
+template <bool search>
+bool run_checked(Op op, const Target &t, const char *path, const std::string &content) {
+    constexpr std::size_t block = 16384; // the library's default read block
+    const Edit &edit = planned(op, t, content);
+    const std::size_t stop = edit.at + edit.old_len;
+    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    struct stat info;
+    bool done = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    for (std::size_t at = 0; done && at < stop; at += block) {
+        const std::size_t count = std::min(block, static_cast<std::size_t>(info.st_size) - at);
+        done = pread(fd, scratch, count, static_cast<off_t>(at)) == static_cast<ssize_t>(count);
+        const char *from = scratch;
+        const char *const end = scratch + std::min(count, stop - at); // up to the line
+        std::size_t brackets = 0;
+        while (search && (from = static_cast<const char *>(std::memchr(
+                              from, '[', static_cast<std::size_t>(end - from)))) != nullptr) {
+            ++from;
+            ++brackets;
+        }
+        benchmark::DoNotOptimize(brackets);
+    }
+    close(fd);
+    return done;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -153,5 +189,7 @@ int main(int argc, char **argv) {
         "iniplace", [](Op) { return true; }, run_iniplace);
     bench::register_all(
         "floor", [](Op) { return true; }, run_floor);
+    bench::register_all("checked", is_read, run_checked<false>);
+    bench::register_all("searched", is_read, run_checked<true>);
     return bench::main(argc, argv);
 }

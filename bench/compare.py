@@ -27,7 +27,8 @@ GETS = ["get_start", "get_middle", "get_end", "get_typed"]
 EDITS = ["set_same", "set_longer", "set_shorter", "set_new", "set_start", "del_key",
          "del_section"]
 ENTRIES = ["entry_has", "entry_add", "entry_remove"]  # minIni has no entry lists
-COUNTED = ["iniplace", "floor", "minIni"]
+COUNTED = ["iniplace", "floor", "searched", "minIni"]
+READS = GETS + ["entry_has"]  # what the checked and searched readers do
 
 # (size, operation, most iniplace/floor): what a call may cost beyond the
 # system calls every reader pays.
@@ -125,9 +126,9 @@ def time_tables(trials):
         if not rows:
             continue
         print(f"\n### {size} file\n")
-        print("| operation | iniplace | floor | minIni | best peer | iniplace/minIni "
-              "| iniplace/best peer | iniplace/floor |")
-        print("|---|---|---|---|---|---|---|---|")
+        print("| operation | iniplace | floor | checked | searched | minIni | best peer "
+              "| iniplace/minIni | iniplace/best peer | iniplace/floor | iniplace/searched |")
+        print("|---|---|---|---|---|---|---|---|---|---|---|")
         for op in rows:
             peer_costs = {p: cost(p, op, size) for p in PEERS}
             peer_costs = {p: c for p, c in peer_costs.items() if c is not None}
@@ -142,9 +143,11 @@ def time_tables(trials):
             r_minini, r_best, r_floor = ratios[(size, op)]
             best_text = f"{best} {fmt_time(peer_costs[best])}" if best else "n/a"
             print(f"| {op} | {fmt_time(cost('iniplace', op, size))} "
-                  f"| {fmt_time(cost('floor', op, size))} | {fmt_time(cost('minIni', op, size))} "
+                  f"| {fmt_time(cost('floor', op, size))} | {fmt_time(cost('checked', op, size))} "
+                  f"| {fmt_time(cost('searched', op, size))} "
+                  f"| {fmt_time(cost('minIni', op, size))} "
                   f"| {best_text} | {fmt_ratio(r_minini)} | {fmt_ratio(r_best)} "
-                  f"| {fmt_ratio(r_floor)} |")
+                  f"| {fmt_ratio(r_floor)} | {fmt_ratio(ratio(op, size, 'searched'))} |")
     return ratios
 
 
@@ -156,15 +159,18 @@ def instruction_table(build, wanted):
         return {}
     counts = {}
     print("\n### Instructions per call\n")
-    print("| operation | size | iniplace | floor | minIni | iniplace/minIni |")
-    print("|---|---|---|---|---|---|")
+    print("| operation | size | iniplace | floor | searched | minIni | iniplace/minIni |")
+    print("|---|---|---|---|---|---|---|")
     for size, op in wanted:
-        counts[(size, op)] = {impl: count_instructions(build, f"{impl}/{op}/{size}")
-                              for impl in COUNTED if impl != "minIni" or op not in ENTRIES}
-        mine, theirs = counts[(size, op)]["iniplace"], counts[(size, op)].get("minIni")
+        counted = {"minIni": op not in ENTRIES, "searched": op in READS}
+        found = {impl: count_instructions(build, f"{impl}/{op}/{size}")
+                 for impl in COUNTED if counted.get(impl, True)}
+        counts[(size, op)] = found
+        mine, theirs = found["iniplace"], found.get("minIni")
         share = mine / theirs if mine is not None and theirs else None
-        print(f"| {op} | {size} | {fmt_count(mine)} | {fmt_count(counts[(size, op)]['floor'])} "
-              f"| {fmt_count(theirs)} | {fmt_ratio(share)} |")
+        print(f"| {op} | {size} | {fmt_count(mine)} | {fmt_count(found['floor'])} "
+              f"| {fmt_count(found.get('searched'))} | {fmt_count(theirs)} "
+              f"| {fmt_ratio(share)} |")
     return counts
 
 
