@@ -2,8 +2,10 @@
 """Runs the iniplace and peer benchmarks in alternating trials and prints one
 markdown table per file size: the median cost per call of each
 implementation, and the medians of the per-trial ratios iniplace/minIni,
-iniplace/best peer and iniplace/floor. Ratios are only taken between
-figures of the same trial, since the machines are shared and noisy.
+iniplace/best peer, iniplace/floor and, for reads, iniplace/searched (the
+floor with iniplace's regular-file check, its read block and one memchr()
+per `[`). Ratios are only taken between figures of the same trial, since
+the machines are shared and noisy.
 
 With --instructions it also counts the user-space instructions of one call
 (after a warm-up call) of iniplace, the floor and minIni under callgrind,

@@ -236,8 +236,8 @@ TEST_F(Tool, FileErrorsNameTheFileAndCreateNothing) {
 }
 
 // With standard error closed, the file opened for the lock must not become
-// descriptor 2 and receive the error message; with standard output closed,
-// a value asked for is an error, not lost.
+// descriptor 2 and receive the error message; with standard output or
+// input closed, a value asked for or lines to apply are an error, not lost.
 TEST_F(Tool, ClosedOrFullStandardStreams) {
     const std::string fresh = dir + "/new1.ini";
     EXPECT_EQ(run({"set", fresh, "net", "k", "a\nb"}, "", capture, -1).status, 2);
@@ -251,6 +251,11 @@ TEST_F(Tool, ClosedOrFullStandardStreams) {
     const Outcome closed = run({"get", path, "net", "mode"}, "", -1);
     EXPECT_EQ(closed.status, 3);
     EXPECT_NE(closed.err.find("standard output: Bad file descriptor"), std::string::npos);
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    int status = 0;
+    waitpid(spawn({"apply", path}, -1, null, null), &status, 0);
+    close(null);
+    EXPECT_EQ(WEXITSTATUS(status), 3) << "apply with standard input closed";
 }
 
 // The library reports no write errors after the open: the tool reads its

@@ -143,10 +143,10 @@ const std::pair<const char *, const char *> topics[] = {
               "never edited unlocked."},
     {"Exit status", "0 done or found; 1 not found (with --check: nothing would change);\n"
                     "2 usage error or rejected input, nothing written; 3 the file could not\n"
-                    "be opened, locked, read or written, or standard output could not be\n"
-                    "written (a closed one included). Writing into a closed pipe ends the\n"
-                    "tool by SIGPIPE, as it does other filters; where SIGPIPE is ignored,\n"
-                    "that is status 3."},
+                    "be opened, locked, read or written, or standard input could not be\n"
+                    "read or standard output written (a closed one included). Writing into\n"
+                    "a closed pipe ends the tool by SIGPIPE, as it does other filters;\n"
+                    "where SIGPIPE is ignored, that is status 3."},
 };
 
 struct Call {
@@ -1412,8 +1412,9 @@ int read_options(Call &call, int argc, char **argv) {
 
 // A closed descriptor 0, 1 or 2 would be taken by the next file opened,
 // and messages meant for the terminal would land in the user's file. It
-// is held by /dev/null opened the other way, so that output asked for on
-// a closed standard output still fails (status 3) instead of vanishing.
+// is held by /dev/null opened the other way, so that reading a closed
+// standard input or writing a closed standard output still fails (status
+// 3) instead of reading nothing or losing the output.
 bool standard_descriptors_open() {
     for (int fd = 0; fd <= 2; ++fd)
         if (fcntl(fd, F_GETFD) == -1 && errno == EBADF &&
