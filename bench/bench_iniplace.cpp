@@ -168,15 +168,17 @@ bool run_checked(Op op, const Target &t, const char *path, const std::string &co
     for (std::size_t at = 0; done && at < stop; at += block) {
         const std::size_t count = std::min(block, static_cast<std::size_t>(info.st_size) - at);
         done = pread(fd, scratch, count, static_cast<off_t>(at)) == static_cast<ssize_t>(count);
-        const char *from = scratch;
-        const char *const end = scratch + std::min(count, stop - at); // up to the line
-        std::size_t brackets = 0;
-        while (search && (from = static_cast<const char *>(std::memchr(
-                              from, '[', static_cast<std::size_t>(end - from)))) != nullptr) {
-            ++from;
-            ++brackets;
+        if constexpr (search) {
+            const char *from = scratch;
+            const char *const end = scratch + std::min(count, stop - at); // up to the line
+            std::size_t brackets = 0;
+            while (done && (from = static_cast<const char *>(std::memchr(
+                                from, '[', static_cast<std::size_t>(end - from)))) != nullptr) {
+                ++from;
+                ++brackets;
+            }
+            benchmark::DoNotOptimize(brackets);
         }
-        benchmark::DoNotOptimize(brackets);
     }
     close(fd);
     return done;
