@@ -10,6 +10,7 @@
 #include "iniplace.h"
 #include "scan.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -187,6 +188,84 @@ void remove_entry(Input &in) {
            "ini_delsection_string");
 }
 
+// What a scan leaves: its result, the stream position and the line buffer
+// as a string (the last piece read, trimmed in place; empty if none).
+struct Scanned {
+    int result;
+    std::size_t at;
+    std::string buffer;
+    bool operator==(const Scanned &other) const {
+        return result == other.result && at == other.at && buffer == other.buffer;
+    }
+};
+
+// The scanners as their documentation describes them, one line read at a
+// time: the oracle for the exported ones. `parse` with a key, else
+// `parse_section`.
+Scanned model_scan(const std::string &bytes, std::size_t at, const std::string &section,
+                   const std::string *key, std::size_t size, bool rewind) {
+    bool inside = section == "*", found = false;
+    std::string buffer;
+    for (;;) {
+        const std::size_t start = at;
+        if (at >= bytes.size())
+            return {found, at, buffer};
+        const std::size_t length = std::min(line_end(bytes, at) - at, size - 2);
+        buffer = bytes.substr(at, length).c_str(); // a line read stops at a zero byte
+        at += length;
+        char copy[INI_LINE_SIZE];
+        std::snprintf(copy, sizeof copy, "%s", buffer.c_str());
+        const std::string text = trim_string(copy);
+        buffer.resize(std::strlen(copy));
+        const auto stop = [&](int result) {
+            return Scanned{result, key != nullptr || rewind ? start : at, buffer};
+        };
+        if (!text.empty() && text[0] == '[') {
+            if (inside)
+                return stop(INI_SCAN_BOUNDARY);
+            if (text == "[" + section + "]") {
+                if (key != nullptr && key->empty())
+                    return stop(INI_SCAN_BOUNDARY);
+                inside = found = true;
+            }
+            continue;
+        }
+        if (key == nullptr && inside)
+            return stop(INI_SCAN_LINE);
+        const std::size_t m = key != nullptr ? key->size() : 0;
+        if (inside && m > 0 && text.find('=') != std::string::npos &&
+            (*key == "*" || (text.compare(0, m, *key) == 0 && text.size() > m &&
+                             std::strchr(" \t=", text[m]) != nullptr)))
+            return stop(INI_SCAN_LINE);
+    }
+}
+
+// The exported scanners from `at` with a buffer of `size` bytes, against
+// the model: result, position, buffer, and a stream left fit for writing.
+void compare_scans(const std::string &section, const std::string &key, std::size_t at,
+                   std::size_t size, bool rewind) {
+    const std::string bytes = read_file();
+    for (const std::string *wanted : {&key, static_cast<const std::string *>(nullptr)}) {
+        FILE *file = std::fopen(path().c_str(), "rb");
+        std::fseek(file, static_cast<long>(at), SEEK_SET);
+        char buffer[INI_LINE_SIZE];
+        std::memset(buffer, 0xAA, sizeof buffer);
+        buffer[size - 1] = '\0';
+        const int result =
+            wanted != nullptr
+                ? parse(file, section.c_str(), key.c_str(), buffer, static_cast<int>(size))
+                : parse_section(file, section.c_str(), buffer, static_cast<int>(size), rewind);
+        const bool untouched =
+            std::all_of(buffer, buffer + size - 1, [](char c) { return c == '\xAA'; });
+        const Scanned got{result, static_cast<std::size_t>(std::ftell(file)),
+                          untouched ? "" : buffer};
+        check(!std::feof(file) && !std::ferror(file), "a scan left the stream's flags set");
+        std::fclose(file);
+        check(got == model_scan(bytes, at, section, wanted, size, rewind),
+              "a scanner's result, position or buffer differs from a line-by-line walk");
+    }
+}
+
 void look_up(Input &in) {
     const std::string section = in.text(), key = in.text(), old = read_file();
     char value[INI_LINE_SIZE];
@@ -196,6 +275,9 @@ void look_up(Input &in) {
     ini_getsection(path().c_str(), section.c_str(), key.c_str(), in.byte() % 5, value,
                    1 + in.byte() % 40);
     check(read_file() == old, "a lookup changed the file");
+    const uint8_t shape = in.byte();
+    compare_scans(section, key, old.size() * in.byte() / 256,
+                  shape % 2 ? INI_LINE_SIZE : 3 + shape % 40, shape & 2);
 }
 
 // The scanner's search for headers finds what a plain walk finds: the walk

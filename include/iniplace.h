@@ -107,8 +107,10 @@ INIPLACE_API char *trim_string(char *s);
  * the next header or at the end of the file (for an empty key: at the
  * section's own header); INI_SCAN_NONE when the section was not found, with
  * the stream where the last read ended. Null arguments or size < 3 give
- * INI_SCAN_NONE without reading. The stream's error and end-of-file state
- * is cleared on return. */
+ * INI_SCAN_NONE without reading. `buf` holds the last line read, trimmed
+ * in place (leading spaces and tabs stay), also when the scan ended at the
+ * end of the file; it is untouched when nothing was read. The stream's
+ * error and end-of-file state is cleared on return. */
 INIPLACE_API int parse(FILE *stream, const char *section, const char *key, char *buf, int size);
 
 /* Scans `stream` forward for the next entry of `section` (every line that
@@ -118,8 +120,9 @@ INIPLACE_API int parse(FILE *stream, const char *section, const char *key, char 
  * (with "*": at the end of the file). With `rewind` non-zero the stream is
  * left at the first byte of the last line read, otherwise just after it;
  * for INI_SCAN_NONE it is at the end of the file. Step through a section
- * by calling again with the section "*". Null arguments or size < 3 give
- * INI_SCAN_NONE without reading. */
+ * by calling again with the section "*". `buf` holds the last line read,
+ * as for parse(). Null arguments or size < 3 give INI_SCAN_NONE without
+ * reading. */
 INIPLACE_API int parse_section(FILE *stream, const char *section, char *buf, int size, int rewind);
 
 /* Inserts the `len` bytes at `data` at the stream's position, moving the
@@ -243,9 +246,10 @@ INIPLACE_API int ini_getsection_string(const char *path, const char *section, co
  * "*" the entry goes into the preamble. The entry is written as given.
  * Returns INI_OK (added or already present), INI_EOPEN, or INI_EINVAL,
  * touching and creating nothing, for: a null argument; a section holding a
- * line feed; a blank entry (nothing but spaces, tabs and a carriage return);
- * an entry holding a line feed or starting (after spaces and tabs) with `[`;
- * a text over INI_MAX_TEXT bytes. */
+ * line feed; an empty entry (nothing but spaces and tabs); an entry
+ * holding a line feed or starting (after spaces and tabs) with `[`; a text
+ * over INI_MAX_TEXT bytes. A blank entry that keeps a carriage return ("\r",
+ * " \r") is added: it reads back as a blank line of a CRLF file. */
 INIPLACE_API int ini_setsection_string(const char *path, const char *section, const char *entry);
 
 /* Removes the first entry of `section` equal to `entry` (after trimming),

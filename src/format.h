@@ -124,7 +124,7 @@ enum class Refusal {
     key_character, // a key holding `=` or a line feed
     key_start,     // a key starting with `[`, a space or a tab
     line_feed,     // a section, value or entry holding a line feed
-    entry_blank,   // an entry that is blank after trimming
+    entry_empty,   // an entry that is empty after trimming
     entry_header,  // an entry that would read as a header
     too_long,      // a text over text_max bytes
 };
@@ -149,9 +149,10 @@ constexpr std::string_view entry_text(std::string_view entry) {
 constexpr Refusal check_entry(std::string_view entry) {
     if (holds_line_feed(entry))
         return Refusal::line_feed;
+    // A blank entry that keeps a carriage return reads back as itself.
     const std::string_view text = entry_text(entry);
-    if (is_blank_line(text))
-        return Refusal::entry_blank;
+    if (text.empty())
+        return Refusal::entry_empty;
     if (is_header(text))
         return Refusal::entry_header;
     return Refusal::none;

@@ -109,9 +109,12 @@ std::size_t whole_pieces(std::string_view bytes, std::size_t max) {
 
 Piece Scanner::read_untrimmed(Line &line) {
     line.start = in_.offset();
-    last_ = in_.next(spill_, max_);
-    if (last_.empty())
+    // The read that finds the end keeps the last piece: the caller's buffer
+    // holds the last line read, also at the end of the file.
+    const std::string_view piece = in_.next(spill_, max_);
+    if (piece.empty())
         return Piece::end;
+    last_ = piece;
     line.text = after(last_, first_not_blank(last_));
     return !line.text.empty() && line.text[0] == '[' ? Piece::header : Piece::line;
 }

@@ -69,6 +69,11 @@ TEST_F(Entries, AddAndRemoveEditWholeLines) {
         {"preamble", "p\n [a]\n", add("*", "q"), 0, "p\nq\n [a]\n"},
         {"preamble of empty file", "", add("*", "q"), 0, "q\n"},
         {"CRLF present", "[a]\r\nx\r\n", add("a", "x"), 0, "[a]\r\nx\r\n"},
+        // A blank entry that is not empty reads back as its carriage return.
+        {"lone carriage return", hosts, add("other", "\r"), 0, std::string(hosts) + "\r\n"},
+        {"blanks and a carriage return", "[a]\nx\n[b]\n", add("a", " \r"), 0, "[a]\nx\n \r\n[b]\n"},
+        {"found as a CRLF blank line", "[a]\r\n\r\n", add("a", " \r"), 0, "[a]\r\n\r\n"},
+        {"empty: nothing created", std::nullopt, add("a", ""), INI_EINVAL, std::nullopt},
         {"remove", hosts, drop("hosts", "alpha"), 0, "[hosts]\nbeta\ngamma\n[other]\nx=1\n"},
         {"remove absent", hosts, drop("hosts", "delta"), 0, hosts},
         {"remove behind an indented header", "[a]\nx\n \t[b]\ny\n", drop("a", "y"), 0,
@@ -78,6 +83,8 @@ TEST_F(Entries, AddAndRemoveEditWholeLines) {
          "[hosts]\nalpha\nbeta\ngamma\n[other]\n"},
         {"remove first of equals", "[a]\nx\ny\nx\n", drop("a", " x "), 0, "[a]\ny\nx\n"},
         {"remove CRLF line", "[a]\r\nx\r\ny\r\n", drop("a", "x"), 0, "[a]\r\ny\r\n"},
+        {"remove CRLF blank line", "[a]\r\nx\r\n\r\ny\r\n", drop("a", "\r"), 0,
+         "[a]\r\nx\r\ny\r\n"},
         {"remove long line whole", with_long, drop("a", first_piece.c_str()), 0, "[a]\nz\n"},
         {"remove from missing file", std::nullopt, drop("a", "x"), INI_EOPEN, std::nullopt},
     });

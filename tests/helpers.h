@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -113,7 +115,7 @@ class FileTest : public ::testing::Test {
 // A destination buffer filled with a marker byte, so that "left as it was",
 // "zero-filled" and "terminated" can be told apart.
 template <std::size_t N> struct Marked {
-    Marked() { std::string(N, '#').copy(bytes, N); }
+    explicit Marked(unsigned char marker = '#') { std::memset(bytes, marker, N); }
     std::string text() const { return std::string(bytes, strnlen(bytes, N)); }
     std::string all() const { return std::string(bytes, N); }
     char bytes[N];

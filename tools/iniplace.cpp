@@ -211,7 +211,7 @@ std::string refusal_text(Refusal refusal) {
         return "the key must not start with '[', a space or a tab";
     case Refusal::line_feed:
         return "the section, value or entry must not hold a line feed";
-    case Refusal::entry_blank:
+    case Refusal::entry_empty:
         return "the entry must not be blank";
     case Refusal::entry_header:
         return "the entry must not start with '['";
@@ -724,8 +724,12 @@ int cmd_del(const Call &call) {
 }
 
 int cmd_add(const Call &call) {
-    if (const Refusal refusal = entry_line(call.args[1], call.args[2]).refusal;
-        refusal != Refusal::none)
+    Refusal refusal = entry_line(call.args[1], call.args[2]).refusal;
+    // The library adds a blank entry that keeps a carriage return; the
+    // tool, which leaves blank lines out of its listings, refuses it.
+    if (refusal == Refusal::none && is_blank_line(entry_text(call.args[2])))
+        refusal = Refusal::entry_empty;
+    if (refusal != Refusal::none)
         return refuse(call, "[" + call.args[1] + "]", refusal);
     return edit(call, {add_edit(call, call.args[1], call.args[2])});
 }
