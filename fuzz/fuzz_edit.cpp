@@ -297,7 +297,8 @@ void check_header_search(const std::string &bytes, std::size_t start, std::size_
     const auto offset = [&bytes](std::string_view piece) { return piece.data() - bytes.data(); };
     const std::string_view wanted =
         headers.empty() ? "x" : iniplace::header_name(iniplace::trimmed(headers.back()));
-    const iniplace::File file(path().c_str(), iniplace::Access::read);
+    iniplace::File file;
+    check(file.open(path().c_str(), iniplace::Access::read).ok(), "the file cannot be opened");
     char block[iniplace::read_block], spill[iniplace::line_size];
     for (const bool named : {false, wanted != "*"}) {
         iniplace::LineReader in(file.io(), static_cast<off_t>(start), file.size(),

@@ -39,6 +39,8 @@
 
 #include <stdio.h>
 
+#include "iniplace_version.h"
+
 #if defined(INIPLACE_BUILDING)
 #define INIPLACE_API __attribute__((visibility("default")))
 #else
@@ -87,8 +89,8 @@ enum {
 
 /* Frame */
 
-/* Stores the library version (1, 0, 0) in the non-null out-parameters and
- * returns 1. Touches no file. */
+/* Stores the library version (INIPLACE_VERSION_MAJOR, _MINOR and _PATCH,
+ * 1.0.0) in the non-null out-parameters and returns 1. Touches no file. */
 INIPLACE_API int ini_version(int *major, int *minor, int *micro);
 
 /* Building blocks */

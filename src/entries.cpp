@@ -1,65 +1,79 @@
 #include "entries.h"
 
-#include "edit.h"
-#include "iniplace.h"
+#include "lines.h"
 
 namespace iniplace {
 
 namespace {
 
-// Walks the entries of the section the scanner is in and copies the one
-// `mode` selects into `dst`.
-int pick_entry(Scanner &scanner, int mode, std::string_view wanted, char *dst, std::size_t len) {
-    if (mode < INI_ENTRY_FIRST || mode > INI_ENTRY_PREV)
-        return INI_NOT_FOUND;
-    const auto copy = [dst, len](std::string_view entry) {
-        copy_bounded(dst, len, entry);
-        dst[len - 1] = '\0';
-    };
-    bool after_match = false;
-    Line line;
-    while (scanner.next(line) == Piece::line) {
-        const bool equal = line.text == wanted;
-        // The entry before the match is the last one copied, if any.
-        if (mode == INI_ENTRY_PREV && equal)
-            return dst[0] != '\0' ? INI_OK : INI_NOT_FOUND;
-        const bool picked = mode == INI_ENTRY_FIRST || (mode == INI_ENTRY_MATCH && equal) ||
-                            (mode == INI_ENTRY_NEXT && after_match);
-        if (picked || mode == INI_ENTRY_PREV)
-            copy(line.text);
-        if (picked)
-            return INI_OK;
-        after_match = equal;
+// Walks the entries of the section the scanner is in for the one `select`
+// picks. The entry before a match is the last one copied, if any.
+class Pick {
+  public:
+    Pick(Select select, std::string_view wanted, char *dst, std::size_t len)
+        : select_(select), wanted_(wanted), dst_(dst), len_(len) {}
+
+    Status walk(Scanner &scanner) {
+        Line line;
+        while (select_ != Select::nothing && scanner.next(line) == Piece::line) {
+            if (const Step step = take(line.text); step != Step::on)
+                return step == Step::found ? Status() : not_found();
+        }
+        return not_found();
     }
-    return INI_NOT_FOUND;
-}
+
+  private:
+    enum class Step { on, found, none };
+
+    Step take(std::string_view entry) {
+        const bool equal = entry == wanted_;
+        if (select_ == Select::previous) {
+            if (equal)
+                return dst_[0] != '\0' ? Step::found : Step::none;
+            copy(entry);
+            return Step::on;
+        }
+        const bool picked = select_ == Select::first || (select_ == Select::match && equal) ||
+                            (select_ == Select::next && after_match_);
+        after_match_ = equal;
+        if (!picked)
+            return Step::on;
+        copy(entry);
+        return Step::found;
+    }
+    void copy(std::string_view entry) {
+        copy_bounded(dst_, len_, entry);
+        dst_[len_ - 1] = '\0';
+    }
+
+    Select select_;
+    std::string_view wanted_;
+    char *dst_;
+    std::size_t len_;
+    bool after_match_ = false;
+};
 
 } // namespace
 
-int get_entry(const char *path, std::string_view section, std::string_view wanted, int mode,
-              char *dst, std::size_t len) {
+Status get_entry(const char *path, std::string_view section, std::string_view wanted, Select select,
+                 char *dst, std::size_t len) {
     dst[0] = '\0';
-    const File file(path, Access::read);
-    if (!file)
-        return INI_EOPEN;
-    FileScan scan(file);
-    const int status = scan.scanner.enter(section)
-                           ? pick_entry(scan.scanner, mode, wanted, dst, len)
-                           : INI_NOT_FOUND;
-    if (scan.in.failed())
-        return INI_EOPEN;
-    if (status != INI_OK)
+    const Status status = scan_file(path, [&](FileScan &scan) {
+        return scan.scanner.enter(section) ? Pick(select, wanted, dst, len).walk(scan.scanner)
+                                           : not_found();
+    });
+    if (!status.ok())
         dst[0] = '\0';
     return status;
 }
 
 // A new entry ends its section, after any blank lines there.
-int add_entry(const char *path, std::string_view section, std::string_view entry) {
+Status add_entry(const char *path, std::string_view section, std::string_view entry) {
     return write_line(path, section, find_entry, entry_text(entry), entry_line(section, entry),
                       false);
 }
 
-int remove_entry(const char *path, std::string_view section, std::string_view entry) {
+Status remove_entry(const char *path, std::string_view section, std::string_view entry) {
     return remove_line(path, section, find_entry, entry_text(entry));
 }
 

@@ -1,97 +1,63 @@
 #include "file.h"
 
-#include "iniplace.h"
+#include "journal.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace iniplace {
 
 namespace {
 
-// O_NONBLOCK keeps open() from waiting for the writer of a FIFO. A regular
-// file ignores the flag, so it stays set.
-int open_flags(Access access) {
-    constexpr int common = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+Open open_mode(Access access) {
     switch (access) {
     case Access::read:
-        return O_RDONLY | common;
+        return Open::read;
     case Access::update:
-        return O_RDWR | common;
+        return Open::update;
     case Access::create:
-        return O_RDWR | O_CREAT | common;
+        return Open::create;
     }
-    return O_RDONLY | common;
+    return Open::read;
 }
 
 } // namespace
 
-File::File(const char *path, Access access) : path_(path) {
-    // The durable build first puts back an edit a crash interrupted.
-    if (durable && !recover(path)) {
-        errno = EACCES;
-        return;
+Status File::open(const char *path, Access access) {
+    path_ = path;
+    if constexpr (durable) {
+        if (const Status recovered = recover(path); !recovered.ok())
+            return recovered;
     }
-    const int fd = ::open(path, open_flags(access), 0666);
-    if (fd < 0)
-        return;
-    struct stat info;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        errno = EINVAL;
-        return;
-    }
-    fd_ = fd;
-    size_ = info.st_size;
-}
-
-File &File::operator=(File &&other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0)
-            ::close(fd_);
-        path_ = other.path_;
-        fd_ = other.fd_;
-        size_ = other.size_;
-        other.fd_ = -1;
-    }
-    return *this;
-}
-
-File::~File() {
-    if (fd_ >= 0)
-        ::close(fd_);
-}
-
-int open_or_create(File &file, const char *path, bool may_create) {
-    file = File(path, Access::update);
-    if (!file && errno == ENOENT) {
-        if (!may_create)
-            return INI_EINVAL;
-        file = File(path, Access::create);
-    }
-    return file ? INI_OK : INI_EOPEN;
+    Descriptor fd;
+    if (const Status opened = io::open(path, open_mode(access), fd); !opened.ok())
+        return opened;
+    if (const Status known = io::stat(fd.get(), info_); !known.ok())
+        return known;
+    if (!info_.regular)
+        return failed(Outcome::not_regular, Op::stat, 0);
+    fd_ = std::move(fd);
+    return {};
 }
 
 LineReader::LineReader(const Io &io, off_t start, off_t size, Buffer block)
     : io_(io), block_(block), size_(size), block_start_(start) {}
 
 bool LineReader::refill() {
-    if (at_end_ || failed_)
+    if (at_end_ || !status_.ok())
         return false;
     block_start_ += static_cast<off_t>(filled_);
     cursor_ = filled_ = 0;
     // Asking for no more than the file holds spares the read that would
     // only find its end.
+    if (size_ >= 0 && block_start_ >= size_) {
+        at_end_ = true;
+        return false;
+    }
     std::size_t count = block_.size;
     if (size_ > block_start_ && size_ - block_start_ < static_cast<off_t>(count))
         count = static_cast<std::size_t>(size_ - block_start_);
-    const ssize_t got = io_.read(block_.data, count, block_start_);
-    failed_ = got < 0;
-    filled_ = got > 0 ? static_cast<std::size_t>(got) : 0;
+    status_ = io_.read(block_.data, count, block_start_, filled_);
     at_end_ = filled_ < block_.size || (size_ >= 0 && block_start_ + off_t(filled_) >= size_);
     return filled_ > 0;
 }
@@ -146,7 +112,10 @@ int LineReader::byte_before() const {
         return static_cast<unsigned char>(block_.data[cursor_ - 1]);
     const off_t at = offset();
     char byte = 0;
-    return at > 0 && io_.read(&byte, 1, at - 1) == 1 ? static_cast<unsigned char>(byte) : -1;
+    std::size_t got = 0;
+    return at > 0 && io_.read(&byte, 1, at - 1, got).ok() && got == 1
+               ? static_cast<unsigned char>(byte)
+               : -1;
 }
 
 } // namespace iniplace

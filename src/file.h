@@ -3,7 +3,6 @@
 #pragma once
 
 #include "io.h"
-#include "journal.h"
 
 #include <cstddef>
 #include <string_view>
@@ -26,38 +25,26 @@ constexpr std::size_t stream_block = read_block < 1024 ? read_block : 1024;
 
 enum class Access { read, update, create };
 
-// A regular file opened by path, and its size when opened. Closed on every
-// path.
+// A regular file opened by path, and what fstat told of it then. Closed on
+// every path.
 class File {
   public:
-    File() = default;
     // Opens `path` for reading, for update, or for update creating it when
-    // missing (never truncating). Fails, with errno set, for anything but a
-    // regular file; a FIFO is never waited on.
-    File(const char *path, Access access);
-    File(File &&other) noexcept : path_(other.path_), fd_(other.fd_), size_(other.size_) {
-        other.fd_ = -1;
-    }
-    File &operator=(File &&other) noexcept;
-    File(const File &) = delete;
-    File &operator=(const File &) = delete;
-    ~File();
+    // missing (never truncating); anything but a regular file is refused.
+    // The durable build first puts back an edit a crash interrupted.
+    Status open(const char *path, Access access);
 
-    explicit operator bool() const { return fd_ >= 0; }
-    Io io() const { return Io(fd_); }
-    off_t size() const { return size_; }
+    Io io() const { return Io(fd_.get()); }
+    int fd() const { return fd_.get(); }
+    off_t size() const { return info_.size; }
+    const FileInfo &info() const { return info_; }
     const char *path() const { return path_; }
 
   private:
     const char *path_ = nullptr;
-    int fd_ = -1;
-    off_t size_ = 0;
+    Descriptor fd_;
+    FileInfo info_;
 };
-
-// Opens `path` for an edit that creates the file when it is missing, if
-// `may_create` says the edit's text for a new file may be written. Returns
-// INI_OK, INI_EOPEN, or INI_EINVAL for a missing file not to be created.
-int open_or_create(File &file, const char *path, bool may_create);
 
 // Reads a file in the pieces that repeated line reads would give (at most
 // `max` bytes, through the first line feed), keeping exact offsets. Bytes
@@ -87,8 +74,9 @@ class LineReader {
     void move_to(off_t offset);
     // The byte before offset(), or -1 at the start of the file.
     int byte_before() const;
-    // A read failed: what was read is not the whole file.
-    bool failed() const { return failed_; }
+    // The first read that failed, if one did: then what was read is not
+    // the whole file.
+    const Status &status() const { return status_; }
 
   private:
     Io io_;
@@ -98,7 +86,7 @@ class LineReader {
     std::size_t cursor_ = 0;
     std::size_t filled_ = 0;
     bool at_end_ = false; // the block reaches the end of the file
-    bool failed_ = false;
+    Status status_;
 };
 
 } // namespace iniplace

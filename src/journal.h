@@ -6,10 +6,9 @@
 // file reads as it was before the edit or as it is after it.
 #pragma once
 
-#include "format.h"
+#include "io.h"
 
 #include <climits>
-#include <sys/types.h>
 
 #ifndef INIPLACE_DURABLE
 #define INIPLACE_DURABLE 0
@@ -20,40 +19,38 @@ namespace iniplace {
 constexpr bool durable = INIPLACE_DURABLE != 0;
 
 // Puts back the edit a crash interrupted, if `path` has a complete journal
-// that fits the file, and removes the journal. False when the file must not
-// be read: a journal that cannot be applied or removed (no right to), or
-// one made by a user who could not have edited the file. A file by the
-// journal's name that is no journal is left alone.
-bool recover(const char *path);
+// that fits the file, and removes the journal. Outcome::unsafe when the
+// file must not be read: a journal that cannot be applied or removed (no
+// right to), or one made by a user who could not have edited the file. A
+// file by the journal's name that is no journal is left alone.
+Status recover(const char *path);
 
 // The journal of one edit, from before its first change to after its last.
 class Journal {
   public:
+    Journal() = default;
+    Journal(const Journal &) = delete;
+    Journal &operator=(const Journal &) = delete;
+
     // Saves the `changed` bytes at `at` of the file `fd` (`size` bytes
     // long) that an edit to `new_size` bytes is about to change: to the end
     // of the file when the size changes, since the tail moves. Where no
     // journal may be made (a read-only directory), the edit goes on without
     // one; where there is no room for it (a full disk, the file-size limit),
     // the edit is refused.
-    Journal(const char *path, int fd, off_t size, off_t at, off_t changed, off_t new_size,
-            Buffer scratch);
-    Journal(const Journal &) = delete;
-    Journal &operator=(const Journal &) = delete;
-    ~Journal();
+    Status begin(const char *path, int fd, off_t size, off_t at, off_t changed, off_t new_size,
+                 Buffer scratch);
     // After the edit: a failed one is undone from the journal; then the
     // file is synced and the journal removed.
-    void finish(bool done, Buffer scratch);
-    bool refused() const { return refused_; }
+    void finish(const Status &edit, Buffer scratch);
 
   private:
-    // Makes the journal and locks it; false when there is none to write to,
-    // with journal_ -2 when the edit must not go on without one.
-    bool create();
+    // Makes the journal and locks it.
+    Status create();
 
-    char name_[PATH_MAX];
-    int fd_;
-    int journal_ = -1;
-    bool refused_ = false;
+    char name_[PATH_MAX] = {};
+    int fd_ = -1;
+    Descriptor journal_;
 };
 
 } // namespace iniplace

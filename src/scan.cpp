@@ -1,7 +1,5 @@
 #include "scan.h"
 
-#include "iniplace.h"
-
 #include <algorithm>
 #include <cstring>
 
@@ -267,38 +265,32 @@ Found find_entry(Scanner &scan, std::string_view section, std::string_view wante
         line);
 }
 
-int scan_key(Scanner &scan, std::string_view section, std::string_view key) {
+Found scan_key(Scanner &scan, std::string_view section, std::string_view key) {
     // An empty key matches no line: the scan stops at the section's header.
     if (key.empty() && !is_wildcard(section)) {
         if (!scan.enter(section))
-            return INI_SCAN_NONE;
+            return Found::no_section;
         scan.reader().move_to(scan.header_start());
-        return INI_SCAN_BOUNDARY;
+        return Found::no_match;
     }
     Line line;
-    switch (find_key(scan, section, key, line)) {
-    case Found::match:
+    const Found found = find_key(scan, section, key, line);
+    if (found == Found::match)
         scan.reader().move_to(line.start);
-        return INI_SCAN_LINE;
-    case Found::no_match:
-        return INI_SCAN_BOUNDARY;
-    case Found::no_section:
-        break;
-    }
-    return INI_SCAN_NONE;
+    return found;
 }
 
-int scan_section(Scanner &scan, std::string_view section, bool rewind) {
+Found scan_section(Scanner &scan, std::string_view section, bool rewind) {
     const bool named = !is_wildcard(section);
     if (!scan.enter(section))
-        return INI_SCAN_NONE;
+        return Found::no_section;
     Line line;
     const Piece piece = scan.read(line);
     if (piece == Piece::end && !named)
-        return INI_SCAN_NONE;
+        return Found::no_section;
     if (rewind)
         scan.reader().move_to(line.start);
-    return piece == Piece::line ? INI_SCAN_LINE : INI_SCAN_BOUNDARY;
+    return piece == Piece::line ? Found::match : Found::no_match;
 }
 
 } // namespace iniplace

@@ -77,8 +77,9 @@ class Scanner {
 // (through which an edit moves the tail once the scan is over), the spill
 // for pieces that span two blocks, the reader and the scanner.
 struct FileScan {
-    explicit FileScan(const File &file)
-        : in(file.io(), 0, file.size(), {block, sizeof block}), scanner(in, spill, piece_max) {}
+    explicit FileScan(const File &file) : FileScan(file.io(), file.size()) {}
+    FileScan(const Io &io, off_t size)
+        : in(io, 0, size, {block, sizeof block}), scanner(in, spill, piece_max) {}
     FileScan(const FileScan &) = delete;
     FileScan &operator=(const FileScan &) = delete;
     Buffer scratch() { return {block, sizeof block}; }
@@ -102,9 +103,47 @@ Found find_key(Scanner &scan, std::string_view section, std::string_view key, Li
 // The first entry of `section` equal, trimmed, to `wanted`.
 Found find_entry(Scanner &scan, std::string_view section, std::string_view wanted, Line &line);
 
-// The steps of the exported scanners: results INI_SCAN_* and positions as
-// parse() and parse_section() leave them.
-int scan_key(Scanner &scan, std::string_view section, std::string_view key);
-int scan_section(Scanner &scan, std::string_view section, bool rewind);
+// The steps of the exported scanners, with the positions parse() and
+// parse_section() leave: no_section, no_match (a header or the end of the
+// section) or match (a key line; an entry).
+Found scan_key(Scanner &scan, std::string_view section, std::string_view key);
+Found scan_section(Scanner &scan, std::string_view section, bool rewind);
+
+// Walks the whole file in `scan` from its start, calling `visit(line,
+// header, section)` for each piece: `section` is the name of the section
+// it belongs to (the wildcard for the preamble), or null under a header
+// that no lookup reaches. A header opens a section only when it is the
+// first of its name, as `first_of_name(name)` tells (it remembers the names
+// met): a scan for a name stops at the first header of that name, so lines
+// under a later one are never reached; so is a header [*]. Stops when
+// `visit` returns false.
+template <typename FirstOfName, typename Visit>
+void walk_sections(FileScan &scan, FirstOfName first_of_name, Visit visit) {
+    char name[line_size] = "*";
+    std::string_view section(name, 1);
+    bool reached = true;
+    Line line;
+    for (Piece piece; (piece = scan.scanner.read(line)) != Piece::end;) {
+        const bool header = piece == Piece::header;
+        if (header) {
+            const std::string_view named = header_name(line.text);
+            reached = header_names(line.text, named) && !is_wildcard(named) && first_of_name(named);
+            section = std::string_view(name, named.copy(name, sizeof name));
+        }
+        if (!visit(line, header, reached ? &section : nullptr))
+            return;
+    }
+}
+
+// Opens `path` and reads it with `read(scan)`: a read of the file that
+// failed is reported over what `read` found in what it could read.
+template <typename Read> Status scan_file(const char *path, Read read) {
+    File file;
+    if (const Status opened = file.open(path, Access::read); !opened.ok())
+        return opened;
+    FileScan scan(file);
+    const Status status = read(scan);
+    return scan.in.status().ok() ? status : scan.in.status();
+}
 
 } // namespace iniplace

@@ -1,50 +1,14 @@
-// The durable build under crashes: the process ends at a system call that
-// changes a file (each the library makes: pwrite, ftruncate, fallocate,
-// fsync, unlink), at every such call of an edit and of the recovery that
-// follows; the next call must then find the old file or the new one.
-#define _FILE_OFFSET_BITS 64
+// The durable build under crashes: the process ends at a call that changes
+// a file (a write, truncation, reservation, sync, link or unlink), at every
+// such call of an edit and of the recovery that follows; the next call
+// must then find the old file or the new one.
+#include "io_hook.h"
 #include "tool.h"
 
-#include <csignal>
-#include <dlfcn.h>
-
 namespace {
 
-constexpr int crashed = 42;
-// The call that ends the process, counted down; 0: none. With `pause`
-// set, the process stops there instead, to go on when continued.
-int calls_left = 0;
-bool pause = false;
-
-template <typename Real, typename... Args> auto crash_or_call(const char *name, Args... args) {
-    static const auto real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, name));
-    if (calls_left > 0 && --calls_left == 0 && (!pause || raise(SIGSTOP) != 0))
-        _exit(crashed);
-    return real(args...);
-}
-
-} // namespace
-
-extern "C" {
-ssize_t pwrite64(int fd, const void *data, size_t count, off_t at) {
-    return crash_or_call<ssize_t (*)(int, const void *, size_t, off_t)>("pwrite64", fd, data, count,
-                                                                        at);
-}
-int ftruncate64(int fd, off_t length) {
-    return crash_or_call<int (*)(int, off_t)>("ftruncate64", fd, length);
-}
-int fallocate64(int fd, int mode, off_t at, off_t length) {
-    return crash_or_call<int (*)(int, int, off_t, off_t)>("fallocate64", fd, mode, at, length);
-}
-int fsync(int fd) {
-    return crash_or_call<int (*)(int)>("fsync", fd);
-}
-int unlink(const char *name) {
-    return crash_or_call<int (*)(const char *)>("unlink", name);
-}
-}
-
-namespace {
+using hook::Act;
+using hook::stopped;
 
 const std::string before = "p=1\n[net]\nport=80\nhost=gw\n[hosts]\nalpha\nbeta\n[log]\nlevel=2\n" +
                            std::string(300, ';') + "\n";
@@ -66,10 +30,12 @@ class Crash : public FileTest {
         if (saved.second)
             put(journal(), *saved.second);
     }
-    // A get in a process of its own, which ends at its `crash`-th call.
+    // A get in a process of its own, which ends at its `crash`-th change
+    // (none for 0).
     int get(int crash) const {
         return in_child([&] {
-            calls_left = crash;
+            if (crash > 0)
+                hook::arm({hook::changes, crash}, Act::stop);
             char value[8];
             return ini_getkey(path.c_str(), "net", "port", value, sizeof value) == INI_EOPEN;
         });
@@ -95,11 +61,11 @@ TEST_F(Crash, EveryPointLeavesTheOldOrTheNewFile) {
         for (int crash = 1;; ++crash) {
             restore({before, std::nullopt});
             const int edited = in_child([&] {
-                calls_left = crash;
+                hook::arm({hook::changes, crash}, Act::stop);
                 return kind.edit(path.c_str());
             });
             const std::string where = std::string(kind.name) + ", crash " + std::to_string(crash);
-            if (edited != crashed) {
+            if (edited != stopped) {
                 EXPECT_EQ(edited, INI_OK) << where;
                 EXPECT_EQ(state(), std::make_pair(kind.after, std::optional<std::string>()))
                     << where;
@@ -110,15 +76,15 @@ TEST_F(Crash, EveryPointLeavesTheOldOrTheNewFile) {
             for (int again = 1;; ++again) {
                 restore(left);
                 const int recovered = get(again);
-                ASSERT_TRUE(recovered == 0 || recovered == crashed) << where;
-                points += recovered == crashed;
+                ASSERT_TRUE(recovered == 0 || recovered == stopped) << where;
+                points += recovered == stopped;
                 ASSERT_EQ(get(0), 0) << where << ", recovery crash " << again;
                 const std::string now = contents();
                 EXPECT_TRUE(now == before || now == kind.after)
                     << where << ", recovery crash " << again << ":\n"
                     << now;
                 EXPECT_FALSE(exists(journal())) << where;
-                if (recovered != crashed)
+                if (recovered != stopped)
                     break;
             }
         }
@@ -133,9 +99,9 @@ TEST_F(Crash, ARetriedToolEditSeesThePutBackFile) {
     for (int crash = 1;; ++crash) {
         restore({before, std::nullopt});
         if (in_child([&] {
-                calls_left = crash;
+                hook::arm({hook::changes, crash}, Act::stop);
                 return del("net", "host")(path.c_str());
-            }) != crashed)
+            }) != stopped)
             break;
         const Outcome retried = run({"del", path, "net", "host"});
         EXPECT_EQ(retried.status, 0) << crash << retried.err;
@@ -149,11 +115,12 @@ TEST_F(Crash, ARetriedToolEditSeesThePutBackFile) {
 // every call, since it may hold the only good copy.
 TEST_F(Crash, OnlyAJournalThatFitsIsApplied) {
     put(before);
+    // At the first write to the file its journal is whole.
     ASSERT_EQ(in_child([&] {
-                  calls_left = 5; // the journal is whole, the file not yet touched
+                  hook::arm({{hook::Op::write}, 1, "t.ini"}, Act::stop);
                   return set("net", "port", "8080")(path.c_str());
               }),
-              crashed);
+              stopped);
     const std::string journal_bytes = contents(journal());
     const std::string other = before + "more lines\n", replacement = dir + "/replacement";
     const struct {
@@ -192,24 +159,41 @@ TEST_F(Crash, OnlyAJournalThatFitsIsApplied) {
     }
 }
 
+// The state of a process from /proc: 'S' while it waits, 'Z' once ended.
+char state_of(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const std::size_t close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() ? line[close + 2] : 'Z';
+}
+
 // A call that finds the journal of an edit still running waits for the
 // edit to end: undoing it half-way would leave neither file.
 TEST_F(Crash, ACallWaitsForAnEditInProgress) {
     restore({before, std::nullopt});
     const pid_t writer = fork();
     if (writer == 0) {
-        calls_left = 7; // the journal is synced, the file is being grown
-        pause = true;
+        hook::arm({{hook::Op::write}, 1, "t.ini"}, Act::pause); // the journal is synced
         _exit(set("net", "port", "8080")(path.c_str()));
     }
     int status = 0;
     ASSERT_EQ(waitpid(writer, &status, WUNTRACED), writer);
     ASSERT_TRUE(WIFSTOPPED(status));
+    int at_lock[2];
+    ASSERT_EQ(pipe(at_lock), 0);
     const pid_t reader = fork();
-    if (reader == 0)
+    if (reader == 0) {
+        // Says when it is about to wait for the journal's lock.
+        hook::arm({{hook::Op::lock}, 1, "-journal"}, Act::tell, at_lock[1]);
         _exit(get(0));
-    usleep(200000);
-    EXPECT_EQ(waitpid(reader, &status, WNOHANG), 0); // still waiting
+    }
+    char told = 0;
+    ASSERT_EQ(read(at_lock[0], &told, 1), 1);
+    char reader_state = 'R';
+    for (int polls = 0; polls < 10000 && (reader_state = state_of(reader)) == 'R'; ++polls)
+        sched_yield();
+    EXPECT_EQ(reader_state, 'S') << "the reader does not wait for the edit";
     kill(writer, SIGCONT);
     ASSERT_EQ(waitpid(writer, &status, 0), writer);
     EXPECT_EQ(status, 0);

@@ -1,49 +1,15 @@
 // A bad day in the field: permissions, special files, a file-size limit,
-// failing writes (after each, no descriptor may stay open), a full disk
-// under a sparse file, files past 4 GiB and small thread stacks.
+// a full disk under a sparse file, files past 4 GiB and small thread
+// stacks.
 #define _FILE_OFFSET_BITS 64
 #include "helpers.h"
 
 #include <csignal>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
-
-namespace {
-
-// The library's writes, through a descriptor or through a stream, fail
-// from the `writes_left`-th on while armed: that one writes half of its
-// bytes, every later one none, as on a disk that has just filled up.
-int writes_left = 0;
-bool disk_full = false;
-
-bool write_fails(std::size_t &count) {
-    if (!disk_full && (writes_left == 0 || --writes_left > 0))
-        return false;
-    count = disk_full ? 0 : count / 2;
-    disk_full = true;
-    return count == 0;
-}
-
-template <typename Real> Real next(const char *name) {
-    return reinterpret_cast<Real>(dlsym(RTLD_NEXT, name));
-}
-
-} // namespace
-
-extern "C" ssize_t pwrite64(int fd, const void *data, size_t count, off_t at) {
-    static const auto real = next<ssize_t (*)(int, const void *, size_t, off_t)>("pwrite64");
-    return write_fails(count) ? (errno = ENOSPC, -1) : real(fd, data, count, at);
-}
-
-extern "C" size_t fwrite(const void *data, size_t size, size_t count, FILE *stream) {
-    static const auto real = next<size_t (*)(const void *, size_t, size_t, FILE *)>("fwrite");
-    std::size_t bytes = size * count;
-    return write_fails(bytes) ? real(data, 1, bytes, stream) * 0 : real(data, size, count, stream);
-}
 
 namespace {
 
@@ -102,17 +68,6 @@ TEST_F(Faults, SpecialFilesAreRefusedWithoutWaiting) {
     }
 }
 
-// `file_ins` of `length` bytes of `data` at offset `at` of the file.
-Call insert_at(long at, const std::string &data) {
-    return [=](const char *p) {
-        FILE *stream = std::fopen(p, "r+b");
-        std::fseek(stream, at, SEEK_SET);
-        const int status = file_ins(stream, static_cast<long>(data.size()), data.data());
-        std::fclose(stream);
-        return status;
-    };
-}
-
 // With the default SIGXFSZ disposition, a write past the limit would end
 // the process: edits that would write past it are not made at all.
 TEST_F(Faults, FileSizeLimitLeavesTheFileAndTheProcessAlone) {
@@ -147,39 +102,6 @@ TEST_F(Faults, FileSizeLimitLeavesTheFileAndTheProcessAlone) {
                   0)
             << c.name;
         EXPECT_TRUE(contents() == before) << c.name;
-    }
-}
-
-// A write that fails at any point of an edit: the call returns and closes
-// the file, and if the file was not grown to its new size, every byte is
-// as it was.
-TEST_F(Faults, FailingWritesNeverLeaveAHalfGrownFile) {
-    const std::string before = std::string(sample) + std::string(300, ';') + "\n";
-    const std::string value(200, 'v');
-    const struct {
-        const char *name;
-        Call edit;
-        std::string after;
-    } cases[] = {
-        {"set", [&](const char *p) { return ini_setkey(p, "net", "port", value.c_str()); },
-         std::string(before).replace(15, 2, value)},
-        {"file_ins", insert_at(15, value), std::string(before).insert(15, value)},
-    };
-    for (const auto &c : cases) {
-        for (int failing = 1, failed = 1; failed; ++failing) {
-            put(before);
-            const int descriptors = open_descriptors();
-            writes_left = failing;
-            const int status = c.edit(path.c_str());
-            failed = std::exchange(disk_full, false);
-            writes_left = 0;
-            const std::string now = contents();
-            const std::string where = std::string(c.name) + ", write " + std::to_string(failing);
-            EXPECT_EQ(open_descriptors(), descriptors) << where;
-            ASSERT_TRUE(now.size() == before.size() || now.size() == c.after.size()) << where;
-            EXPECT_TRUE(now.size() != before.size() || now == before) << where;
-            EXPECT_TRUE(failed || (status == INI_OK && now == c.after)) << where;
-        }
     }
 }
 

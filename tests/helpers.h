@@ -50,6 +50,17 @@ inline Call drop(const char *section, const char *entry) {
     return [=](const char *path) { return ini_delsection_string(path, section, entry); };
 }
 
+// `file_ins` of `length` bytes of `data` at offset `at` of the file.
+inline Call insert_at(long at, const std::string &data) {
+    return [=](const char *p) {
+        FILE *stream = std::fopen(p, "r+b");
+        std::fseek(stream, at, SEEK_SET);
+        const int status = file_ins(stream, static_cast<long>(data.size()), data.data());
+        std::fclose(stream);
+        return status;
+    };
+}
+
 inline void put(const std::string &file, const std::string &bytes) {
     std::ofstream(file, std::ios::binary) << bytes;
 }

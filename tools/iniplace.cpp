@@ -5,11 +5,11 @@
 // edits it with one library call per line to change. The command table
 // below is the one source of --help, the manual page and the completion.
 #include "iniplace.h"
-#include "format.h"
+#include "numbers.h"
+#include "scan.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -19,8 +19,6 @@
 #include <set>
 #include <string>
 #include <string_view>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <type_traits>
 #include <unistd.h>
 #include <vector>
@@ -34,15 +32,15 @@ constexpr int exit_not_found = 1;
 constexpr int exit_usage = 2;
 constexpr int exit_file = 3;
 
-// What the lock on the file is for.
-enum class Access { read, edit, create };
+// What a command does with its file, and so which lock it takes.
+enum class Use { read, edit, create };
 
 struct Call;
 
 struct Command {
     const char *name;
     const char *operands; // optional ones in brackets
-    Access access;
+    Use use;
     bool takes_default;
     const char *types;   // accepted --type values, space separated; null: none
     const char *formats; // accepted --format values; null: none
@@ -87,7 +85,7 @@ bool takes(const Command &command, Opt id) {
         return command.formats != nullptr;
     case Opt::verbose:
     case Opt::check:
-        return command.access != Access::read;
+        return command.use != Use::read;
     }
     return false;
 }
@@ -243,38 +241,20 @@ bool listed(const char *list, std::string_view word) {
 
 // Numbers
 
-enum class Rule { decimal_then_hex, binary };
-
-template <typename Number> bool convert(std::string_view digits, int base, Number &out) {
-    const auto [end, error] =
-        std::from_chars(digits.data(), digits.data() + digits.size(), out, base);
-    return error == std::errc() && end == digits.data() + digits.size() && !digits.empty();
-}
-
 // Reads a number given on the command line by the rule the library reads
-// the file's values with; refuses a minus sign for unsigned types and a
-// leading 0b, which that rule would take for hexadecimal digits.
-template <typename Number> bool read_number(std::string_view text, Rule rule, Number &out) {
-    // White space first, as the file rule's strtol skips it.
-    text.remove_prefix(std::min(text.find_first_not_of(" \t\n\v\f\r"), text.size()));
-    std::string sign;
-    if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
-        if (text[0] == '-')
-            sign = "-";
-        text.remove_prefix(1);
-    }
-    if ((!sign.empty() && std::is_unsigned_v<Number>) || text.empty() || text[0] == '-' ||
-        text[0] == '+' || (text.size() >= 2 && text[0] == '0' && (text[1] | 0x20) == 'b'))
+// the file's values with, and refuses two texts that rule would take
+// otherwise than a user means them: a minus sign for unsigned types, which
+// it wraps around, and a leading 0b, which it takes for hexadecimal digits.
+template <typename Number> bool read_number(std::string_view text, Radix radix, Number &out) {
+    std::string_view digits = text;
+    digits.remove_prefix(std::min(digits.find_first_not_of(" \t\n\v\f\r"), digits.size()));
+    const bool minus = !digits.empty() && digits[0] == '-';
+    if (!digits.empty() && (digits[0] == '-' || digits[0] == '+'))
+        digits.remove_prefix(1);
+    if ((minus && std::is_unsigned_v<Number>) || digits.empty() || digits[0] == '-' ||
+        digits[0] == '+' || (digits.size() >= 2 && digits[0] == '0' && (digits[1] | 0x20) == 'b'))
         return false;
-    if (rule == Rule::binary)
-        return convert(text, 2, out);
-    if (convert(sign + std::string(text), 10, out))
-        return true;
-    if (text.size() > 2 && text[0] == '0' && (text[1] | 0x20) == 'x')
-        text.remove_prefix(2);
-    if (text[0] == '-')
-        return false;
-    return convert(sign + std::string(text), 16, out);
+    return parse_number(std::string(text).c_str(), radix, out);
 }
 
 // The value text set writes for VALUE and the --type.
@@ -283,28 +263,19 @@ bool value_text(const Call &call, std::string &text) {
     long signed_number = 0;
     unsigned long number = 0;
     constexpr unsigned long bin_max = 0xFFFFFFFFul;
-    constexpr int bin_digits = 32;
-    if (call.type.empty()) {
+    if (call.type.empty())
         text = value;
-    } else if (call.type == "string") {
-        text = "\"" + value + "\"";
-    } else if (call.type == "long") {
-        if (!read_number(value, Rule::decimal_then_hex, signed_number))
-            return false;
-        text = std::to_string(signed_number);
-    } else if (call.type == "ulong" || call.type == "hex") {
-        if (!read_number(value, Rule::decimal_then_hex, number))
-            return false;
-        char hex[2 + 2 * sizeof number + 1];
-        std::snprintf(hex, sizeof hex, "0x%lX", number);
-        text = call.type == "hex" ? std::string(hex) : std::to_string(number);
-    } else {
-        if (!read_number(value, Rule::binary, number) || number > bin_max)
-            return false;
-        text.clear();
-        for (int bit = bin_digits - 1; bit >= 0; --bit)
-            text += (number >> bit) & 1ul ? '1' : '0';
-    }
+    else if (call.type == "string")
+        text = quoted_text(value).line();
+    else if (call.type == "long" && read_number(value, Radix::decimal_then_hex, signed_number))
+        text = number_text(signed_number).line();
+    else if ((call.type == "ulong" || call.type == "hex") &&
+             read_number(value, Radix::decimal_then_hex, number))
+        text = number_text(number, call.type == "hex" ? Base::hex : Base::decimal).line();
+    else if (call.type == "bin" && read_number(value, Radix::binary, number) && number <= bin_max)
+        text = binary_text(number).line();
+    else
+        return false;
     return true;
 }
 
@@ -317,101 +288,92 @@ bool value_text(const Call &call, std::string &text) {
 // wrote to it.
 class FileLock {
   public:
-    FileLock(const char *path, Access access, bool dry_run) : path_(path) {
+    FileLock(const char *path, Use use, bool dry_run) : path_(path) {
         constexpr int attempts = 100;
         for (int attempt = 0; attempt < attempts; ++attempt)
-            if (take(access, dry_run))
+            if (take(use, dry_run))
                 return;
         error_ = "the file keeps being replaced; not locked";
     }
     ~FileLock() {
-        struct stat info;
-        if (created_ && fstat(fd_, &info) == 0 && info.st_size == 0)
-            unlink(path_);
-        if (fd_ >= 0)
-            close(fd_);
+        FileInfo info;
+        if (created_ && io::stat(fd_.get(), info).ok() && info.size == 0)
+            (void)io::unlink(path_);
     }
     FileLock(const FileLock &) = delete;
     FileLock &operator=(const FileLock &) = delete;
 
-    int fd() const { return fd_; }
-    bool locked() const { return fd_ >= 0; }
+    int fd() const { return fd_.get(); }
+    bool locked() const { return static_cast<bool>(fd_); }
     // The file does not exist (and no lock was taken).
     bool missing() const { return missing_; }
     const std::string &error() const { return error_; }
     void discard_created() {
         if (created_)
-            unlink(path_);
+            (void)io::unlink(path_);
         created_ = false;
     }
 
   private:
     // Returns false to try again: the path no longer names the file locked.
-    bool take(Access access, bool dry_run) {
-        const bool creates = access == Access::create;
+    bool take(Use use, bool dry_run) {
+        const bool creates = use == Use::create;
         missing_ = false;
         // An exclusive lock asks for a descriptor open for writing on some
         // file systems (NFS).
-        const bool exclusive = access != Access::read && !dry_run;
-        fd_ = open(path_, (exclusive ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-        if (fd_ < 0 && errno == ENOENT) {
-            if (creates && dangling_link())
+        const bool exclusive = use != Use::read && !dry_run;
+        Status opened = io::open(path_, exclusive ? Open::update : Open::read, fd_);
+        if (!opened.ok() && opened.error == ENOENT) {
+            FileInfo link;
+            if (creates && io::stat(path_, false, link).ok() && link.link)
                 return give_up("a symbolic link to a missing file; its target is not created");
             missing_ = true;
             if (!creates || dry_run)
                 return give_up(std::strerror(ENOENT));
-            fd_ = open(path_, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-            if (fd_ < 0 && errno == EEXIST)
+            opened = io::open(path_, Open::create_new, fd_);
+            if (!opened.ok() && opened.error == EEXIST)
                 return false;
-            created_ = fd_ >= 0;
+            created_ = opened.ok();
             missing_ = false;
         }
-        if (fd_ < 0)
-            return give_up(std::strerror(errno));
-        struct stat info;
-        if (fstat(fd_, &info) != 0)
-            return give_up(std::strerror(errno));
-        if (!S_ISREG(info.st_mode))
+        if (!opened.ok())
+            return give_up(std::strerror(opened.error));
+        FileInfo info;
+        if (const Status known = io::stat(fd_.get(), info); !known.ok())
+            return give_up(std::strerror(known.error));
+        if (!info.regular)
             return give_up("not a regular file");
-        const int operation = exclusive ? LOCK_EX : LOCK_SH;
-        int locked = -1;
-        while ((locked = flock(fd_, operation)) != 0 && errno == EINTR) {
-        }
-        if (locked != 0)
-            return give_up(std::string("cannot be locked: ") + std::strerror(errno));
+        if (const Status locked = io::lock(fd_.get(), exclusive ? Lock::exclusive : Lock::shared);
+            !locked.ok())
+            return give_up(std::string("cannot be locked: ") + std::strerror(locked.error));
         // A creator may have removed the file it made while this call waited.
-        struct stat named;
-        if (stat(path_, &named) == 0 && named.st_dev == info.st_dev && named.st_ino == info.st_ino)
+        FileInfo named;
+        if (io::stat(path_, true, named).ok() && named.device == info.device &&
+            named.inode == info.inode)
             return recovered();
-        close(fd_);
-        fd_ = -1;
+        fd_.reset();
         created_ = false;
         return false;
     }
     // The tool reads the file itself. A library built durable puts back an
     // edit a crash interrupted when a call opens the file, so the tool makes
-    // one first: a lookup of the empty key, which reads only the preamble.
+    // one first.
     bool recovered() {
-        char probe[2];
-        if (ini_getkey(path_, "*", "", probe, sizeof probe) != INI_EOPEN)
+        File file;
+        const Status opened = file.open(path_, Access::read);
+        if (opened.ok())
             return true;
         return give_up("cannot be read (or an interrupted edit cannot be put back)");
     }
     bool give_up(std::string why) {
         error_ = std::move(why);
         discard_created();
-        if (fd_ >= 0)
-            close(fd_);
-        fd_ = -1;
+        fd_.reset();
         return true;
-    }
-    bool dangling_link() const {
-        struct stat info;
-        return lstat(path_, &info) == 0 && S_ISLNK(info.st_mode);
     }
 
     const char *path_;
-    int fd_ = -1;
+    Descriptor fd_;
     bool created_ = false;
     bool missing_ = false;
     std::string error_;
@@ -422,36 +384,18 @@ void require(const FileLock &lock) {
         throw FileError{lock.error()};
 }
 
-// A stream reading the locked file from its start, for the library's
-// scanners. Without a file (descriptor -1) it is null, which the scanners
-// read as an empty file.
-class Stream {
-  public:
-    explicit Stream(int fd) {
-        if (fd < 0)
-            return;
-        const int copy = dup(fd);
-        stream_ = copy >= 0 ? fdopen(copy, "rb") : nullptr;
-        if (stream_ == nullptr || fseeko(stream_, 0, SEEK_SET) != 0) {
-            const int error = errno;
-            if (stream_ != nullptr)
-                std::fclose(stream_);
-            else if (copy >= 0)
-                close(copy);
-            throw FileError{std::string("cannot be read: ") + std::strerror(error)};
-        }
-    }
-    ~Stream() {
-        if (stream_ != nullptr)
-            std::fclose(stream_);
-    }
-    Stream(const Stream &) = delete;
-    Stream &operator=(const Stream &) = delete;
-    FILE *get() const { return stream_; }
-
-  private:
-    FILE *stream_ = nullptr;
-};
+// Reads the locked file with the library's scanner: `read(scan)`. Without
+// a file (descriptor -1) it reads as an empty one.
+template <typename Read> auto read_locked(int fd, Read read) {
+    FileInfo info;
+    if (const Status known = fd < 0 ? Status() : io::stat(fd, info); !known.ok())
+        throw FileError{std::string("cannot be read: ") + std::strerror(known.error)};
+    FileScan scan(Io(fd), info.size);
+    const auto result = read(scan);
+    if (!scan.in.status().ok())
+        throw FileError{std::string("cannot be read: ") + std::strerror(scan.in.status().error)};
+    return result;
+}
 
 struct Line {
     const std::string *section; // null under a header that no command reaches
@@ -460,26 +404,21 @@ struct Line {
 };
 
 // Passes every line of the file, trimmed, to `visit` until it returns
-// false. A section is reached by the first header of its name only; the
-// preamble is "*", so a header [*] is never reached either.
+// false: the library's walk, which reaches a section by the first header of
+// its name only; the preamble is "*", so a header [*] is never reached.
 template <typename Visit> void walk(int fd, Visit visit) {
-    const Stream in(fd);
-    char buffer[line_size];
-    std::set<std::string, std::less<>> seen{std::string(wildcard)};
-    std::string section(wildcard);
-    bool reachable = true;
-    for (int result = parse_section(in.get(), "*", buffer, sizeof buffer, 0);
-         result != INI_SCAN_NONE; result = parse_section(in.get(), "*", buffer, sizeof buffer, 0)) {
-        const std::string_view text = trimmed(buffer);
-        const bool header = result == INI_SCAN_BOUNDARY;
-        if (header) {
-            const std::string_view name = header_name(text);
-            reachable = header_names(text, name) && seen.emplace(name).second;
-            section = name;
-        }
-        if (!visit(Line{reachable ? &section : nullptr, text, header}))
-            return;
-    }
+    read_locked(fd, [&](FileScan &scan) {
+        std::set<std::string, std::less<>> seen;
+        std::string section;
+        walk_sections(
+            scan, [&](std::string_view name) { return seen.emplace(name).second; },
+            [&](const iniplace::Line &line, bool header, const std::string_view *name) {
+                if (name != nullptr)
+                    section = *name;
+                return visit(Line{name != nullptr ? &section : nullptr, line.text, header});
+            });
+        return 0;
+    });
 }
 
 // Visits the lines of one section ("*": the preamble); false if the file
@@ -523,45 +462,38 @@ void add_key_line(KeyLines &keys, std::string_view line) {
 }
 
 bool key_line_present(int fd, const char *section, const char *key) {
-    const Stream in(fd);
-    char line[line_size];
-    return parse(in.get(), section, key, line, sizeof line) == INI_SCAN_LINE;
+    return read_locked(fd, [&](FileScan &scan) {
+        iniplace::Line line;
+        return find_key(scan.scanner, section, key, line) == Found::match;
+    });
 }
 
 // The key line get reads for `key` is exactly `wanted` and its line feed.
 bool holds_key_line(int fd, const char *section, const char *key, const std::string &wanted) {
-    const Stream in(fd);
-    char line[line_size];
-    if (parse(in.get(), section, key, line, sizeof line) != INI_SCAN_LINE)
-        return false;
-    std::string bytes(wanted.size() + 1, '\0');
-    return std::fread(bytes.data(), 1, bytes.size(), in.get()) == bytes.size() &&
-           bytes == wanted + "\n";
+    return read_locked(fd, [&](FileScan &scan) {
+        iniplace::Line line;
+        return find_key(scan.scanner, section, key, line) == Found::match &&
+               scan.scanner.last() == wanted + "\n";
+    });
 }
 
 bool section_present(int fd, const char *section) {
-    const Stream in(fd);
-    char line[line_size];
-    return parse(in.get(), section, "", line, sizeof line) != INI_SCAN_NONE;
+    return read_locked(fd, [&](FileScan &scan) { return scan.scanner.enter(section); });
 }
 
 bool entry_present(int fd, const char *section, std::string_view entry) {
-    const Stream in(fd);
-    char line[line_size];
-    const std::string_view wanted = entry_text(entry);
-    for (int result = parse_section(in.get(), section, line, sizeof line, 0);
-         result == INI_SCAN_LINE; result = parse_section(in.get(), "*", line, sizeof line, 0))
-        if (trimmed(line) == wanted)
-            return true;
-    return false;
+    return read_locked(fd, [&](FileScan &scan) {
+        iniplace::Line line;
+        return find_entry(scan.scanner, section, entry_text(entry), line) == Found::match;
+    });
 }
 
 // Why the library could not open the file it was given.
 std::string describe_open_failure(const char *path, bool edits) {
-    struct stat info;
-    if (stat(path, &info) != 0)
-        return std::strerror(errno);
-    if (!S_ISREG(info.st_mode))
+    FileInfo info;
+    if (const Status known = io::stat(path, true, info); !known.ok())
+        return std::strerror(known.error);
+    if (!info.regular)
         return "not a regular file";
     return edits && access(path, W_OK) != 0 ? std::strerror(errno) : "cannot be opened or read";
 }
@@ -579,23 +511,23 @@ struct Edit {
 // Whether a change shows in the file: a line written is there, and a file
 // a line was removed from is shorter (an equal line may well follow).
 bool landed(const Edit &change, int fd, off_t size_before) {
-    struct stat info;
+    FileInfo info;
     if (!change.removes)
         return change.done(fd);
-    return fstat(fd, &info) == 0 && info.st_size < size_before;
+    return io::stat(fd, info).ok() && info.size < size_before;
 }
 
 off_t size_of(int fd) {
-    struct stat info;
-    return fstat(fd, &info) == 0 ? info.st_size : -1;
+    FileInfo info;
+    return io::stat(fd, info).ok() ? info.size : -1;
 }
 
 // Makes the edits under one exclusive lock, skipping those already done.
 // `vet` may refuse the edits once the file can be read (status 2).
 int edit(const Call &call, const std::vector<Edit> &edits,
          const std::function<int(int fd)> &vet = nullptr) {
-    FileLock lock(call.file(), call.command.access, call.check);
-    const bool creates = call.command.access == Access::create;
+    FileLock lock(call.file(), call.command.use, call.check);
+    const bool creates = call.command.use == Use::create;
     if (!(lock.locked() || (call.check && creates && lock.missing())))
         throw FileError{lock.error()};
     if (vet)
@@ -644,11 +576,11 @@ Edit add_edit(const Call &call, std::string section, std::string entry) {
 template <typename Number>
 int get_number(const Call &call,
                int (*getter)(const char *, const char *, const char *, Number *, Number)) {
-    const Rule rule = call.type == "bin" ? Rule::binary : Rule::decimal_then_hex;
+    const Radix radix = call.type == "bin" ? Radix::binary : Radix::decimal_then_hex;
     Number def = 0;
-    if (call.default_value && !read_number(*call.default_value, rule, def))
+    if (call.default_value && !read_number(*call.default_value, radix, def))
         return fail(exit_usage, call.file(), *call.default_value + " is not a " + call.type);
-    const FileLock lock(call.file(), Access::read, false);
+    const FileLock lock(call.file(), Use::read, false);
     Number value = def;
     int status = INI_NOT_FOUND;
     if (lock.locked())
@@ -676,7 +608,7 @@ int cmd_get(const Call &call) {
         return get_number<unsigned long>(call, ini_getkey_ulong);
     if (call.type == "bin")
         return get_number<unsigned long>(call, ini_getkey_bin);
-    const FileLock lock(call.file(), Access::read, false);
+    const FileLock lock(call.file(), Use::read, false);
     char value[line_size];
     int status = INI_NOT_FOUND;
     if (lock.locked())
@@ -698,6 +630,8 @@ int cmd_get(const Call &call) {
 
 int cmd_set(const Call &call) {
     std::string text;
+    if (call.type == "string" && !quoted_text(call.args[3]).fits())
+        return refuse(call, section_key(call), Refusal::too_long);
     if (!value_text(call, text))
         return fail(exit_usage, call.file(), call.args[3] + " is not a " + call.type);
     if (const Refusal refusal = key_line(call.args[1], call.args[2], text).refusal;
@@ -746,7 +680,7 @@ int entry_lookup(const Call &call, int mode) {
     if (is_wildcard(call.args[1]))
         return fail(exit_usage, call.file(),
                     std::string(call.command.name) + " needs a section name, not *");
-    const FileLock lock(call.file(), Access::read, false);
+    const FileLock lock(call.file(), Use::read, false);
     require(lock);
     char entry[line_size];
     const char *ref = call.args.size() > 2 ? call.arg(2) : nullptr;
@@ -866,7 +800,7 @@ void print_items(const Call &call, const std::vector<std::string> &items) {
 // Listings
 
 int cmd_sections(const Call &call) {
-    const FileLock lock(call.file(), Access::read, false);
+    const FileLock lock(call.file(), Use::read, false);
     require(lock);
     std::vector<std::string> names;
     walk(lock.fd(), [&](const Line &line) {
@@ -879,7 +813,7 @@ int cmd_sections(const Call &call) {
 }
 
 int cmd_keys(const Call &call) {
-    const FileLock lock(call.file(), Access::read, false);
+    const FileLock lock(call.file(), Use::read, false);
     require(lock);
     KeyLines keys;
     if (!walk_section(lock.fd(), call.args[1],
@@ -893,7 +827,7 @@ int cmd_keys(const Call &call) {
 }
 
 int cmd_entries(const Call &call) {
-    const FileLock lock(call.file(), Access::read, false);
+    const FileLock lock(call.file(), Use::read, false);
     require(lock);
     std::vector<std::string> entries;
     if (!walk_section(lock.fd(), call.args[1], [&](std::string_view line) {
@@ -933,7 +867,7 @@ int cmd_list(const Call &call) {
     const bool one = call.args.size() > 1;
     if (call.format == "sh" && !one)
         return usage_error("list --format sh needs a SECTION");
-    const FileLock lock(call.file(), Access::read, false);
+    const FileLock lock(call.file(), Use::read, false);
     require(lock);
     std::vector<Section> sections;
     const auto wanted = [&](std::string_view name) { return !one || call.args[1] == name; };
@@ -1063,7 +997,7 @@ int cmd_apply(const Call &call) {
 }
 
 const Command commands[] = {
-    {"get", "FILE SECTION KEY", Access::read, true, "string long ulong bin", nullptr,
+    {"get", "FILE SECTION KEY", Use::read, true, "string long ulong bin", nullptr,
      "print the value of KEY in SECTION",
      "Prints the value of KEY in SECTION: the text after the first = of its\n"
      "key line, trimmed; quotes are kept unless --type string. With --type\n"
@@ -1072,7 +1006,7 @@ const Command commands[] = {
      "--default VALUE is printed when the key, the section or the file is\n"
      "missing.",
      cmd_get},
-    {"set", "FILE SECTION KEY VALUE", Access::create, false, "string long ulong hex bin", nullptr,
+    {"set", "FILE SECTION KEY VALUE", Use::create, false, "string long ulong hex bin", nullptr,
      "write KEY=VALUE, creating file and section",
      "Writes the line KEY=VALUE: replaces the key line get reads, or adds the\n"
      "line at the end of SECTION, or appends the section; creates FILE if\n"
@@ -1081,56 +1015,55 @@ const Command commands[] = {
      "decimal, as 0x and upper-case digits, or as 32 binary digits.\n"
      "Rejected input (status 2) leaves the file untouched.",
      cmd_set},
-    {"del", "FILE SECTION [KEY]", Access::edit, false, nullptr, nullptr,
+    {"del", "FILE SECTION [KEY]", Use::edit, false, nullptr, nullptr,
      "delete a key line, or a whole section",
      "Deletes the key line get reads for KEY, or without KEY the whole\n"
      "section from its header up to the next header. Deleting what is not\n"
      "there succeeds.",
      cmd_del},
-    {"keys", "FILE SECTION", Access::read, false, nullptr, "lines json",
-     "print the keys of SECTION",
+    {"keys", "FILE SECTION", Use::read, false, nullptr, "lines json", "print the keys of SECTION",
      "Prints each key of SECTION once, in file order: the keys get can read.\n"
      "Status 1 if the section is missing.",
      cmd_keys},
-    {"sections", "FILE", Access::read, false, nullptr, "lines json", "print the section names",
+    {"sections", "FILE", Use::read, false, nullptr, "lines json", "print the section names",
      "Prints each section name once, in file order.", cmd_sections},
-    {"list", "FILE [SECTION]", Access::read, false, nullptr, "lines sh json",
+    {"list", "FILE [SECTION]", Use::read, false, nullptr, "lines sh json",
      "print the key lines of the file or of SECTION",
      "Prints the key lines of the file, or of SECTION, in file order: each\n"
      "key once, with the value get reads (see Output). Status 1 if SECTION\n"
      "is missing.",
      cmd_list},
-    {"entries", "FILE SECTION", Access::read, false, nullptr, "lines json",
+    {"entries", "FILE SECTION", Use::read, false, nullptr, "lines json",
      "print the entries of SECTION",
      "Prints the entries of SECTION, trimmed, in file order; blank lines are\n"
      "left out. Status 1 if the section is missing.",
      cmd_entries},
-    {"first", "FILE SECTION", Access::read, false, nullptr, nullptr,
+    {"first", "FILE SECTION", Use::read, false, nullptr, nullptr,
      "print the first entry of SECTION",
      "Prints the first entry of SECTION (nothing when it is a blank line).", cmd_first},
-    {"has", "FILE SECTION ENTRY", Access::read, false, nullptr, nullptr,
+    {"has", "FILE SECTION ENTRY", Use::read, false, nullptr, nullptr,
      "succeed if SECTION holds ENTRY",
      "Succeeds (status 0) if SECTION holds ENTRY, compared after trimming;\n"
      "status 1 if not.",
      cmd_has},
-    {"next", "FILE SECTION ENTRY", Access::read, false, nullptr, nullptr,
+    {"next", "FILE SECTION ENTRY", Use::read, false, nullptr, nullptr,
      "print the entry after ENTRY", "Prints the entry after the first one equal to ENTRY.",
      cmd_next},
-    {"prev", "FILE SECTION ENTRY", Access::read, false, nullptr, nullptr,
+    {"prev", "FILE SECTION ENTRY", Use::read, false, nullptr, nullptr,
      "print the entry before ENTRY", "Prints the entry before the first one equal to ENTRY.",
      cmd_prev},
-    {"add", "FILE SECTION ENTRY", Access::create, false, nullptr, nullptr,
+    {"add", "FILE SECTION ENTRY", Use::create, false, nullptr, nullptr,
      "append ENTRY unless it is there",
      "Adds ENTRY as the last line of SECTION unless an equal entry is there;\n"
      "appends the section and creates FILE if missing. A blank entry or one\n"
      "starting with [ is rejected (status 2).",
      cmd_add},
-    {"remove", "FILE SECTION ENTRY", Access::edit, false, nullptr, nullptr,
+    {"remove", "FILE SECTION ENTRY", Use::edit, false, nullptr, nullptr,
      "remove the first line equal to ENTRY",
      "Removes the first line of SECTION equal to ENTRY (after trimming);\n"
      "succeeds if there is none.",
      cmd_remove},
-    {"apply", "FILE [FRAGMENT]", Access::create, false, nullptr, nullptr,
+    {"apply", "FILE [FRAGMENT]", Use::create, false, nullptr, nullptr,
      "bring FILE in line with an INI fragment",
      "Reads an INI fragment from FRAGMENT, or from standard input when it is\n"
      "- or absent, and brings FILE in line with it under one lock: each key\n"

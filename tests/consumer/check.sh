@@ -22,7 +22,7 @@ cmake -S "$source/tests/consumer" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$prefix"
       -DEXAMPLE_SOURCE="$source/examples/read_config.c" >/dev/null
 cmake --build "$work/cmake" >/dev/null
 
-# The installed tool finds the installed library by its relative run path,
+# The installed tool runs from the install without the build tree,
 # its manual page renders cleanly, and its completion offers the file's
 # sections and keys.
 if [[ -x $prefix/bin/iniplace ]]; then

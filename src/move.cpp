@@ -1,0 +1,95 @@
+#include "move.h"
+
+namespace iniplace {
+
+namespace {
+
+// Moves the bytes [from, to) up by `distance`, back to front, so each block
+// is read before anything is written over it.
+Status move_up(const Io &io, off_t from, off_t to, off_t distance, Buffer block) {
+    while (to > from) {
+        const auto count =
+            static_cast<std::size_t>(std::min<off_t>(to - from, static_cast<off_t>(block.size)));
+        to -= static_cast<off_t>(count);
+        if (const Status moved =
+                copy_bytes(io, to, io, to + distance, off_t(count), block, Unseen());
+            !moved.ok())
+            return moved;
+    }
+    return {};
+}
+
+// Writes the bytes that inserting `text` at `at` puts past the old end of
+// the file, before any existing byte is overwritten; if that fails, the
+// file is cut back to its old length, as it was.
+Status grow(const Io &io, off_t end, off_t at, std::string_view text, Buffer scratch) {
+    const auto length = static_cast<off_t>(text.size());
+    const off_t tail = end - at;
+    Status written;
+    if (tail <= 0)
+        written = io.write(text.data(), text.size(), at);
+    else if (length <= tail)
+        written = move_up(io, end - length, end, length, scratch);
+    else if (written =
+                 io.write(text.data() + tail, text.size() - static_cast<std::size_t>(tail), end);
+             written.ok())
+        written = move_up(io, at, end, length, scratch);
+    if (!written.ok())
+        (void)io.truncate(end);
+    return written;
+}
+
+Status insert_bytes(const Io &io, off_t end, off_t at, std::string_view text, Buffer scratch) {
+    const auto length = static_cast<off_t>(text.size());
+    if (const Status grown = grow(io, end, at, text, scratch); !grown.ok())
+        return grown;
+    if (const Status moved = move_up(io, at, std::max(at, end - length), length, scratch);
+        !moved.ok())
+        return moved;
+    const auto head = static_cast<std::size_t>(std::clamp<off_t>(end - at, 0, length));
+    return io.write(text.data(), head, at);
+}
+
+Status remove_bytes(const Io &io, off_t end, off_t at, off_t length, Buffer scratch) {
+    if (const Status moved =
+            copy_bytes(io, at + length, io, at, end - at - length, scratch, Unseen());
+        !moved.ok())
+        return moved;
+    return io.truncate(end - length);
+}
+
+// Before anything is written: every byte written lies below the larger of
+// the old and the new end, which must be within the size limit, and the
+// space written into must be there.
+Status prepare(const Io &io, off_t at, off_t end, off_t new_end) {
+    if (const Status within = io::within_size_limit(std::max(end, new_end)); !within.ok())
+        return within;
+    return io.reserve(at, new_end - at);
+}
+
+} // namespace
+
+Status replace_bytes(const Io &io, off_t end, off_t at, off_t old_length, std::string_view text,
+                     Buffer scratch) {
+    if (const Status prepared = prepare(io, at, end, end_after(end, at, old_length, text.size()));
+        !prepared.ok())
+        return prepared;
+    const auto new_length = static_cast<off_t>(text.size());
+    if (old_length > new_length) {
+        if (const Status written = io.write(text.data(), text.size(), at); !written.ok())
+            return written;
+        return remove_bytes(io, end, at + new_length, old_length - new_length, scratch);
+    }
+    // The surplus goes in first; only then is the old line overwritten, so
+    // a failed growth leaves the file as it was.
+    const auto old_size = static_cast<std::size_t>(old_length);
+    if (old_length < new_length) {
+        if (const Status inserted =
+                insert_bytes(io, end, at + old_length, after(text, old_size), scratch);
+            !inserted.ok())
+            return inserted;
+    }
+    return io.write(text.data(), old_size, at);
+}
+
+} // namespace iniplace

@@ -1,0 +1,72 @@
+// Moving bytes in a file or a caller's stream: copying a range, and
+// replacing a range with other bytes, which inserts, removes or overwrites
+// as the lengths say. The tail after a change moves through a scratch
+// block to make or close the gap.
+#pragma once
+
+#include "io.h"
+
+#include <algorithm>
+#include <string_view>
+
+namespace iniplace {
+
+// Block through which the building blocks move a caller's stream.
+constexpr std::size_t move_block = 1000;
+
+// Reads the `length` bytes at `at` of `from` block by block, handing each
+// to `visit(bytes, offset)`, which returns a Status; stops at the first
+// that fails.
+template <typename Visit>
+Status read_blocks(const Io &from, off_t at, off_t length, Buffer block, Visit visit) {
+    for (; length > 0;) {
+        const auto count =
+            static_cast<std::size_t>(std::min<off_t>(length, static_cast<off_t>(block.size)));
+        std::size_t got = 0;
+        if (const Status read = from.read(block.data, count, at, got); !read.ok())
+            return read;
+        if (got != count)
+            return failed(Outcome::not_read, Op::read, 0);
+        if (const Status visited = visit(std::string_view(block.data, count), at); !visited.ok())
+            return visited;
+        at += static_cast<off_t>(count);
+        length -= static_cast<off_t>(count);
+    }
+    return {};
+}
+
+// Copies `length` bytes at `from_at` of `from` to `to_at` of `to`, front to
+// back (so a copy to a lower offset of the same file is safe), showing
+// each block to `seen` as it passes.
+template <typename Seen>
+Status copy_bytes(const Io &from, off_t from_at, const Io &to, off_t to_at, off_t length,
+                  Buffer block, Seen seen) {
+    return read_blocks(from, from_at, length, block, [&](std::string_view bytes, off_t at) {
+        const Status written = to.write(bytes.data(), bytes.size(), to_at + (at - from_at));
+        if (written.ok())
+            seen(bytes);
+        return written;
+    });
+}
+
+struct Unseen {
+    void operator()(std::string_view) const {}
+};
+
+// Replaces the `old_length` bytes at `at` of a file of `end` bytes with
+// `text`: with `old_length` 0 this inserts, with an empty `text` it
+// removes. Before any byte moves, the file's size is checked against the
+// file-size limit and the space written into is reserved (the holes of a
+// sparse file and the growth past its end); growth is written first and
+// cut back if it fails, so a full disk or the limit leaves the file as it
+// was.
+Status replace_bytes(const Io &io, off_t end, off_t at, off_t old_length, std::string_view text,
+                     Buffer scratch);
+
+// The size of a file of `end` bytes once `old_length` bytes at `at` are
+// replaced with `length` bytes.
+constexpr off_t end_after(off_t end, off_t at, off_t old_length, std::size_t length) {
+    return std::max(end, at) + static_cast<off_t>(length) - old_length;
+}
+
+} // namespace iniplace

@@ -1,0 +1,88 @@
+#include "numbers.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+namespace iniplace {
+
+namespace {
+
+long convert(const char *text, char **end, int base, long) {
+    return std::strtol(text, end, base);
+}
+
+unsigned long convert(const char *text, char **end, int base, unsigned long) {
+    return std::strtoul(text, end, base);
+}
+
+// The conversion must take the whole text and report no range error.
+template <typename Number> bool convert_whole(const char *text, int base, Number &number) {
+    char *end = nullptr;
+    errno = 0;
+    const Number converted = convert(text, &end, base, Number());
+    if (errno != 0 || *end != '\0')
+        return false;
+    number = converted;
+    return true;
+}
+
+// Some C libraries accept 0b in base 2; a binary value here has no prefix.
+bool has_binary_prefix(std::string_view text) {
+    if (!text.empty() && (text[0] == '+' || text[0] == '-'))
+        text.remove_prefix(1);
+    return text.size() >= 2 && text[0] == '0' && (text[1] == 'b' || text[1] == 'B');
+}
+
+template <typename Number> bool parse(const char *text, Radix radix, Number &number) {
+    if (text[0] == '\0')
+        return false;
+    if (radix == Radix::binary)
+        return !has_binary_prefix(text) && convert_whole(text, 2, number);
+    return convert_whole(text, 10, number) || convert_whole(text, 16, number);
+}
+
+template <typename Number> Text printed(const char *format, Number number) {
+    char digits[64];
+    std::snprintf(digits, sizeof digits, format, number);
+    Text text;
+    text << digits;
+    return text;
+}
+
+} // namespace
+
+bool parse_number(const char *text, Radix radix, long &number) {
+    return parse(text, radix, number);
+}
+
+bool parse_number(const char *text, Radix radix, unsigned long &number) {
+    return parse(text, radix, number);
+}
+
+Text number_text(long number) {
+    return printed("%ld", number);
+}
+
+Text number_text(unsigned long number, Base base) {
+    return printed(base == Base::hex ? "0x%lX" : "%lu", number);
+}
+
+Text binary_text(unsigned long bits) {
+    constexpr int digits = 32;
+    char text[digits + 1];
+    for (int bit = digits - 1; bit >= 0; --bit)
+        text[digits - 1 - bit] = (bits >> bit) & 1UL ? '1' : '0';
+    text[digits] = '\0';
+    Text binary;
+    binary << text;
+    return binary;
+}
+
+Text quoted_text(std::string_view value) {
+    Text quoted;
+    quoted << "\"" << value << "\"";
+    return quoted;
+}
+
+} // namespace iniplace

@@ -1,0 +1,32 @@
+// Numbers as values: how a value's text is read as a number, and the texts
+// the typed setters write. Pure functions, shared by the library and the
+// iniplace tool.
+#pragma once
+
+#include "format.h"
+
+namespace iniplace {
+
+// How a value's text is read as a number: decimal (never octal), then
+// hexadecimal with or without 0x; or binary digits only, without prefix.
+enum class Radix { decimal_then_hex, binary };
+
+// Reads all of `text` as a number by the C library's conversion: leading
+// white space and a sign are taken, and the unsigned conversion wraps a
+// minus sign around. False for an empty text, one that is not wholly a
+// number, and a number out of range; `number` is set only on success.
+bool parse_number(const char *text, Radix radix, long &number);
+bool parse_number(const char *text, Radix radix, unsigned long &number);
+
+enum class Base { decimal, hex };
+
+// `-5`, `4000000000`, `0xFF` (upper-case digits, 0 as `0x0`).
+Text number_text(long number);
+Text number_text(unsigned long number, Base base);
+// Bits 31 to 0 of `bits` as 32 binary digits.
+Text binary_text(unsigned long bits);
+// The value in double quotes, without escaping; it does not fit when the
+// quoted text would be longer than text_max bytes.
+Text quoted_text(std::string_view value);
+
+} // namespace iniplace

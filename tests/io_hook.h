@@ -1,0 +1,138 @@
+// The library's io hook, for tests linked with a hooked build: fails, ends
+// or pauses a call named by its kind, its file and its number, and
+// records every call.
+#pragma once
+
+#include "io.h"
+
+#include <csignal>
+#include <map>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace hook {
+
+using iniplace::Op;
+using iniplace::SystemCall;
+
+constexpr int stopped = 42; // the exit status of a process a hook ended
+
+// A call: the `nth` (from 1) of the kinds in `ops` since arming, on a file
+// whose name ends in `file` (any file when empty).
+struct Point {
+    std::vector<Op> ops;
+    int nth = 1;
+    std::string file;
+};
+
+enum class Act {
+    fail,      // the call fails with `error`
+    stop,      // the process ends, as in a crash
+    pause,     // the process stops (SIGSTOP) and goes on when continued
+    fill_disk, // the call writes half its bytes, every later write none
+    tell,      // a byte goes to the descriptor `error` first, then the call
+};
+
+// One call as it was made: its kind and the file it was on.
+struct Record {
+    Op op;
+    std::string file;
+    off_t at;
+    std::string data; // a write's bytes
+    long result;
+};
+
+// The files changed by a call of these kinds: where a crash can bite.
+inline const std::vector<Op> changes = {Op::write, Op::truncate, Op::reserve,
+                                        Op::sync,  Op::link,     Op::unlink};
+
+struct State {
+    Point point;
+    Act act = Act::fail;
+    int error = ENOSPC;
+    int seen = 0; // calls that matched point.ops and point.file
+    bool armed = false, full = false;
+    std::map<int, std::string> names; // descriptor -> file name
+    std::vector<Record> calls;
+};
+
+inline State &state() {
+    static State current;
+    return current;
+}
+
+inline std::string file_of(const SystemCall &call) {
+    if (call.path != nullptr)
+        return call.path;
+    const auto named = state().names.find(call.fd);
+    return named != state().names.end() ? named->second : std::string();
+}
+
+inline bool ends_with(const std::string &text, const std::string &end) {
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+inline int before(SystemCall &call) {
+    State &s = state();
+    if (s.full && call.op == Op::write)
+        return ENOSPC;
+    bool kind = false;
+    for (const Op op : s.point.ops)
+        kind = kind || op == call.op;
+    if (!s.armed || !kind || !ends_with(file_of(call), s.point.file) || ++s.seen != s.point.nth)
+        return 0;
+    switch (s.act) {
+    case Act::fail:
+        return s.error;
+    case Act::stop:
+        _exit(stopped);
+    case Act::pause:
+        raise(SIGSTOP);
+        return 0;
+    case Act::tell:
+        return write(s.error, "!", 1) == 1 ? 0 : EIO;
+    case Act::fill_disk:
+        s.full = true;
+        call.size /= 2;
+        return call.size == 0 ? ENOSPC : 0;
+    }
+    return 0;
+}
+
+inline void after(const SystemCall &call, long result) {
+    State &s = state();
+    if (call.op == Op::open && result >= 0)
+        s.names[static_cast<int>(result)] = call.path;
+    s.calls.push_back({call.op, file_of(call), call.at,
+                       call.op == Op::write ? std::string(call.data, call.size) : std::string(),
+                       result});
+}
+
+inline const iniplace::IoHook installed = {before, after};
+
+// Arms the hook: `act` at `point` (`error` is the error a failing call
+// reports, or the descriptor told); every call is recorded from now on.
+inline void arm(const Point &point, Act act, int error = ENOSPC) {
+    State &s = state();
+    s = State{point, act, error, 0, true, false, {}, {}};
+    iniplace::set_io_hook(&installed);
+}
+
+// Only records.
+inline void record() {
+    arm({}, Act::fail);
+    state().armed = false;
+}
+
+inline void disarm() {
+    iniplace::set_io_hook(nullptr);
+}
+
+// Whether the armed point was reached.
+inline bool reached() {
+    return state().seen >= state().point.nth;
+}
+
+} // namespace hook
