@@ -31,8 +31,12 @@
  * Edits check the file-size limit and reserve the space they write into
  * before any byte moves: a full disk or RLIMIT_FSIZE leaves the file as it
  * was, and no signal is raised. A call uses about 24 KB of stack. Built with
- * INIPLACE_DURABLE, every edit by path is journaled in PATH-journal and a
- * crash leaves the old or the new file (see the README).
+ * INIPLACE_DURABLE, every edit by path is journaled in NAME-journal (NAME:
+ * the file's resolved name) and a crash or a power loss leaves the old or
+ * the new file (see the README). That build never edits without a journal:
+ * where none can be made (a read-only directory, no space, the file-size
+ * limit), and for a file with more than one hard link, an edit returns
+ * INI_EOPEN and leaves the file as it was.
  */
 #ifndef INIPLACE_H
 #define INIPLACE_H
@@ -56,7 +60,8 @@ enum {
     INI_OK = 0,          /* done; for lookups: found */
     INI_NOT_FOUND = 1,   /* lookups: no such section, key or entry */
     INI_EOPEN = -1,      /* the file could not be opened (or created), is
-                            not a regular file, or could not be read;
+                            not a regular file, or could not be read; the
+                            durable build: no journal could be made;
                             file_ins/file_cut: I/O failed */
     INI_EINVAL = -2,     /* rejected argument, unconvertible value, or a
                             text too long to write; no file was touched */

@@ -1,7 +1,5 @@
 #include "file.h"
 
-#include "journal.h"
-
 #include <algorithm>
 #include <cstring>
 
@@ -24,11 +22,6 @@ Open open_mode(Access access) {
 } // namespace
 
 Status File::open(const char *path, Access access) {
-    path_ = path;
-    if constexpr (durable) {
-        if (const Status recovered = recover(path); !recovered.ok())
-            return recovered;
-    }
     Descriptor fd;
     if (const Status opened = io::open(path, open_mode(access), fd); !opened.ok())
         return opened;
@@ -36,8 +29,25 @@ Status File::open(const char *path, Access access) {
         return known;
     if (!info_.regular)
         return failed(Outcome::not_regular, Op::stat, 0);
+    if constexpr (durable) {
+        // The journal is found by the file's resolved name; one that cannot
+        // be looked for may hold the only good copy.
+        Status recovered = name_.resolve(fd.get(), path);
+        if (recovered.ok())
+            recovered = recover(name_);
+        if (recovered.ok())
+            recovered = io::stat(fd.get(), info_);
+        if (!recovered.ok())
+            return failed(Outcome::unsafe, recovered.op, recovered.error);
+    }
     fd_ = std::move(fd);
     return {};
+}
+
+void File::adopt(Descriptor fd) {
+    fd_ = std::move(fd);
+    info_ = FileInfo();
+    info_.regular = true;
 }
 
 LineReader::LineReader(const Io &io, off_t start, off_t size, Buffer block)

@@ -2,7 +2,7 @@
 // reader that cuts a file into the pieces of lines the scanner classifies.
 #pragma once
 
-#include "io.h"
+#include "journal.h"
 
 #include <cstddef>
 #include <string_view>
@@ -25,25 +25,30 @@ constexpr std::size_t stream_block = read_block < 1024 ? read_block : 1024;
 
 enum class Access { read, update, create };
 
-// A regular file opened by path, and what fstat told of it then. Closed on
+// A regular file opened by path, and what fstat told of it. Closed on
 // every path.
 class File {
   public:
     // Opens `path` for reading, for update, or for update creating it when
-    // missing (never truncating); anything but a regular file is refused.
-    // The durable build first puts back an edit a crash interrupted.
+    // missing (never truncating; the default build only); anything but a
+    // regular file is refused. The durable build first puts back an edit a
+    // crash interrupted.
     Status open(const char *path, Access access);
+    // Takes `fd`, a file made for update by this call: it is empty.
+    void adopt(Descriptor fd);
 
     Io io() const { return Io(fd_.get()); }
     int fd() const { return fd_.get(); }
     off_t size() const { return info_.size; }
+    void resize(off_t size) { info_.size = size; }
     const FileInfo &info() const { return info_; }
-    const char *path() const { return path_; }
+    // The durable build's name of its journal.
+    JournalName &journal_name() { return name_; }
 
   private:
-    const char *path_ = nullptr;
     Descriptor fd_;
     FileInfo info_;
+    JournalName name_;
 };
 
 // Reads a file in the pieces that repeated line reads would give (at most

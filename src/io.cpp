@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -38,11 +40,11 @@ template <typename Real> long perform(SystemCall &call, Real real) {
 }
 
 SystemCall on_fd(Op op, int fd, off_t at = 0, std::size_t size = 0, const char *data = nullptr) {
-    return {op, fd, nullptr, nullptr, at, size, data};
+    return {op, fd, nullptr, nullptr, at, size, data, nullptr, 0};
 }
 
 SystemCall on_name(Op op, const char *path, const char *name = nullptr) {
-    return {op, -1, path, name, 0, 0, nullptr};
+    return {op, -1, path, name, 0, 0, nullptr, nullptr, 0};
 }
 
 // O_NONBLOCK keeps open() from waiting for the writer of a FIFO; a regular
@@ -70,6 +72,7 @@ int flags_for(Open how) {
 
 long open_once(const char *path, int flags, mode_t mode) {
     SystemCall call = on_name(Op::open, path);
+    call.flags = flags;
     return perform(call, [flags, mode](const SystemCall &c) {
         return static_cast<long>(::open(c.path, flags, mode));
     });
@@ -130,20 +133,26 @@ Status open(const char *path, Open how, Descriptor &fd) {
 Status stat(int fd, FileInfo &info) {
     struct stat st {};
     SystemCall call = on_fd(Op::stat, fd);
-    if (perform(call, [&st](const SystemCall &c) { return long(::fstat(c.fd, &st)); }) != 0)
+    call.info = &info;
+    if (perform(call, [&st, &info](const SystemCall &c) {
+            const int done = ::fstat(c.fd, &st);
+            describe(st, info);
+            return long(done);
+        }) != 0)
         return failure(Outcome::not_read, Op::stat);
-    describe(st, info);
     return {};
 }
 
 Status stat(const char *path, bool follow, FileInfo &info) {
     struct stat st {};
     SystemCall call = on_name(Op::stat, path);
-    if (perform(call, [&st, follow](const SystemCall &c) {
-            return long(follow ? ::stat(c.path, &st) : ::lstat(c.path, &st));
+    call.info = &info;
+    if (perform(call, [&st, &info, follow](const SystemCall &c) {
+            const int done = follow ? ::stat(c.path, &st) : ::lstat(c.path, &st);
+            describe(st, info);
+            return long(done);
         }) != 0)
         return failure(Outcome::not_opened, Op::stat);
-    describe(st, info);
     return {};
 }
 
@@ -207,24 +216,23 @@ Status sync(int fd) {
     return {};
 }
 
-Status sync_directory(const char *path) {
-    // The directory's name: the path up to its last slash.
-    char directory[PATH_MAX] = ".";
-    if (const char *slash = std::strrchr(path, '/'); slash != nullptr) {
-        const auto length = static_cast<std::size_t>(slash - path) + 1;
-        if (length >= sizeof directory)
-            return failed(Outcome::not_written, Op::sync, ENAMETOOLONG);
-        std::memcpy(directory, path, length);
-        directory[length] = '\0';
-    }
+Status sync_directory(char *path) {
+    char *const slash = std::strrchr(path, '/');
+    const char kept = slash != nullptr ? slash[1] : '\0';
+    if (slash != nullptr)
+        slash[1] = '\0';
+    const char *const directory = slash != nullptr ? path : ".";
     Descriptor fd;
-    if (const Status opened = open(directory, Open::directory, fd); !opened.ok())
-        return failed(Outcome::not_written, Op::sync, opened.error);
-    SystemCall call = on_fd(Op::sync, fd.get());
-    call.path = directory;
-    if (perform(call, [](const SystemCall &c) { return long(::fsync(c.fd)); }) != 0)
-        return failure(Outcome::not_written, Op::sync);
-    return {};
+    Status synced = open(directory, Open::directory, fd);
+    if (synced.ok()) {
+        SystemCall call = on_fd(Op::sync, fd.get());
+        call.path = directory;
+        if (perform(call, [](const SystemCall &c) { return long(::fsync(c.fd)); }) != 0)
+            synced = failure(Outcome::not_written, Op::sync);
+    }
+    if (slash != nullptr)
+        slash[1] = kept;
+    return synced.ok() ? synced : failed(Outcome::not_written, Op::sync, synced.error);
 }
 
 Status lock(int fd, Lock how) {
@@ -263,6 +271,67 @@ Status within_size_limit(off_t size) {
         limit.rlim_cur == RLIM_INFINITY || static_cast<rlim_t>(size) <= limit.rlim_cur)
         return {};
     return failed(Outcome::not_written, Op::limit, EFBIG);
+}
+
+namespace {
+
+// The C library's resolution, one component at a time, where the kernel's
+// name of an open file cannot be had (no /proc).
+[[gnu::noinline]] Status resolve_again(const char *path, char *name, std::size_t size) {
+    char resolved[PATH_MAX];
+    SystemCall call = on_name(Op::name, path);
+    if (perform(call, [&resolved](const SystemCall &c) {
+            return ::realpath(c.path, resolved) != nullptr ? 0L : -1L;
+        }) != 0)
+        return failure(Outcome::not_opened, Op::name);
+    if (std::strlen(resolved) >= size)
+        return failed(Outcome::not_opened, Op::name, ENAMETOOLONG);
+    std::strcpy(name, resolved);
+    return {};
+}
+
+} // namespace
+
+Status resolve(int fd, const char *path, char *name, std::size_t size) {
+    char link[32];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    SystemCall call = on_name(Op::name, link);
+    const long length = perform(
+        call, [name, size](const SystemCall &c) { return long(::readlink(c.path, name, size)); });
+    if (length > 0 && static_cast<std::size_t>(length) < size && name[0] == '/') {
+        name[length] = '\0';
+        return {};
+    }
+    return path != nullptr ? resolve_again(path, name, size)
+                           : failed(Outcome::not_opened, Op::name, ENOENT);
+}
+
+Status resolve_missing(const char *path, char *name, std::size_t size) {
+    const char *const slash = std::strrchr(path, '/');
+    const char *const base = slash != nullptr ? slash + 1 : path;
+    const std::size_t length = slash != nullptr ? static_cast<std::size_t>(slash - path) + 1 : 0;
+    if (*base == '\0' || length + 2 > size)
+        return failed(Outcome::not_opened, Op::name, *base == '\0' ? EISDIR : ENAMETOOLONG);
+    // The directory's name, made in `name`, resolved through a descriptor.
+    const auto directory_name = [&] {
+        std::memcpy(name, length > 0 ? path : ".", length > 0 ? length : 1);
+        name[length > 0 ? length : 1] = '\0';
+    };
+    directory_name();
+    Descriptor directory;
+    if (const Status opened = open(name, Open::directory, directory); !opened.ok())
+        return opened;
+    if (!resolve(directory.get(), nullptr, name, size).ok()) {
+        directory_name();
+        if (const Status resolved = resolve_again(name, name, size); !resolved.ok())
+            return resolved;
+    }
+    const std::size_t resolved = std::strcmp(name, "/") == 0 ? 0 : std::strlen(name);
+    if (resolved + 1 + std::strlen(base) >= size)
+        return failed(Outcome::not_opened, Op::name, ENAMETOOLONG);
+    name[resolved] = '/';
+    std::strcpy(name + resolved + 1, base);
+    return {};
 }
 
 void set_mode(int fd, mode_t mode) {

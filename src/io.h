@@ -82,8 +82,9 @@ Status truncate(int fd, off_t length);
 Status reserve(int fd, off_t at, off_t length);
 Status sync(int fd);
 // Syncs the directory that holds `path`, so that a name made or removed
-// there stays made or removed.
-Status sync_directory(const char *path);
+// there stays made or removed. `path` is cut at its last slash while the
+// directory is opened, and then put back.
+Status sync_directory(char *path);
 // Waits for the lock; interrupted waits are resumed.
 Status lock(int fd, Lock how);
 Status link(const char *existing, const char *name);
@@ -93,6 +94,13 @@ Status unlink(const char *name);
 // which ends a process that keeps the default disposition, so writes that
 // would pass it are refused up front.
 Status within_size_limit(off_t size);
+// The name of the open file `fd`, opened as `path`, with every symbolic
+// link resolved: the same for every name that reaches the file but its
+// hard links. Fails when it would not fit `size` bytes.
+Status resolve(int fd, const char *path, char *name, std::size_t size);
+// The name a missing file `path` would have: its directory resolved, then
+// its last component.
+Status resolve_missing(const char *path, char *name, std::size_t size);
 // Sets the permission bits of an open file; failing is harmless.
 void set_mode(int fd, mode_t mode);
 // The user the process acts as.
@@ -142,6 +150,8 @@ struct SystemCall {
                       // limit: the size asked for
     std::size_t size; // read, write, reserve: the byte count
     const char *data; // write: the bytes
+    FileInfo *info;   // stat: what it tells, which a hook may change after
+    int flags;        // open: the flags
 };
 
 #if INIPLACE_IO_HOOK

@@ -11,22 +11,29 @@ namespace iniplace {
 namespace {
 
 constexpr std::string_view suffix = "-journal";
-constexpr char magic[8] = {'i', 'n', 'i', 'p', 'l', 'j', '1', '\n'};
+// The magic starts with a zero byte, with which no file the library
+// creates starts: a new file made under the journal's name before it is
+// linked into place is never taken for a journal.
+constexpr char magic[8] = {'\0', 'i', 'n', 'i', 'p', 'l', '2', '\n'};
 
 // The journal: this header, then the saved bytes.
 struct Header {
     char magic[8];
-    std::uint64_t old_size; // of the file before the edit
-    std::uint64_t new_size; // and after it
-    std::uint64_t at;       // where the change starts
-    std::uint64_t saved;    // bytes saved from `at` on
-    std::uint64_t device;   // the file's device and inode: a journal fits
-    std::uint64_t inode;    // no other file
+    std::uint64_t old_size; // of the file before the edits
+    std::uint64_t min_size; // the sizes the file may have
+    std::uint64_t max_size; // while they run
+    std::uint64_t at;       // where the saved bytes start
+    std::uint64_t saved;    // how many bytes are saved
+    std::uint64_t head_at;  // [head_at, at): bytes the edits never change,
+    std::uint64_t head_sum; // and their checksum: the file a journal fits
     std::uint64_t checksum; // of the fields above and the saved bytes
 };
 constexpr auto header_size = static_cast<off_t>(sizeof(Header));
+// How many of the bytes before the change a journal is fitted by.
+constexpr off_t head_window = 4096;
 
-// FNV-1a over 64 bits: enough to tell a journal cut short from a whole one.
+// FNV-1a over 64 bits: enough to tell a journal cut short or torn from a
+// whole one, and the file it was made for from another.
 constexpr std::uint64_t checksum_start = 0xcbf29ce484222325ULL;
 std::uint64_t add_to_checksum(std::uint64_t sum, std::string_view bytes) {
     for (const char byte : bytes)
@@ -39,118 +46,90 @@ std::uint64_t header_checksum(const Header &header) {
                            {reinterpret_cast<const char *>(&header), offsetof(Header, checksum)});
 }
 
-// PATH-journal; false when the name would be too long.
-bool journal_name(const char *path, char (&name)[PATH_MAX]) {
-    const std::size_t length = std::strlen(path);
-    if (length + suffix.size() >= sizeof name)
-        return false;
-    std::memcpy(name, path, length);
-    std::memcpy(name + length, suffix.data(), suffix.size());
-    name[length + suffix.size()] = '\0';
-    return true;
-}
-
-// Adds the bytes passing through a copy to a checksum.
-struct Summing {
-    std::uint64_t *sum;
-    void operator()(std::string_view bytes) const { *sum = add_to_checksum(*sum, bytes); }
-};
-
-// What a file by the journal's name holds.
-enum class Kind {
-    foreign,    // not a journal: it is left alone
-    incomplete, // cut short: the file it was for was never touched
-    whole,      // complete, if its checksum matches
-};
-
-Kind read_header(int journal, off_t size, Header &header) {
-    if (size == 0)
-        return Kind::incomplete; // created, nothing written yet
-    std::size_t got = 0;
-    if (!io::read(journal, reinterpret_cast<char *>(&header), sizeof header, 0, got).ok() ||
-        got < sizeof magic || std::memcmp(header.magic, magic, sizeof magic) != 0)
-        return Kind::foreign;
-    return got == sizeof header && header.at <= header.old_size &&
-                   header.saved <= header.old_size - header.at &&
-                   size == header_size + static_cast<off_t>(header.saved)
-               ? Kind::whole
-               : Kind::incomplete;
-}
-
-bool checksum_matches(int journal, const Header &header, Buffer block) {
-    std::uint64_t sum = header_checksum(header);
-    return read_blocks(Io(journal), header_size, static_cast<off_t>(header.saved), block,
-                       [&sum](std::string_view bytes, off_t) {
-                           sum = add_to_checksum(sum, bytes);
-                           return Status();
-                       })
-               .ok() &&
-           sum == header.checksum;
-}
-
-// Whether a complete journal was made for this very file, as the edit could
-// have left it: the same inode, a size between the old and the new one.
-bool fits(const Header &header, const FileInfo &file) {
-    const auto size = static_cast<std::uint64_t>(file.size);
-    return header.device == static_cast<std::uint64_t>(file.device) &&
-           header.inode == static_cast<std::uint64_t>(file.inode) &&
-           size >= std::min(header.old_size, header.new_size) &&
-           size <= std::max(header.old_size, header.new_size);
-}
-
-// Puts the saved bytes back and gives the file its old size.
-Status undo(int journal, int file, const Header &header, Buffer block) {
-    Status done = copy_bytes(Io(journal), header_size, Io(file), static_cast<off_t>(header.at),
-                             static_cast<off_t>(header.saved), block, Unseen());
-    if (done.ok())
-        done = io::truncate(file, static_cast<off_t>(header.old_size));
-    return done.ok() ? io::sync(file) : done;
-}
-
-// Removes a journal; one that cannot be removed is emptied, which makes it
-// incomplete, so it is never applied again.
-Status discard(const char *name, int journal) {
-    if (!io::unlink(name).ok()) {
-        if (const Status emptied = io::truncate(journal, 0); !emptied.ok())
-            return emptied;
-    }
-    (void)io::sync_directory(name);
-    return {};
+Status sum_bytes(int fd, off_t at, off_t length, Buffer block, std::uint64_t &sum) {
+    return read_blocks(Io(fd), at, length, block, [&sum](std::string_view bytes, off_t) {
+        sum = add_to_checksum(sum, bytes);
+        return Status();
+    });
 }
 
 Status unsafe(const Status &why) {
-    return failed(Outcome::unsafe, why.op, why.error);
+    return why.ok() || why.outcome == Outcome::unsafe ? why
+                                                      : failed(Outcome::unsafe, why.op, why.error);
 }
 
-// The file itself, for writing if this call may, else for reading.
-Status open_file(const char *path, Descriptor &fd, bool &writable) {
-    Status opened = io::open(path, Open::update, fd);
-    writable = opened.ok();
-    if (!opened.ok() && opened.error != ENOENT)
-        opened = io::open(path, Open::read, fd);
-    return opened;
+// Whether the `size` bytes of `journal` are a whole journal: all its pages
+// written, none torn.
+bool whole(int journal, off_t size, Header &header, Buffer block) {
+    std::size_t got = 0;
+    if (!io::read(journal, reinterpret_cast<char *>(&header), sizeof header, 0, got).ok() ||
+        got != sizeof header || std::memcmp(header.magic, magic, sizeof magic) != 0 ||
+        header.at > header.old_size || header.saved > header.old_size - header.at ||
+        size != header_size + static_cast<off_t>(header.saved))
+        return false;
+    std::uint64_t sum = header_checksum(header);
+    return sum_bytes(journal, header_size, static_cast<off_t>(header.saved), block, sum).ok() &&
+           sum == header.checksum;
 }
 
-} // namespace
+// Whether a whole journal was made for the file `fd` as it is: its size is
+// one the edits could have left, and it holds the bytes before the change
+// they never touch. A reboot may give the file another device or inode
+// number; its content stays.
+bool fits(const Header &header, int fd, Buffer block) {
+    FileInfo file;
+    if (!io::stat(fd, file).ok())
+        return false;
+    const auto size = static_cast<std::uint64_t>(file.size);
+    std::uint64_t sum = checksum_start;
+    return size >= header.min_size && size <= header.max_size && size >= header.at &&
+           sum_bytes(fd, static_cast<off_t>(header.head_at),
+                     static_cast<off_t>(header.at - header.head_at), block, sum)
+               .ok() &&
+           sum == header.head_sum;
+}
 
-namespace {
+// Puts the saved bytes back, gives the file its old size and syncs it.
+Status undo(int journal, int fd, const Header &header, Buffer block) {
+    Status done = copy_bytes(Io(journal), header_size, Io(fd), static_cast<off_t>(header.at),
+                             static_cast<off_t>(header.saved), block, Unseen());
+    if (done.ok())
+        done = io::truncate(fd, static_cast<off_t>(header.old_size));
+    return done.ok() ? io::sync(fd) : done;
+}
 
-// Puts back a whole journal that fits the file at `path`; a file that is
-// missing or that it does not fit is left alone.
-Status apply(const char *path, int journal, const FileInfo &info, Header &header) {
-    // The file itself, for writing if this call may; who owns it decides
-    // whose journal is acted on: its owner's, root's or this user's.
-    bool writable = false;
+// Removes what stands at the journal's name, for good.
+Status discard(char *name) {
+    if (const Status removed = io::unlink(name); !removed.ok() && removed.error != ENOENT)
+        return removed;
+    return io::sync_directory(name);
+}
+
+// Whether the name still stands for the open `journal`: a call that waited
+// for the lock may find it removed, or made again by a later edit.
+bool still_named(const char *name, int journal, FileInfo &info) {
+    FileInfo named;
+    return io::stat(journal, info).ok() && io::stat(name, false, named).ok() &&
+           named.device == info.device && named.inode == info.inode;
+}
+
+// Applies the whole journal `journal` (`info`) to the file if it fits.
+// Acted on only when made by the file's owner, root or this user.
+Status apply(JournalName &name, int journal, const FileInfo &info) {
+    const JournalName::Cut cut(name);
     Descriptor file;
+    Status opened = io::open(cut.file(), Open::update, file);
+    const bool writable = opened.ok();
+    if (!writable && opened.error != ENOENT)
+        opened = io::open(cut.file(), Open::read, file);
     FileInfo file_info;
-    const bool present =
-        open_file(path, file, writable).ok() && io::stat(file.get(), file_info).ok();
+    const bool present = opened.ok() && io::stat(file.get(), file_info).ok();
     if (info.owner != 0 && info.owner != io::user() && !(present && info.owner == file_info.owner))
         return failed(Outcome::unsafe, Op::open, EACCES);
     char bytes[1024];
     const Buffer block{bytes, sizeof bytes};
-    if (!present || read_header(journal, info.size, header) != Kind::whole ||
-        !fits(header, file_info) || !checksum_matches(journal, header, block))
+    Header header;
+    if (!present || !whole(journal, info.size, header, block) || !fits(header, file.get(), block))
         return {};
     if (!writable)
         return failed(Outcome::unsafe, Op::open, EACCES);
@@ -162,111 +141,130 @@ Status apply(const char *path, int journal, const FileInfo &info, Header &header
 
 } // namespace
 
-Status recover(const char *path) {
-    char name[PATH_MAX];
-    if (!journal_name(path, name))
-        return {};
-    Descriptor journal;
-    // No journal there, or something else by its name (a directory, a
-    // symbolic link): nothing to put back.
-    if (const Status found = io::open(name, Open::found, journal); !found.ok())
-        return found.error == EACCES || found.error == EPERM ? unsafe(found) : Status();
-    FileInfo info;
-    Status status = io::lock(journal.get(), Lock::exclusive);
-    if (status.ok())
-        status = io::stat(journal.get(), info);
-    if (!status.ok())
-        return unsafe(status);
-    Header header;
-    // Removed while this call waited (the edit ended), or not a journal.
-    if (info.links != 1 || !info.regular ||
-        read_header(journal.get(), info.size, header) == Kind::foreign)
-        return {};
-    status = apply(path, journal.get(), info, header);
-    if (status.ok())
-        status = discard(name, journal.get());
-    return status.ok() || status.outcome == Outcome::unsafe ? status : unsafe(status);
+Status JournalName::resolve(int fd, const char *path) {
+    const std::size_t room = sizeof name_ - suffix.size();
+    const Status resolved =
+        fd >= 0 ? io::resolve(fd, path, name_, room) : io::resolve_missing(path, name_, room);
+    if (!resolved.ok())
+        return resolved;
+    resolved_ = std::strlen(name_);
+    std::memcpy(name_ + resolved_, suffix.data(), suffix.size());
+    name_[resolved_ + suffix.size()] = '\0';
+    return {};
 }
 
-Status Journal::begin(const char *path, int fd, off_t size, off_t at, off_t changed, off_t new_size,
-                      Buffer scratch) {
-    fd_ = fd;
-    FileInfo info;
-    if (!journal_name(path, name_))
-        return {};
-    if (const Status known = io::stat(fd, info); !known.ok())
-        return known;
-    if (const Status within = io::within_size_limit(header_size + changed); !within.ok())
-        return within;
-    // Where no journal may be made the edit goes on without one; a file by
-    // the journal's name that recovery left alone is not ours.
-    if (const Status created = create(); !created.ok()) {
-        const int error = created.error;
-        const bool may_go_on = error == EACCES || error == EPERM || error == EROFS ||
-                               error == EEXIST || error == ENAMETOOLONG;
-        return may_go_on ? Status() : created;
+Status recover(JournalName &name) {
+    Descriptor journal;
+    if (const Status found = io::open(name.get(), Open::found, journal); !found.ok()) {
+        // A symbolic link there is removed; a directory stays, and no
+        // journal can be made while it does. Whatever cannot be read may
+        // hold the only good copy of the file.
+        if (found.error == ELOOP)
+            return unsafe(discard(name.get()));
+        const bool nothing = found.error == ENOENT || found.error == EISDIR;
+        return nothing ? Status() : unsafe(found);
     }
+    FileInfo info;
+    if (const Status locked = io::lock(journal.get(), Lock::exclusive); !locked.ok())
+        return unsafe(locked);
+    if (!still_named(name.get(), journal.get(), info))
+        return {};
+    if (info.regular) {
+        if (const Status applied = apply(name, journal.get(), info); !applied.ok())
+            return unsafe(applied);
+    }
+    return unsafe(discard(name.get()));
+}
+
+Status Journal::begin(JournalName &name, int fd, off_t size, off_t at, off_t saved, off_t min_size,
+                      off_t max_size, Buffer scratch) {
+    name_ = &name;
+    fd_ = fd;
+    start_ = at;
+    FileInfo info;
+    if (const Status known = io::stat(fd, info); !known.ok())
+        return unsafe(known);
+    // Another name of the file would not find the journal.
+    if (info.links > 1)
+        return failed(Outcome::unsafe, Op::stat, EMLINK);
+    if (const Status within = io::within_size_limit(header_size + saved); !within.ok())
+        return unsafe(within);
+    // What stands at the name now is another edit's journal, or what a
+    // crash left since the file was opened: recovery waits for the one and
+    // removes the other.
+    for (int attempt = 0; attempt < 3 && !journal_; ++attempt) {
+        Status made = io::open(name.get(), Open::fresh, journal_);
+        if (!made.ok() && made.error == EEXIST)
+            made = recover(name);
+        else if (made.ok())
+            made = io::lock(journal_.get(), Lock::exclusive);
+        FileInfo made_info;
+        if (!made.ok())
+            return unsafe(made);
+        if (journal_ && !still_named(name.get(), journal_.get(), made_info))
+            journal_.reset();
+    }
+    if (!journal_)
+        return failed(Outcome::unsafe, Op::open, EEXIST);
     // Whoever may write the file may empty its journal.
     io::set_mode(journal_.get(), info.mode & 0666);
+    const Status saved_bytes = save(fd, size, at, saved, min_size, max_size, scratch);
+    if (!saved_bytes.ok()) {
+        (void)io::unlink(name.get());
+        journal_.reset();
+    }
+    return unsafe(saved_bytes);
+}
+
+Status Journal::save(int fd, off_t size, off_t at, off_t saved, off_t min_size, off_t max_size,
+                     Buffer scratch) {
     Header header{};
     std::memcpy(header.magic, magic, sizeof magic);
     header.old_size = static_cast<std::uint64_t>(size);
-    header.new_size = static_cast<std::uint64_t>(new_size);
+    header.min_size = static_cast<std::uint64_t>(min_size);
+    header.max_size = static_cast<std::uint64_t>(max_size);
     header.at = static_cast<std::uint64_t>(at);
-    header.saved = static_cast<std::uint64_t>(changed);
-    header.device = static_cast<std::uint64_t>(info.device);
-    header.inode = static_cast<std::uint64_t>(info.inode);
+    header.saved = static_cast<std::uint64_t>(saved);
+    header.head_at = static_cast<std::uint64_t>(std::max<off_t>(0, at - head_window));
+    header.head_sum = checksum_start;
+    Status done = sum_bytes(fd, static_cast<off_t>(header.head_at),
+                            at - static_cast<off_t>(header.head_at), scratch, header.head_sum);
     header.checksum = header_checksum(header);
-    // The magic goes first, so a journal cut short is known as one.
+    // The saved bytes go first and the header last, so a journal that a
+    // power loss cut short or tore is known as one.
     const Io journal(journal_.get());
-    const char *const header_bytes = reinterpret_cast<const char *>(&header);
-    Status saved = journal.write(header_bytes, sizeof magic, 0);
-    if (saved.ok())
-        saved = copy_bytes(Io(fd), at, journal, header_size, changed, scratch,
-                           Summing{&header.checksum});
-    if (saved.ok())
-        saved = journal.write(header_bytes, sizeof header, 0);
-    if (saved.ok())
-        saved = io::sync(journal_.get());
-    if (saved.ok())
-        saved = io::sync_directory(name_);
-    if (saved.ok())
-        return {};
-    // No room for the journal, or it would not last: the edit is not made.
-    (void)io::unlink(name_);
-    journal_.reset();
-    return saved;
+    if (done.ok())
+        done = copy_bytes(Io(fd), at, journal, header_size, saved, scratch,
+                          [&header](std::string_view bytes) {
+                              header.checksum = add_to_checksum(header.checksum, bytes);
+                          });
+    if (done.ok())
+        done = journal.write(reinterpret_cast<const char *>(&header), sizeof header, 0);
+    if (done.ok())
+        done = io::sync(journal_.get());
+    return done.ok() ? io::sync_directory(name_->get()) : done;
 }
 
-Status Journal::create() {
-    // A call that finds the journal before it is locked may remove it as
-    // one cut short: then it is made again.
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        if (const Status opened = io::open(name_, Open::fresh, journal_); !opened.ok())
-            return opened;
-        FileInfo info;
-        if (io::lock(journal_.get(), Lock::exclusive).ok() && io::stat(journal_.get(), info).ok() &&
-            info.links == 1)
-            return {};
-        journal_.reset();
-    }
-    return failed(Outcome::not_written, Op::open, EAGAIN);
-}
-
-void Journal::finish(const Status &edit, Buffer scratch) {
+Status Journal::finish(const Status &edits, Buffer scratch) {
     if (!journal_)
-        return;
-    // A failed undo or sync keeps the journal for the next call.
-    Header header;
-    std::size_t got = 0;
-    bool kept =
-        !edit.ok() &&
-        !(io::read(journal_.get(), reinterpret_cast<char *>(&header), sizeof header, 0, got).ok() &&
-          got == sizeof header && undo(journal_.get(), fd_, header, scratch).ok());
-    kept = !io::sync(fd_).ok() || kept;
-    if (!kept)
-        (void)discard(name_, journal_.get());
+        return edits;
+    Status status = edits;
+    bool keep = false;
+    if (!edits.ok()) {
+        Header header;
+        std::size_t got = 0;
+        const Status read =
+            io::read(journal_.get(), reinterpret_cast<char *>(&header), sizeof header, 0, got);
+        keep =
+            !read.ok() || got != sizeof header || !undo(journal_.get(), fd_, header, scratch).ok();
+    } else if (const Status synced = io::sync(fd_); !synced.ok()) {
+        keep = true;
+        status = synced;
+    }
+    if (!keep)
+        (void)discard(name_->get());
     journal_.reset();
+    return status;
 }
 
 } // namespace iniplace

@@ -1,9 +1,11 @@
 // The undo journal of the durable build (INIPLACE_DURABLE). Before an edit
-// changes the first byte of a file, the bytes from the change to the end go
-// into PATH-journal, synced with its directory; after the edit the file is
-// synced and the journal removed. A later call that finds a complete
-// journal puts those bytes back first, so after a crash at any point the
-// file reads as it was before the edit or as it is after it.
+// changes the first byte of a file, the bytes it will change go into a
+// journal named after the file's resolved name (NAME-journal), synced with
+// its directory; after the edit the file is synced and the journal removed.
+// Every call first looks at the journal's name: a whole journal that fits
+// the file is put back, anything else there is removed. So after a crash
+// or a power loss at any point the file reads as it was before the edit or
+// as it is after it.
 #pragma once
 
 #include "io.h"
@@ -18,38 +20,72 @@ namespace iniplace {
 
 constexpr bool durable = INIPLACE_DURABLE != 0;
 
-// Puts back the edit a crash interrupted, if `path` has a complete journal
-// that fits the file, and removes the journal. Outcome::unsafe when the
-// file must not be read: a journal that cannot be applied or removed (no
-// right to), or one made by a user who could not have edited the file. A
-// file by the journal's name that is no journal is left alone.
-Status recover(const char *path);
+// A file's resolved name with "-journal" after it: the journal's name, and
+// the file's name up to `resolved` bytes.
+class JournalName {
+  public:
+    // The name for the open file `fd`, opened as `path`; or, without a
+    // descriptor (-1), for the missing file `path`.
+    Status resolve(int fd, const char *path);
+    char *get() { return name_; }
+    // The file's name: the journal's name cut before its suffix, for as
+    // long as the Cut lives.
+    class Cut {
+      public:
+        explicit Cut(JournalName &name) : name_(name) { name_.name_[name_.resolved_] = '\0'; }
+        ~Cut() { name_.name_[name_.resolved_] = '-'; }
+        Cut(const Cut &) = delete;
+        Cut &operator=(const Cut &) = delete;
+        const char *file() const { return name_.name_; }
 
-// The journal of one edit, from before its first change to after its last.
+      private:
+        JournalName &name_;
+    };
+
+  private:
+    // Only the durable build keeps journals; the default one keeps no name.
+    char name_[durable ? PATH_MAX : 1] = {};
+    std::size_t resolved_ = 0;
+};
+
+// Puts back the edit a crash interrupted: a whole journal at `name` that
+// fits the file is applied and removed; whatever else stands there is
+// removed. Outcome::unsafe when the file must not be read: a journal that
+// cannot be judged, applied or removed (no right to), or one made by a
+// user other than the file's owner, root and the caller (in a shared
+// directory anyone could put one there).
+Status recover(JournalName &name);
+
+// The journal of an edit, or of several edits of one file, from before the
+// first change to after the last.
 class Journal {
   public:
     Journal() = default;
     Journal(const Journal &) = delete;
     Journal &operator=(const Journal &) = delete;
 
-    // Saves the `changed` bytes at `at` of the file `fd` (`size` bytes
-    // long) that an edit to `new_size` bytes is about to change: to the end
-    // of the file when the size changes, since the tail moves. Where no
-    // journal may be made (a read-only directory), the edit goes on without
-    // one; where there is no room for it (a full disk, the file-size limit),
-    // the edit is refused.
-    Status begin(const char *path, int fd, off_t size, off_t at, off_t changed, off_t new_size,
-                 Buffer scratch);
-    // After the edit: a failed one is undone from the journal; then the
-    // file is synced and the journal removed.
-    void finish(const Status &edit, Buffer scratch);
+    // Saves the `saved` bytes at `at` of the file `fd`, `size` bytes long,
+    // that the edits are about to change; while they run the file's size
+    // stays between `min_size` and `max_size`. The journal and its
+    // directory are synced before this returns. Outcome::unsafe where no
+    // journal can be made: the edits must not be made.
+    Status begin(JournalName &name, int fd, off_t size, off_t at, off_t saved, off_t min_size,
+                 off_t max_size, Buffer scratch);
+    // After the edits: failed ones are undone from the journal; the file is
+    // synced and the journal removed. A failed undo or sync keeps the
+    // journal for the next call, which puts the old file back.
+    Status finish(const Status &edits, Buffer scratch);
+    bool active() const { return static_cast<bool>(journal_); }
+    // Where the saved bytes start: edits below it need another journal.
+    off_t start() const { return start_; }
 
   private:
-    // Makes the journal and locks it.
-    Status create();
+    Status save(int fd, off_t size, off_t at, off_t saved, off_t min_size, off_t max_size,
+                Buffer scratch);
 
-    char name_[PATH_MAX] = {};
+    JournalName *name_ = nullptr;
     int fd_ = -1;
+    off_t start_ = 0;
     Descriptor journal_;
 };
 

@@ -58,22 +58,28 @@ Status remove_bytes(const Io &io, off_t end, off_t at, off_t length, Buffer scra
     return io.truncate(end - length);
 }
 
-// Before anything is written: every byte written lies below the larger of
-// the old and the new end, which must be within the size limit, and the
-// space written into must be there.
-Status prepare(const Io &io, off_t at, off_t end, off_t new_end) {
+} // namespace
+
+Status replace_bytes(const Io &io, off_t end, off_t at, off_t old_length, std::string_view text,
+                     Buffer scratch) {
+    if (const Status prepared = prepare_replace(io, end, at, old_length, text.size());
+        !prepared.ok())
+        return prepared;
+    return replace_prepared(io, end, at, old_length, text, scratch);
+}
+
+// Every byte written lies below the larger of the old and the new end,
+// which must be within the size limit, and the space written into must be
+// there.
+Status prepare_replace(const Io &io, off_t end, off_t at, off_t old_length, std::size_t length) {
+    const off_t new_end = end_after(end, at, old_length, length);
     if (const Status within = io::within_size_limit(std::max(end, new_end)); !within.ok())
         return within;
     return io.reserve(at, new_end - at);
 }
 
-} // namespace
-
-Status replace_bytes(const Io &io, off_t end, off_t at, off_t old_length, std::string_view text,
-                     Buffer scratch) {
-    if (const Status prepared = prepare(io, at, end, end_after(end, at, old_length, text.size()));
-        !prepared.ok())
-        return prepared;
+Status replace_prepared(const Io &io, off_t end, off_t at, off_t old_length, std::string_view text,
+                        Buffer scratch) {
     const auto new_length = static_cast<off_t>(text.size());
     if (old_length > new_length) {
         if (const Status written = io.write(text.data(), text.size(), at); !written.ok())

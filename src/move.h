@@ -55,13 +55,18 @@ struct Unseen {
 
 // Replaces the `old_length` bytes at `at` of a file of `end` bytes with
 // `text`: with `old_length` 0 this inserts, with an empty `text` it
-// removes. Before any byte moves, the file's size is checked against the
-// file-size limit and the space written into is reserved (the holes of a
-// sparse file and the growth past its end); growth is written first and
-// cut back if it fails, so a full disk or the limit leaves the file as it
-// was.
+// removes. Growth is written first and cut back if it fails, so a full disk
+// or the file-size limit leaves the file as it was.
 Status replace_bytes(const Io &io, off_t end, off_t at, off_t old_length, std::string_view text,
                      Buffer scratch);
+
+// What replace_bytes checks before any byte moves: the file stays within
+// the file-size limit, and the space written into is reserved (the holes of
+// a sparse file and the growth past its end).
+Status prepare_replace(const Io &io, off_t end, off_t at, off_t old_length, std::size_t length);
+// replace_bytes once prepared.
+Status replace_prepared(const Io &io, off_t end, off_t at, off_t old_length, std::string_view text,
+                        Buffer scratch);
 
 // The size of a file of `end` bytes once `old_length` bytes at `at` are
 // replaced with `length` bytes.

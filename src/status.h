@@ -35,6 +35,7 @@ enum class Op : unsigned char {
     link,
     unlink,
     limit,
+    name, // resolving a file's name
 };
 
 struct Status {

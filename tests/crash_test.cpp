@@ -1,7 +1,8 @@
 // The durable build under crashes: the process ends at a call that changes
 // a file (a write, truncation, reservation, sync, link or unlink), at every
 // such call of an edit and of the recovery that follows; the next call
-// must then find the old file or the new one.
+// must then find the old file or the new one. And what a reboot, a damaged
+// journal or another name of the file does to that.
 #include "io_hook.h"
 #include "tool.h"
 
@@ -17,27 +18,52 @@ std::string replaced(const std::string &from, const std::string &to) {
     return std::string(before).replace(before.find(from), from.size(), to);
 }
 
+// A file and what stands at its journal's name; none when missing.
+struct Files {
+    std::optional<std::string> file, journal;
+    bool operator==(const Files &other) const {
+        return file == other.file && journal == other.journal;
+    }
+};
+
+std::ostream &operator<<(std::ostream &out, const Files &files) {
+    return out << (files.file ? "file of " + std::to_string(files.file->size()) : "no file")
+               << (files.journal ? " and a journal" : "");
+}
+
 class Crash : public FileTest {
   protected:
+    Crash() { in_memory = true; }
     std::string journal() const { return path + "-journal"; }
-    // The file and its journal, as a crash left them.
-    std::pair<std::string, std::optional<std::string>> state() const {
-        return {contents(), exists(journal()) ? std::optional(contents(journal())) : std::nullopt};
+    std::optional<std::string> read(const std::string &file) const {
+        return exists(file) ? std::optional(contents(file)) : std::nullopt;
     }
-    void restore(const std::pair<std::string, std::optional<std::string>> &saved) const {
-        put(saved.first);
-        std::filesystem::remove(journal());
-        if (saved.second)
-            put(journal(), *saved.second);
+    Files state() const { return {read(path), read(journal())}; }
+    void restore(const Files &saved) const {
+        std::filesystem::remove(path);
+        std::filesystem::remove_all(journal());
+        if (saved.file)
+            put(*saved.file);
+        if (saved.journal)
+            put(journal(), *saved.journal);
     }
-    // A get in a process of its own, which ends at its `crash`-th change
-    // (none for 0).
-    int get(int crash) const {
+    // A get through `name` in a process of its own, which ends at its
+    // `crash`-th change (none for 0): 1 if it could not read the file, or
+    // `stopped`.
+    int get(int crash, const std::string &name = "") const {
         return in_child([&] {
             if (crash > 0)
                 hook::arm({hook::changes, crash}, Act::stop);
             char value[8];
-            return ini_getkey(path.c_str(), "net", "port", value, sizeof value) == INI_EOPEN;
+            return ini_getkey((name.empty() ? path : name).c_str(), "net", "port", value, 8) ==
+                   INI_EOPEN;
+        });
+    }
+    // `edit` in a process of its own that ends at `point`.
+    int crash(const Call &edit, const hook::Point &point, const std::string &name = "") const {
+        return in_child([&] {
+            hook::arm(point, Act::stop);
+            return edit((name.empty() ? path : name).c_str());
         });
     }
 };
@@ -45,48 +71,51 @@ class Crash : public FileTest {
 TEST_F(Crash, EveryPointLeavesTheOldOrTheNewFile) {
     const struct {
         const char *name;
+        std::optional<std::string> before;
         Call edit;
         std::string after;
     } kinds[] = {
-        {"growing set", set("net", "port", "8080"), replaced("port=80\n", "port=8080\n")},
-        {"shrinking set", set("net", "port", "8"), replaced("port=80\n", "port=8\n")},
-        {"same-length set", set("net", "port", "81"), replaced("port=80\n", "port=81\n")},
-        {"delete key", del("net", "host"), replaced("host=gw\n", "")},
-        {"delete section", del_section("hosts"), replaced("[hosts]\nalpha\nbeta\n", "")},
-        {"delete entry", drop("hosts", "alpha"), replaced("alpha\n", "")},
-        {"add entry", add("hosts", "gamma"), replaced("beta\n", "beta\ngamma\n")},
+        {"growing set", before, set("net", "port", "8080"), replaced("port=80\n", "port=8080\n")},
+        {"shrinking set", before, set("net", "port", "8"), replaced("port=80\n", "port=8\n")},
+        {"same-length set", before, set("net", "port", "81"), replaced("port=80\n", "port=81\n")},
+        {"new key", before, set("net", "mtu", "9"), replaced("host=gw\n", "host=gw\nmtu=9\n")},
+        {"new section", before, set("new", "k", "v"), before + "[new]\nk=v\n"},
+        {"delete key", before, del("net", "host"), replaced("host=gw\n", "")},
+        {"delete section", before, del_section("hosts"), replaced("[hosts]\nalpha\nbeta\n", "")},
+        {"delete entry", before, drop("hosts", "alpha"), replaced("alpha\n", "")},
+        {"add entry", before, add("hosts", "gamma"), replaced("beta\n", "beta\ngamma\n")},
+        {"create", std::nullopt, set("new", "k", "v"), "[new]\nk=v\n"},
     };
     int points = 0;
     for (const auto &kind : kinds) {
-        for (int crash = 1;; ++crash) {
-            restore({before, std::nullopt});
-            const int edited = in_child([&] {
-                hook::arm({hook::changes, crash}, Act::stop);
-                return kind.edit(path.c_str());
-            });
-            const std::string where = std::string(kind.name) + ", crash " + std::to_string(crash);
+        for (int point = 1;; ++point) {
+            restore({kind.before, std::nullopt});
+            const int edited = crash(kind.edit, {hook::changes, point});
+            const std::string where = std::string(kind.name) + ", crash " + std::to_string(point);
             if (edited != stopped) {
                 EXPECT_EQ(edited, INI_OK) << where;
-                EXPECT_EQ(state(), std::make_pair(kind.after, std::optional<std::string>()))
-                    << where;
+                EXPECT_EQ(state(), (Files{kind.after, std::nullopt})) << where;
                 break;
             }
             ++points;
-            const auto left = state();
+            const Files left = state();
             for (int again = 1;; ++again) {
                 restore(left);
                 const int recovered = get(again);
-                ASSERT_TRUE(recovered == 0 || recovered == stopped) << where;
                 points += recovered == stopped;
-                ASSERT_EQ(get(0), 0) << where << ", recovery crash " << again;
-                const std::string now = contents();
-                EXPECT_TRUE(now == before || now == kind.after)
-                    << where << ", recovery crash " << again << ":\n"
-                    << now;
-                EXPECT_FALSE(exists(journal())) << where;
+                const int status = get(0);
+                const Files now = state();
+                const std::string at = where + ", recovery crash " + std::to_string(again);
+                EXPECT_TRUE(now.file == kind.before || now.file == kind.after) << at << ": " << now;
+                // Reads of a missing file look for no journal: the next
+                // creating edit removes what is left.
+                EXPECT_EQ(status, now.file ? 0 : 1) << at;
+                EXPECT_TRUE(!now.journal || !now.file) << at;
                 if (recovered != stopped)
                     break;
             }
+            EXPECT_EQ(kind.edit(path.c_str()), INI_OK) << where;
+            EXPECT_EQ(state(), (Files{kind.after, std::nullopt})) << where;
         }
     }
     std::printf("[ crash    ] %d crash points checked\n", points);
@@ -96,67 +125,114 @@ TEST_F(Crash, EveryPointLeavesTheOldOrTheNewFile) {
 // back, not judge the half-moved one.
 TEST_F(Crash, ARetriedToolEditSeesThePutBackFile) {
     const std::string after = replaced("host=gw\n", "");
-    for (int crash = 1;; ++crash) {
-        restore({before, std::nullopt});
-        if (in_child([&] {
-                hook::arm({hook::changes, crash}, Act::stop);
-                return del("net", "host")(path.c_str());
-            }) != stopped)
-            break;
+    for (int point = 1; restore({before, std::nullopt}),
+             crash(del("net", "host"), {hook::changes, point}) == stopped;
+         ++point) {
         const Outcome retried = run({"del", path, "net", "host"});
-        EXPECT_EQ(retried.status, 0) << crash << retried.err;
-        EXPECT_EQ(state(), std::make_pair(after, std::optional<std::string>())) << crash;
+        EXPECT_EQ(retried.status, 0) << point << retried.err;
+        EXPECT_EQ(state(), (Files{after, std::nullopt})) << point;
     }
 }
 
-// What stands by the journal's name decides what a call does: a journal of
-// another file (another size) is removed, anything that is no journal is
-// left alone and the file used, and a journal someone else made stops
-// every call, since it may hold the only good copy.
-TEST_F(Crash, OnlyAJournalThatFitsIsApplied) {
-    put(before);
-    // At the first write to the file its journal is whole.
-    ASSERT_EQ(in_child([&] {
-                  hook::arm({{hook::Op::write}, 1, "t.ini"}, Act::stop);
-                  return set("net", "port", "8080")(path.c_str());
-              }),
-              stopped);
-    const std::string journal_bytes = contents(journal());
-    const std::string other = before + "more lines\n", replacement = dir + "/replacement";
+// A reboot may give the disk another device number, and some file systems
+// make up inode numbers at every mount: a whole journal fits its file by
+// what the file holds.
+const iniplace::IoHook renumbered = {[](hook::SystemCall &) { return 0; },
+                                     [](const hook::SystemCall &call, long) {
+                                         if (call.op == hook::Op::stat && call.info != nullptr) {
+                                             call.info->device += 7;
+                                             call.info->inode += 7;
+                                         }
+                                     }};
+
+// Whatever stands at the journal's name is the library's: a whole journal
+// that fits is applied, anything else removed; a journal someone else
+// made stops every call, since it may hold the only good copy.
+TEST_F(Crash, WhatStandsAtTheJournalsNameIsJudged) {
+    // Half-way through a growing set: part of the tail has moved.
+    static const std::string longer(400, 'x');
+    const Call grow = set("net", "port", longer.c_str());
+    restore({before, std::nullopt});
+    ASSERT_EQ(crash(grow, {{hook::Op::write}, 2, "t.ini"}), stopped);
+    const Files half = state();
+    ASSERT_TRUE(half.journal && half.file != before);
+    // A power loss kept the journal's later bytes and lost its first page.
+    const std::size_t lost = std::min<std::size_t>(4096, half.journal->size() / 2);
+    const std::string zeroed = std::string(lost, '\0') + half.journal->substr(lost);
     const struct {
         const char *name;
-        std::function<void(const std::string &)> make;
+        std::function<void()> make; // on the half-moved file and its journal
         int status;
-        bool kept;
+        Files after;
     } cases[] = {
-        {"a journal of another file", [&](const std::string &j) { put(j, journal_bytes); }, 0,
-         false},
-        {"a journal of a file since replaced",
-         [&](const std::string &j) {
-             put(j, journal_bytes);
-             put(replacement, std::string(before.size(), ';'));
-             std::filesystem::rename(replacement, path);
+        {"renumbered", [] { iniplace::set_io_hook(&renumbered); }, 0, {before, std::nullopt}},
+        {"another inode",
+         [&] {
+             put(dir + "/copy", *half.file);
+             std::filesystem::rename(dir + "/copy", path);
          },
-         0, false},
-        {"no journal", [](const std::string &j) { put(j, "notes\n"); }, 0, true},
-        {"a directory", [](const std::string &j) { std::filesystem::create_directory(j); }, 0,
-         true},
-        {"someone else's journal",
-         [&](const std::string &j) {
-             put(j, journal_bytes);
-             EXPECT_TRUE(geteuid() != 0 || chown(j.c_str(), 65534, 65534) == 0);
+         0,
+         {before, std::nullopt}},
+        {"first page zeroed", [&] { put(journal(), zeroed); }, 0, {half.file, std::nullopt}},
+        {"another file's", [&] { put("q=1\n" + before); }, 0, {"q=1\n" + before, std::nullopt}},
+        {"no journal",
+         [&] {
+             put(before);
+             put(journal(), "notes\n");
          },
-         geteuid() == 0, true},
+         0,
+         {before, std::nullopt}},
+        {"a symbolic link",
+         [&] {
+             std::filesystem::remove(journal());
+             std::filesystem::create_symlink(path, journal());
+         },
+         0,
+         {half.file, std::nullopt}},
+        {"someone else's",
+         [&] { EXPECT_TRUE(geteuid() != 0 || chown(journal().c_str(), 65534, 65534) == 0); },
+         geteuid() == 0 ? INI_EOPEN : 0, geteuid() == 0 ? half : Files{before, std::nullopt}},
     };
     for (const auto &c : cases) {
-        put(other);
-        std::filesystem::remove_all(journal());
-        c.make(journal());
-        const std::string now = contents();
-        EXPECT_EQ(get(0), c.status) << c.name;
-        EXPECT_EQ(contents(), now) << c.name;
-        EXPECT_EQ(exists(journal()), c.kept) << c.name;
+        restore(half);
+        EXPECT_EQ(in_child([&] {
+                      c.make();
+                      return get(0);
+                  }),
+                  c.status == INI_EOPEN)
+            << c.name;
+        EXPECT_EQ(state(), c.after) << c.name;
     }
+    // After a damaged journal is removed, the next edit is journaled.
+    restore({before, zeroed});
+    hook::record();
+    EXPECT_EQ(set("net", "port", "81")(path.c_str()), INI_OK);
+    hook::disarm();
+    const auto &calls = hook::state().calls;
+    EXPECT_TRUE(std::any_of(calls.begin(), calls.end(), [&](const hook::Record &call) {
+        return call.op == hook::Op::write && call.file == journal();
+    }));
+    EXPECT_EQ(state(), (Files{replaced("port=80\n", "port=81\n"), std::nullopt}));
+}
+
+// An edit through a symbolic link is journaled under the file's own name:
+// a read through another name puts it back, and a later edit through the
+// link finds no stale journal to undo it with.
+TEST_F(Crash, AFilesOtherNamesFindItsJournal) {
+    const std::string link = dir + "/link.ini", hard = dir + "/hard.ini";
+    std::filesystem::create_symlink("t.ini", link);
+    restore({before, std::nullopt});
+    ASSERT_EQ(crash(set("net", "port", "8080"), {{hook::Op::write}, 2, "link.ini"}, link), stopped);
+    EXPECT_EQ(get(0), 0);
+    EXPECT_EQ(state(), (Files{before, std::nullopt}));
+    EXPECT_EQ(set("net", "host", "a")(path.c_str()), INI_OK);
+    EXPECT_EQ(get(0, link), 0);
+    EXPECT_EQ(state(), (Files{replaced("host=gw\n", "host=a\n"), std::nullopt}));
+    // A file with a second hard link is not edited: that name would not
+    // find the journal.
+    ASSERT_EQ(::link(path.c_str(), hard.c_str()), 0);
+    EXPECT_EQ(set("net", "host", "b")(hard.c_str()), INI_EOPEN);
+    EXPECT_EQ(contents(hard), replaced("host=gw\n", "host=a\n"));
 }
 
 // The state of a process from /proc: 'S' while it waits, 'Z' once ended.
@@ -189,7 +265,7 @@ TEST_F(Crash, ACallWaitsForAnEditInProgress) {
         _exit(get(0));
     }
     char told = 0;
-    ASSERT_EQ(read(at_lock[0], &told, 1), 1);
+    ASSERT_EQ(::read(at_lock[0], &told, 1), 1);
     char reader_state = 'R';
     for (int polls = 0; polls < 10000 && (reader_state = state_of(reader)) == 'R'; ++polls)
         sched_yield();
@@ -199,8 +275,7 @@ TEST_F(Crash, ACallWaitsForAnEditInProgress) {
     EXPECT_EQ(status, 0);
     ASSERT_EQ(waitpid(reader, &status, 0), reader);
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(state(),
-              std::make_pair(replaced("port=80\n", "port=8080\n"), std::optional<std::string>()));
+    EXPECT_EQ(state(), (Files{replaced("port=80\n", "port=8080\n"), std::nullopt}));
 }
 
 } // namespace

@@ -41,6 +41,8 @@ struct Record {
     off_t at;
     std::string data; // a write's bytes
     long result;
+    std::string name; // link: the new name
+    int flags;        // open: its flags
 };
 
 // The files changed by a call of these kinds: where a crash can bite.
@@ -107,7 +109,7 @@ inline void after(const SystemCall &call, long result) {
         s.names[static_cast<int>(result)] = call.path;
     s.calls.push_back({call.op, file_of(call), call.at,
                        call.op == Op::write ? std::string(call.data, call.size) : std::string(),
-                       result});
+                       result, call.name != nullptr ? call.name : "", call.flags});
 }
 
 inline const iniplace::IoHook installed = {before, after};
