@@ -69,6 +69,9 @@ class LineReader {
     std::string_view next(char *spill, std::size_t max);
     // Passes over the rest of the physical line.
     void skip_line();
+    // The bytes the block holds, and the offset of the first.
+    std::string_view block() const { return {block_.data, filled_}; }
+    off_t block_start() const { return block_start_; }
     // The unread bytes of the block, and a step over some of them.
     std::string_view window() const { return {block_.data + cursor_, filled_ - cursor_}; }
     void consume(std::size_t count) { cursor_ += count; }

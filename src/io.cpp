@@ -9,6 +9,7 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace iniplace {
@@ -40,11 +41,11 @@ template <typename Real> long perform(SystemCall &call, Real real) {
 }
 
 SystemCall on_fd(Op op, int fd, off_t at = 0, std::size_t size = 0, const char *data = nullptr) {
-    return {op, fd, nullptr, nullptr, at, size, data, nullptr, 0};
+    return {op, fd, nullptr, nullptr, at, size, data, nullptr, 0, nullptr, 0};
 }
 
 SystemCall on_name(Op op, const char *path, const char *name = nullptr) {
-    return {op, -1, path, name, 0, 0, nullptr, nullptr, 0};
+    return {op, -1, path, name, 0, 0, nullptr, nullptr, 0, nullptr, 0};
 }
 
 // O_NONBLOCK keeps open() from waiting for the writer of a FIFO; a regular
@@ -187,6 +188,33 @@ Status write(int fd, const char *from, std::size_t count, off_t at) {
         at += n;
     }
     return {};
+}
+
+Status write(int fd, std::string_view first, std::string_view second, off_t at) {
+    // Both parts in one call; what a short write leaves goes on part by part.
+    if (!first.empty() && !second.empty()) {
+        SystemCall call = on_fd(Op::write, fd, at, first.size(), first.data());
+        call.more = second.data();
+        call.more_size = second.size();
+        const long n = perform(call, [](const SystemCall &c) {
+            iovec parts[] = {{const_cast<char *>(c.data), c.size},
+                             {const_cast<char *>(c.more), c.more_size}};
+            return long(::pwritev(c.fd, parts, c.more_size > 0 ? 2 : 1, c.at));
+        });
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            return failure(Outcome::not_written, Op::write);
+        }
+        const auto done = static_cast<std::size_t>(n);
+        const std::size_t of_first = std::min(done, first.size());
+        first.remove_prefix(of_first);
+        second.remove_prefix(std::min(done - of_first, second.size()));
+        at += n;
+    }
+    const Status written = write(fd, first.data(), first.size(), at);
+    return written.ok() ? write(fd, second.data(), second.size(), at + off_t(first.size()))
+                        : written;
 }
 
 Status truncate(int fd, off_t length) {
@@ -409,6 +437,13 @@ Status Io::write(const char *from, std::size_t count, off_t at) const {
         return failure(Outcome::not_written, Op::write);
     }
     return {};
+}
+
+Status Io::write(std::string_view first, std::string_view second, off_t at) const {
+    if (stream_ == nullptr)
+        return io::write(fd_, first, second, at);
+    const Status written = write(first.data(), first.size(), at);
+    return written.ok() ? write(second.data(), second.size(), at + off_t(first.size())) : written;
 }
 
 Status Io::truncate(off_t length) const {

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string_view>
 #include <sys/types.h>
 
 #ifndef INIPLACE_IO_HOOK
@@ -75,6 +76,8 @@ Status stat(const char *path, bool follow, FileInfo &info);
 // end of the file.
 Status read(int fd, char *to, std::size_t count, off_t at, std::size_t &got);
 Status write(int fd, const char *from, std::size_t count, off_t at);
+// Writes `first` and then `second` at `at`, in one call where it can.
+Status write(int fd, std::string_view first, std::string_view second, off_t at);
 Status truncate(int fd, off_t length);
 // Allocates the blocks of [at, at + length) without changing the size, so
 // a later write there cannot run out of space. Done where the file system
@@ -128,6 +131,7 @@ class Io {
     // Reads up to `count` bytes at `at`, fewer only at the end of the file.
     Status read(char *to, std::size_t count, off_t at, std::size_t &got) const;
     Status write(const char *from, std::size_t count, off_t at) const;
+    Status write(std::string_view first, std::string_view second, off_t at) const;
     Status truncate(off_t length) const;
     Status reserve(off_t at, off_t length) const;
     int fd() const { return fd_; }
@@ -149,9 +153,11 @@ struct SystemCall {
     off_t at;         // read, write, reserve: the offset; truncate: the length;
                       // limit: the size asked for
     std::size_t size; // read, write, reserve: the byte count
-    const char *data; // write: the bytes
-    FileInfo *info;   // stat: what it tells, which a hook may change after
-    int flags;        // open: the flags
+    const char *data; // write: the bytes; of a write in two parts, the first
+    const char *more; // and the second part's bytes, after them
+    std::size_t more_size;
+    FileInfo *info; // stat: what it tells, which a hook may change after
+    int flags;      // open: the flags
 };
 
 #if INIPLACE_IO_HOOK

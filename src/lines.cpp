@@ -1,7 +1,5 @@
 #include "lines.h"
 
-#include "move.h"
-
 #include <cerrno>
 #include <limits>
 
@@ -10,13 +8,16 @@ namespace iniplace {
 namespace {
 
 // Makes the edit, once prepared when `prepared`.
-Status replace(File &file, const LineEdit &edit, Buffer scratch, bool prepared = false) {
+Status replace(File &file, const LineEdit &edit, Buffer scratch, bool prepared = false,
+               Held held = {}) {
     const std::string_view bytes = edit.text.bytes();
     const Place &place = edit.place;
-    const Status done =
-        prepared
-            ? replace_prepared(file.io(), file.size(), place.at, place.old_length, bytes, scratch)
-            : replace_bytes(file.io(), file.size(), place.at, place.old_length, bytes, scratch);
+    Status done = prepared ? Status()
+                           : prepare_replace(file.io(), file.size(), place.at, place.old_length,
+                                             bytes.size(), file.info().sparse);
+    if (done.ok())
+        done = replace_prepared(file.io(), file.size(), place.at, place.old_length, bytes, scratch,
+                                held);
     if (done.ok())
         file.resize(end_after(file.size(), place.at, place.old_length, bytes.size()));
     return done;
@@ -24,7 +25,7 @@ Status replace(File &file, const LineEdit &edit, Buffer scratch, bool prepared =
 
 Status prepare(File &file, const LineEdit &edit) {
     return prepare_replace(file.io(), file.size(), edit.place.at, edit.place.old_length,
-                           edit.text.bytes().size());
+                           edit.text.bytes().size(), file.info().sparse);
 }
 
 // Plans an edit of the file `plan(scan, edit)` reads and makes it, under
@@ -40,7 +41,9 @@ template <typename Plan>
         return scan.in.status();
     if (!planned.ok() || !edit.changes)
         return planned;
-    return journaled ? change(file, edit, scan.scratch()) : replace(file, edit, scan.scratch());
+    const Held held{scan.in.block_start(), scan.in.block()};
+    return journaled ? change(file, edit, scan.scratch(), held)
+                     : replace(file, edit, scan.scratch(), false, held);
 }
 
 // Makes the missing file `path` with the edit `plan` finds in an empty
@@ -118,7 +121,7 @@ Status plan_section_removal(FileScan &scan, std::string_view section, LineEdit &
     return {};
 }
 
-Status change(File &file, const LineEdit &edit, Buffer scratch) {
+Status change(File &file, const LineEdit &edit, Buffer scratch, Held held) {
     if constexpr (durable) {
         // Unless the size stays, the whole tail moves.
         const off_t end = file.size();
@@ -132,7 +135,7 @@ Status change(File &file, const LineEdit &edit, Buffer scratch) {
                                    std::min(end, new_end), std::max(end, new_end), scratch);
         return status.ok() ? journal.finish(replace(file, edit, scratch, true), scratch) : status;
     }
-    return replace(file, edit, scratch);
+    return replace(file, edit, scratch, false, held);
 }
 
 Status Batch::make(const LineEdit &edit) {

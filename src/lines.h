@@ -3,6 +3,7 @@
 // the same for a file named by its path, made when it is missing.
 #pragma once
 
+#include "move.h"
 #include "scan.h"
 
 namespace iniplace {
@@ -37,7 +38,8 @@ Status plan_section_removal(FileScan &scan, std::string_view section, LineEdit &
 
 // Makes one planned edit of `file`; in the durable build under a journal of
 // the bytes it changes, which also undoes an edit that failed half-way.
-Status change(File &file, const LineEdit &edit, Buffer scratch);
+// `held` tells what of the file `scratch` holds, as the scan left it.
+Status change(File &file, const LineEdit &edit, Buffer scratch, Held held = {});
 
 // Several edits of one open file: in the durable build under one journal,
 // made before the first change of the lowest offset any of them touches

@@ -1,5 +1,7 @@
 #include "move.h"
 
+#include <optional>
+
 namespace iniplace {
 
 namespace {
@@ -58,29 +60,73 @@ Status remove_bytes(const Io &io, off_t end, off_t at, off_t length, Buffer scra
     return io.truncate(end - length);
 }
 
+// The tail [from, end) if `held` holds all of it.
+std::optional<std::string_view> tail_in(const Held &held, off_t from, off_t end) {
+    const off_t held_end = held.at + static_cast<off_t>(held.bytes.size());
+    if (held.bytes.empty() || from < held.at || end > held_end || from > end)
+        return std::nullopt;
+    return head(after(held.bytes, static_cast<std::size_t>(from - held.at)),
+                static_cast<std::size_t>(end - from));
+}
+
+// The bytes [from, to) of `text` followed by `tail`, as two parts.
+std::pair<std::string_view, std::string_view> joined(std::string_view text, std::string_view tail,
+                                                     std::size_t from, std::size_t to) {
+    const std::size_t split = text.size();
+    const auto part = [](std::string_view bytes, std::size_t a, std::size_t b) {
+        return a < b ? head(after(bytes, a), b - a) : std::string_view();
+    };
+    return {part(text, from, std::min(to, split)),
+            part(tail, std::max(from, split) - split, std::max(to, split) - split)};
+}
+
+// The edit with its tail in memory: the new bytes from `at` on are the text
+// and the tail. Growth past the old end is written first (and cut back if
+// it fails); then the rest over the old bytes; then a shorter file is cut.
+Status replace_held(const Io &io, off_t end, off_t at, std::string_view text,
+                    std::string_view tail) {
+    const std::size_t total = text.size() + tail.size();
+    const auto kept = static_cast<std::size_t>(end - at);
+    if (total > kept) {
+        const auto [first, second] = joined(text, tail, kept, total);
+        if (const Status grown = io.write(first, second, end); !grown.ok()) {
+            (void)io.truncate(end);
+            return grown;
+        }
+    }
+    const auto [first, second] = joined(text, tail, 0, std::min(total, kept));
+    if (const Status written = io.write(first, second, at); !written.ok())
+        return written;
+    return total < kept ? io.truncate(at + static_cast<off_t>(total)) : Status();
+}
+
 } // namespace
 
 Status replace_bytes(const Io &io, off_t end, off_t at, off_t old_length, std::string_view text,
-                     Buffer scratch) {
-    if (const Status prepared = prepare_replace(io, end, at, old_length, text.size());
+                     Buffer scratch, Held held) {
+    if (const Status prepared = prepare_replace(io, end, at, old_length, text.size(), true);
         !prepared.ok())
         return prepared;
-    return replace_prepared(io, end, at, old_length, text, scratch);
+    return replace_prepared(io, end, at, old_length, text, scratch, held);
 }
 
 // Every byte written lies below the larger of the old and the new end,
-// which must be within the size limit, and the space written into must be
-// there.
-Status prepare_replace(const Io &io, off_t end, off_t at, off_t old_length, std::size_t length) {
+// which must be within the size limit.
+Status prepare_replace(const Io &io, off_t end, off_t at, off_t old_length, std::size_t length,
+                       bool sparse) {
     const off_t new_end = end_after(end, at, old_length, length);
     if (const Status within = io::within_size_limit(std::max(end, new_end)); !within.ok())
         return within;
-    return io.reserve(at, new_end - at);
+    return sparse ? io.reserve(at, new_end - at) : Status();
 }
 
 Status replace_prepared(const Io &io, off_t end, off_t at, off_t old_length, std::string_view text,
-                        Buffer scratch) {
+                        Buffer scratch, Held held) {
     const auto new_length = static_cast<off_t>(text.size());
+    if (new_length != old_length) {
+        if (const auto tail = tail_in(held, at + old_length, end))
+            return replace_held(io, end, at, text, *tail);
+    }
     if (old_length > new_length) {
         if (const Status written = io.write(text.data(), text.size(), at); !written.ok())
             return written;

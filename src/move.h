@@ -53,20 +53,30 @@ struct Unseen {
     void operator()(std::string_view) const {}
 };
 
+// Bytes of the file already in memory: `bytes` are the file's from `at` on.
+struct Held {
+    off_t at = 0;
+    std::string_view bytes;
+};
+
 // Replaces the `old_length` bytes at `at` of a file of `end` bytes with
 // `text`: with `old_length` 0 this inserts, with an empty `text` it
 // removes. Growth is written first and cut back if it fails, so a full disk
-// or the file-size limit leaves the file as it was.
+// or the file-size limit leaves the file as it was. A tail that `held`
+// holds whole is written from there, with the new text, in one call.
 Status replace_bytes(const Io &io, off_t end, off_t at, off_t old_length, std::string_view text,
-                     Buffer scratch);
+                     Buffer scratch, Held held = {});
 
 // What replace_bytes checks before any byte moves: the file stays within
-// the file-size limit, and the space written into is reserved (the holes of
-// a sparse file and the growth past its end).
-Status prepare_replace(const Io &io, off_t end, off_t at, off_t old_length, std::size_t length);
+// the file-size limit, and where it is `sparse` the space written into is
+// reserved, since a hole it writes into needs blocks the disk may lack.
+// Growth needs no reservation: it is written first, and cut back if the
+// disk is full.
+Status prepare_replace(const Io &io, off_t end, off_t at, off_t old_length, std::size_t length,
+                       bool sparse);
 // replace_bytes once prepared.
 Status replace_prepared(const Io &io, off_t end, off_t at, off_t old_length, std::string_view text,
-                        Buffer scratch);
+                        Buffer scratch, Held held = {});
 
 // The size of a file of `end` bytes once `old_length` bytes at `at` are
 // replaced with `length` bytes.

@@ -98,6 +98,7 @@ inline int before(SystemCall &call) {
     case Act::fill_disk:
         s.full = true;
         call.size /= 2;
+        call.more_size = 0;
         return call.size == 0 ? ENOSPC : 0;
     }
     return 0;
@@ -107,9 +108,12 @@ inline void after(const SystemCall &call, long result) {
     State &s = state();
     if (call.op == Op::open && result >= 0)
         s.names[static_cast<int>(result)] = call.path;
-    s.calls.push_back({call.op, file_of(call), call.at,
-                       call.op == Op::write ? std::string(call.data, call.size) : std::string(),
-                       result, call.name != nullptr ? call.name : "", call.flags});
+    std::string data;
+    if (call.op == Op::write && result > 0)
+        data = (std::string(call.data, call.size) + std::string(call.more, call.more_size))
+                   .substr(0, static_cast<std::size_t>(result));
+    s.calls.push_back({call.op, file_of(call), call.at, data, result,
+                       call.name != nullptr ? call.name : "", call.flags});
 }
 
 inline const iniplace::IoHook installed = {before, after};
