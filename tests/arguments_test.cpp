@@ -11,8 +11,6 @@ TEST_F(Arguments, AreRefusedBeforeTheFileIsTouched) {
     char out[16], buf[INI_LINE_SIZE];
     long number = 0;
     unsigned long bits = 0;
-    const std::string long_value(997, 'v'), long_section(993, 's'), long_entry(998, 'e');
-    const char *const value = long_value.c_str(), *const section = long_section.c_str();
     using P = const char *;
     const auto get = [&](P s, P ref, int mode, char *dst, int len) -> Call {
         return [=](P p) { return ini_getsection(p, s, ref, mode, dst, len); };
@@ -46,13 +44,9 @@ TEST_F(Arguments, AreRefusedBeforeTheFileIsTouched) {
         {"key starting with a tab", set("s", "\tk", "v"), INI_EINVAL},
         {"section with line feed", set("s\nt", "k", "v"), INI_EINVAL},
         {"value with line feed", set("s", "k", "v\nw"), INI_EINVAL},
-        {"line too long", set("s", "k", value), INI_EINVAL},
-        {"new section too long", set(section, "k", "v"), INI_EINVAL},
         {"delkey key", [](P p) { return ini_delkey(p, "s", nullptr); }, INI_EINVAL},
         {"delsect section", [](P p) { return ini_delsect(p, nullptr); }, INI_EINVAL},
         {"setkey_string null", [](P p) { return ini_setkey_string(p, "s", "k", nullptr); },
-         INI_EINVAL},
-        {"setkey_string long", [&](P p) { return ini_setkey_string(p, "s", "k", value + 2); },
          INI_EINVAL},
         {"setkey_long key", [](P p) { return ini_setkey_long(p, "s", nullptr, 1); }, INI_EINVAL},
         {"setkey_ulong key", [](P p) { return ini_setkey_ulong(p, "s", "", 1); }, INI_EINVAL},
@@ -65,12 +59,20 @@ TEST_F(Arguments, AreRefusedBeforeTheFileIsTouched) {
         {"getkey_long out", [](P p) { return ini_getkey_long(p, "s", "k", nullptr, 1); },
          INI_EINVAL},
         {"getkey_ulong key, default stored",
-         [&](P p) { return ini_getkey_ulong(p, "s", nullptr, &bits, 9) + (bits != 9) * 99; },
+         [&](P p) {
+             const int status = ini_getkey_ulong(p, "s", nullptr, &bits, 9);
+             EXPECT_EQ(bits, 9u);
+             return status;
+         },
          INI_EINVAL},
         {"getkey_bin path", [&](P) { return ini_getkey_bin(nullptr, "s", "k", &bits, 1); },
          INI_EINVAL},
         {"getkey_long section, default stored",
-         [&](P p) { return ini_getkey_long(p, nullptr, "k", &number, -7) + (number != -7) * 99; },
+         [&](P p) {
+             const int status = ini_getkey_long(p, nullptr, "k", &number, -7);
+             EXPECT_EQ(number, -7);
+             return status;
+         },
          INI_EINVAL},
         {"getsection section", get(nullptr, nullptr, INI_ENTRY_FIRST, out, 16), INI_ESECTION},
         {"getsection wildcard", get("*", nullptr, INI_ENTRY_FIRST, out, 16), INI_ESECTION},
@@ -89,13 +91,9 @@ TEST_F(Arguments, AreRefusedBeforeTheFileIsTouched) {
         {"add blank entry", add("hosts", " \t "), INI_EINVAL},
         {"add header-like entry", add("hosts", " \t[x]"), INI_EINVAL},
         {"add entry with line feed", add("hosts", "a\nb"), INI_EINVAL},
-        {"add entry too long", add("hosts", long_entry.c_str()), INI_EINVAL},
-        {"add new section too long", add(section, "eeee"), INI_EINVAL},
         {"remove section", [](P p) { return ini_delsection_string(p, nullptr, "a"); }, INI_EINVAL},
         {"remove entry", [](P p) { return ini_delsection_string(p, "hosts", nullptr); },
          INI_EINVAL},
-        {"version", [](P) { return ini_version(nullptr, nullptr, nullptr); }, 1},
-        {"trim", [](P) { return trim_string(nullptr) == nullptr ? 0 : 1; }, 0},
         {"parse size 2", scan([&](FILE *s) { return parse(s, "s", "k", buf, 2); }), INI_SCAN_NONE},
         {"parse buffer", scan([](FILE *s) { return parse(s, "s", "k", nullptr, 9); }),
          INI_SCAN_NONE},
@@ -105,8 +103,8 @@ TEST_F(Arguments, AreRefusedBeforeTheFileIsTouched) {
          INI_SCAN_NONE},
         {"parse_section section",
          scan([&](FILE *s) { return parse_section(s, nullptr, buf, 9, 0); }), INI_SCAN_NONE},
-        {"file_ins stream", [](P) { return file_ins(nullptr, 1, "x"); }, INI_EOPEN},
-        {"file_cut stream", [](P) { return file_cut(nullptr, 1); }, INI_EOPEN},
+        {"file_ins stream", [](P) { return file_ins(nullptr, 1, "x"); }, -1},
+        {"file_cut stream", [](P) { return file_cut(nullptr, 1); }, -1},
     };
     for (const auto &c : cases) {
         put(sample);

@@ -1,6 +1,8 @@
 // Key lookup, writing and deletion on real files, compared byte for byte.
 #include "helpers.h"
 
+#include <climits>
+
 namespace {
 
 using namespace std::string_literals;
@@ -42,7 +44,8 @@ TEST_F(Keys, GetReturnsTheTrimmedValue) {
 
 TEST_F(Keys, SetReplacesInsertsOrAppends) {
     const std::string long_line = "k=" + std::string(1500, 'v') + "\n";
-    const std::string longest_value(998 - 3, 'v'); // k=...\n is exactly 998 bytes
+    const std::string block_end = "[s]\nk=" + std::string(58, 'v'),
+                      big_end = block_end + std::string(16320, 'v');
     expect_edits({
         {"grow", "[net]\nport = 8\n[misc]\n", set("net", "port", "8080"), 0,
          "[net]\nport=8080\n[misc]\n"},
@@ -57,6 +60,12 @@ TEST_F(Keys, SetReplacesInsertsOrAppends) {
         {"empty file", "", set("a", "k", "v"), 0, "[a]\nk=v\n"},
         {"unterminated key line", "[a]\nk=1", set("a", "k", "22"), 0, "[a]\nk=22\n"},
         {"after unterminated line", "[a]\nx=1", set("a", "y", "2"), 0, "[a]\nx=1\ny=2\n"},
+        // A last line that ends where the tiny build's block or the default
+        // one ends, without a line feed.
+        {"unterminated at a block's end", block_end, set("s", "n", "1"), 0, block_end + "\nn=1\n"},
+        {"unterminated at 16 KB", big_end, set("s", "n", "1"), 0, big_end + "\nn=1\n"},
+        {"no = is no key line", "[a]\nport 80\n", set("a", "port", "1"), 0,
+         "[a]\nport 80\nport=1\n"},
         {"section after unterminated", "[a]\nx=1", set("b", "y", "2"), 0, "[a]\nx=1\n[b]\ny=2\n"},
         {"CRLF line", "[a]\r\nk=1\r\nz=2\r\n", set("a", "k", "5"), 0, "[a]\r\nk=5\nz=2\r\n"},
         {"indented line", "  [a]\n  k = 1\n", set("a", "k", "2"), 0, "  [a]\nk=2\n"},
@@ -66,8 +75,6 @@ TEST_F(Keys, SetReplacesInsertsOrAppends) {
          "[a]\nk=2\nz=1\n"},
         {"long line replaced whole", "[a]\n" + long_line + "z=1\n", set("a", "k", "1"), 0,
          "[a]\nk=1\nz=1\n"},
-        {"longest line", "[a]\nk=1\n", set("a", "k", longest_value.c_str()), 0,
-         "[a]\nk=" + longest_value + "\n"},
         {"preamble key replaced", "x=1\n[a]\n", set("*", "x", "9"), 0, "x=9\n[a]\n"},
         {"preamble key added", "x=1\n\t[a]\n", set("*", "y", "2"), 0, "x=1\ny=2\n\t[a]\n"},
         {"preamble of empty file", "", set("*", "y", "2"), 0, "y=2\n"},
@@ -97,6 +104,48 @@ TEST_F(Keys, DeleteRemovesWholeLinesOrSections) {
         {"absent section", "[a]\nx=1\n", del_section("b"), 0, "[a]\nx=1\n"},
         {"section of missing file", std::nullopt, del_section("a"), INI_EOPEN, std::nullopt},
     });
+}
+
+// Every writer at its longest text and one byte over: the longest is
+// written; one byte more is refused, the file left as it was, and a
+// missing file not made.
+TEST_F(Keys, WritersAtTheirLimitAndOneByteOver) {
+    using S = const std::string &;
+    const std::string lowest = std::to_string(LONG_MIN);
+    const struct {
+        const char *name;
+        std::size_t longest; // of the text that varies
+        std::function<int(const char *, S)> call;
+        std::function<std::string(S)> written;
+    } cases[] = {
+        {"value", 995, [](auto p, S t) { return ini_setkey(p, "s", "k", t.c_str()); },
+         [](S t) { return "k=" + t + "\n"; }},
+        {"quoted value", 993, [](auto p, S t) { return ini_setkey_string(p, "s", "k", t.c_str()); },
+         [](S t) { return "k=\"" + t + "\"\n"; }},
+        {"key of a number", 996 - lowest.size(),
+         [](auto p, S t) { return ini_setkey_long(p, "s", t.c_str(), LONG_MIN); },
+         [&](S t) { return t + "=" + lowest + "\n"; }},
+        {"entry", 997, [](auto p, S t) { return ini_setsection_string(p, "s", t.c_str()); },
+         [](S t) { return t + "\n"; }},
+        {"new section of a key", 991,
+         [](auto p, S t) { return ini_setkey(p, t.c_str(), "k", "v"); },
+         [](S t) { return "[" + t + "]\nk=v\n"; }},
+        {"new section of an entry", 993,
+         [](auto p, S t) { return ini_setsection_string(p, t.c_str(), "e"); },
+         [](S t) { return "[" + t + "]\ne\n"; }},
+    };
+    for (const auto &c : cases) {
+        const std::string longest(c.longest, 'x'), over(c.longest + 1, 'x');
+        put("[s]\n");
+        EXPECT_EQ(c.call(path.c_str(), longest), INI_OK) << c.name;
+        EXPECT_EQ(contents(), "[s]\n" + c.written(longest)) << c.name;
+        put("[s]\n");
+        EXPECT_EQ(c.call(path.c_str(), over), INI_EINVAL) << c.name;
+        EXPECT_EQ(contents(), "[s]\n") << c.name;
+        std::filesystem::remove(path);
+        EXPECT_EQ(c.call(path.c_str(), over), INI_EINVAL) << c.name;
+        EXPECT_FALSE(exists(path)) << c.name;
+    }
 }
 
 } // namespace

@@ -29,8 +29,16 @@ TEST(TrimString, FollowsTheOneWhitespaceRule) {
 class Parse : public FileTest {};
 
 const char *const two_sections = "[a]\nx=1\n[b]\ny=2\n";
-// A key line that ends exactly at the end of the tiny build's 64-byte block.
+// A key line that ends exactly at the end of the tiny build's 64-byte
+// block, and one that ends where the default build's 16 KB block does.
 const std::string to_block_end = "[s]\nk=" + std::string(57, 'v');
+const std::string last_line = "z=" + std::string(57, 'v');
+std::string to_16k_end() {
+    std::string text = "[s]\n";
+    for (int line = 0; line < 255; ++line)
+        text += "x=" + std::string(61, 'v') + "\n";
+    return text + last_line;
+}
 
 // What a scan leaves in the line buffer: the last piece read, trimmed in
 // place (leading blanks stay), as a string; `untouched` when it read none
@@ -62,6 +70,8 @@ TEST_F(Parse, LeavesTheStreamAndTheBufferWhereTheCallerEdits) {
         {"[s]\nx=1", "s", "q", INI_SCAN_BOUNDARY, 7, "x=1"},
         {to_block_end + "\n", "s", "q", INI_SCAN_BOUNDARY, 64, to_block_end.substr(4)},
         {to_block_end, "s", "q", INI_SCAN_BOUNDARY, 63, to_block_end.substr(4)},
+        {to_16k_end() + "\n", "s", "q", INI_SCAN_BOUNDARY, 16384, last_line},
+        {to_16k_end(), "s", "q", INI_SCAN_BOUNDARY, 16383, last_line},
         {"", "s", "q", INI_SCAN_NONE, 0, untouched},
         {"x=0\n[a]\n", "*", "x", INI_SCAN_LINE, 0, "x=0"}, // the preamble
         {"x=0\n[a]\n", "*", "q", INI_SCAN_BOUNDARY, 4, "[a]"},
