@@ -111,11 +111,11 @@ Status make_edit(const Call &call, File &file, Changes &changes, const Edit &edi
         LineEdit planned;
         if (const Status status = edit.plan(file, planned); !status.ok() || !planned.changes)
             return status;
+        if (splits_line(file, planned))
+            return refused(Refusal::none);
         changed = true;
         if (call.check)
             return {};
-        if (splits_line(file, planned))
-            return refused(Refusal::none);
         if (const Status made = changes.make(planned); !made.ok() || !edit.repeat)
             return made;
     }
@@ -177,7 +177,7 @@ bool try_edits(const Call &call, const std::vector<Edit> &edits, const Vet &vet,
     if (vet)
         (void)vet(nullptr);
     changed = !edits.empty();
-    if (call.check)
+    if (call.check || !changed)
         status = {};
     else
         status = create(call, edits, changed);
