@@ -33,7 +33,8 @@ class Reader {
     Reader(const iniplace::File &file, std::string path);
 
     // Calls `visit` with each line from the start of the file until it
-    // returns false. A read that failed ends the command (status 3).
+    // returns false; a Reader walks its file once. A read that failed ends
+    // the command (status 3).
     void walk(const std::function<bool(const FileLine &)> &visit);
     // Calls `visit` with each line of `section` ("*": the preamble); false
     // if the file has no such section.
