@@ -1,0 +1,234 @@
+// --help, the manual page and the bash completion, all made from the
+// command and option tables and the topics.
+#include "help.h"
+#include "iniplace.h"
+#include "output.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace tool {
+
+namespace {
+
+// The general options every command takes, and the end of the options.
+const std::pair<const char *, const char *> general_options[] = {
+    {"--help, -h", "print this help, or with a COMMAND its help"},
+    {"--version", "print the version"},
+    {"--", "end the options: later arguments are taken as they are, even\n"
+           "when they start with -: iniplace set f.ini net n -- --x"},
+};
+
+std::string alternatives(const char *list) {
+    std::string text = list;
+    std::replace(text.begin(), text.end(), ' ', '|');
+    return text;
+}
+
+std::string option_synopsis(const Command &command, const OptionInfo &option) {
+    std::string text = std::string("--") + option.name;
+    if (option.id == Opt::type)
+        return text + " " + alternatives(command.types);
+    if (option.id == Opt::format)
+        return text + " " + alternatives(command.formats);
+    return option.value != nullptr ? text + " " + option.value : text;
+}
+
+std::string indented(std::string_view text, std::size_t width) {
+    std::string result;
+    const std::string margin(width, ' ');
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        result += margin + std::string(text.substr(start, end - start)) + "\n";
+        start = end + 1;
+    }
+    return result;
+}
+
+std::string padded(std::string text, std::size_t width) {
+    text.resize(std::max(text.size() + 1, width), ' ');
+    return text;
+}
+
+std::string option_help(const OptionInfo &option) {
+    std::string name = std::string("--") + option.name;
+    return padded(option.value != nullptr ? name + " " + option.value : name, 18) + option.help;
+}
+
+std::string version() {
+    int major = 0, minor = 0, micro = 0;
+    ini_version(&major, &minor, &micro);
+    return std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(micro);
+}
+
+// Text for roff: backslashes, minus signs and control characters at the
+// start of a line escaped.
+std::string roff(std::string_view text) {
+    std::string escaped;
+    bool line_start = true;
+    for (const char c : text) {
+        if (line_start && (c == '.' || c == '\''))
+            escaped += "\\&";
+        escaped += c == '\\'  ? std::string("\\e")
+                   : c == '-' ? std::string("\\-")
+                              : std::string(1, c);
+        line_start = c == '\n';
+    }
+    return escaped;
+}
+
+std::string upper(std::string text) {
+    for (char &c : text)
+        c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    return text;
+}
+
+std::string manual_topics() {
+    std::string text;
+    for (unsigned i = 0; i < topic_count; ++i) {
+        const Topic &topic = topics[i];
+        text += ".SH \"" + upper(topic.title) + "\"\n";
+        text +=
+            topic.preformatted ? ".nf\n" + roff(topic.body) + "\n.fi\n" : roff(topic.body) + "\n";
+    }
+    return text;
+}
+
+// The completion's case for one command: its operands, options and their
+// values.
+std::string completion_case(const Command &command) {
+    std::string operands;
+    for (const char c : std::string_view(command.operands))
+        if (c != '[' && c != ']')
+            operands += c;
+    std::string options;
+    for (const OptionInfo &option : option_table())
+        if (takes(command, option.id))
+            options += std::string("--") + option.name + " ";
+    return std::string("    ") + command.name + ") operands='" + operands + "' options='" +
+           options + "--help' types='" + (command.types ? command.types : "") + "' formats='" +
+           (command.formats ? command.formats : "") + "' ;;\n";
+}
+
+} // namespace
+
+std::string synopsis(const Command &command) {
+    std::string text = std::string("iniplace ") + command.name;
+    for (const OptionInfo &option : option_table())
+        if (takes(command, option.id))
+            text += " [" + option_synopsis(command, option) + "]";
+    return text + " " + command.operands;
+}
+
+void print_usage(bool to_stdout) {
+    std::string text = "usage: iniplace COMMAND [OPTIONS] FILE [ARGS...]\n\n" +
+                       std::string(description) + "\n\nCommands:\n";
+    for (const Command &command : command_table())
+        text += "  " + padded(std::string(command.name) + " " + command.operands, 30) +
+                command.summary + "\n";
+    text += "\nOptions (see 'iniplace COMMAND --help' for which a command takes):\n";
+    for (const OptionInfo &option : option_table())
+        text += "  " + option_help(option) + "\n";
+    for (const auto &[name, help] : general_options)
+        text += "  " + padded(name, 18) + indented(help, 20).substr(20);
+    for (unsigned i = 0; i < topic_count; ++i)
+        if (!topics[i].manual_only)
+            text += "\n" + std::string(topics[i].title) + ":\n" + indented(topics[i].body, 2);
+    text += "\nExamples: see the manual page iniplace(1).\n";
+    if (to_stdout)
+        out(text);
+    else
+        std::fputs(text.c_str(), stderr);
+}
+
+void print_command_help(const Command &command) {
+    std::string text = "usage: " + synopsis(command) + "\n\n" + command.help + "\n";
+    bool heading = false;
+    for (const OptionInfo &option : option_table())
+        if (takes(command, option.id)) {
+            text += heading ? "" : "\nOptions:\n";
+            heading = true;
+            text += "  " + option_help(option) + "\n";
+        }
+    out(text);
+}
+
+void print_manual() {
+    std::string text = ".TH INIPLACE 1 \"\" \"iniplace " + version() +
+                       "\" \"User Commands\"\n"
+                       ".SH NAME\niniplace \\- read and edit INI files in place\n"
+                       ".SH SYNOPSIS\n.B iniplace\n.I COMMAND\n[\\fIOPTIONS\\fR] \\fIFILE\\fR "
+                       "[\\fIARGS\\fR...]\n.SH DESCRIPTION\n" +
+                       roff(description) + "\n.SH COMMANDS\n";
+    for (const Command &command : command_table())
+        text += ".TP\n.B " + roff(synopsis(command)) + "\n" + roff(command.help) + "\n";
+    text += ".SH OPTIONS\n";
+    for (const OptionInfo &option : option_table())
+        text += ".TP\n.B " + roff(std::string("--") + option.name) +
+                (option.value != nullptr ? std::string(" \\fI") + option.value + "\\fR" : "") +
+                "\n" + roff(option.help) + "\n";
+    for (const auto &[name, help] : general_options)
+        text += ".TP\n.B " + roff(name) + "\n" + roff(help) + "\n";
+    out(text + manual_topics());
+}
+
+// The bash completion: commands, options and their values from the tables;
+// sections, keys and entries from the file named on the command line.
+void print_completion() {
+    std::string names;
+    std::string cases;
+    for (const Command &command : command_table()) {
+        names += std::string(command.name) + " ";
+        cases += completion_case(command);
+    }
+    out(R"(# bash completion for iniplace, made by 'iniplace --completion'
+_iniplace() {
+    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
+    local operands options types formats
+    if [[ $cur == = ]]; then cur=; elif [[ $prev == = ]]; then prev=${COMP_WORDS[COMP_CWORD-2]}; fi
+    if ((COMP_CWORD == 1)); then
+        mapfile -t COMPREPLY < <(compgen -W ')" +
+        names + R"(--help --version' -- "$cur")
+        return
+    fi
+    case ${COMP_WORDS[1]} in
+)" + cases +
+        R"(    *) return ;;
+    esac
+    case $prev in
+    --type) mapfile -t COMPREPLY < <(compgen -W "$types" -- "$cur"); return ;;
+    --format) mapfile -t COMPREPLY < <(compgen -W "$formats" -- "$cur"); return ;;
+    --default|--prefix) return ;;
+    esac
+    if [[ $cur == -* && $cur != -[0-9]* ]]; then
+        mapfile -t COMPREPLY < <(compgen -W "$options --" -- "$cur")
+        return
+    fi
+    local -a given=() names=($operands)
+    local word skip= ended= list=
+    for word in "${COMP_WORDS[@]:2:COMP_CWORD-2}"; do
+        if [[ ! $ended && $word == = ]]; then skip=1; continue; fi
+        if [[ $skip ]]; then skip=; continue; fi
+        if [[ ! $ended && $word == -- ]]; then ended=1; continue; fi
+        if [[ ! $ended && $word == -* && $word != -[0-9]* && $word != - ]]; then
+            case $word in --type|--default|--format|--prefix) skip=1 ;; esac
+            continue
+        fi
+        given+=("$word")
+    done
+    case ${names[${#given[@]}]} in
+    FILE|FRAGMENT)
+        compopt -o filenames 2>/dev/null
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+        return ;;
+    SECTION) list=$("${COMP_WORDS[0]}" sections -- "${given[0]}" 2>/dev/null) ;;
+    KEY) list=$("${COMP_WORDS[0]}" keys -- "${given[0]}" "${given[1]}" 2>/dev/null) ;;
+    ENTRY) list=$("${COMP_WORDS[0]}" entries -- "${given[0]}" "${given[1]}" 2>/dev/null) ;;
+    esac
+    mapfile -t COMPREPLY < <(IFS=$'\n'; compgen -W "$list" -- "$cur")
+}
+complete -F _iniplace iniplace
+)");
+}
+
+} // namespace tool
