@@ -27,6 +27,7 @@ bool run_iniplace(Op op, const Target &t, const char *path, const std::string &)
     case Op::set_shorter:
     case Op::set_new:
     case Op::set_start:
+    case Op::set_end:
         return ini_setkey(path, t.section.c_str(), t.key.c_str(), t.value.c_str()) == INI_OK;
     case Op::del_key:
         return ini_delkey(path, t.section.c_str(), t.key.c_str()) == INI_OK;
@@ -184,6 +185,39 @@ bool run_checked(Op op, const Target &t, const char *path, const std::string &co
     return done;
 }
 
+// What a careful program does to save a file safely, for the durable
+// build to be measured against: the whole new file written under a
+// temporary name, synced, renamed over the old one, its directory synced.
+bool run_safe_save(Op op, const Target &t, const char *path, const std::string &content) {
+    const Edit &edit = planned(op, t, content);
+    const std::string temporary = std::string(path) + ".new";
+    const int fd = open(path, O_RDONLY);
+    std::size_t got = 0;
+    for (ssize_t n; got < content.size() && (n = read(fd, scratch + got, 65536)) > 0;)
+        got += static_cast<std::size_t>(n);
+    close(fd);
+    bool done = got == content.size();
+    const std::string head(scratch, edit.at),
+        tail(scratch + edit.at + edit.old_len, content.size() - edit.at - edit.old_len);
+    const int out = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    iovec parts[] = {{const_cast<char *>(head.data()), head.size()},
+                     {const_cast<char *>(edit.text.data()), edit.text.size()},
+                     {const_cast<char *>(tail.data()), tail.size()}};
+    done = out >= 0 && writev(out, parts, 3) ==
+                           static_cast<ssize_t>(head.size() + edit.text.size() + tail.size());
+    done = fsync(out) == 0 && close(out) == 0 && done;
+    done = done && rename(temporary.c_str(), path) == 0;
+    const std::string directory = std::string(path).substr(0, std::string(path).rfind('/'));
+    const int dir = open(directory.c_str(), O_RDONLY | O_DIRECTORY);
+    done = fsync(dir) == 0 && done;
+    close(dir);
+    return done;
+}
+
+bool is_edit(Op op) {
+    return !is_read(op);
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -193,5 +227,6 @@ int main(int argc, char **argv) {
         "floor", [](Op) { return true; }, run_floor);
     bench::register_all("checked", is_read, run_checked<false>);
     bench::register_all("searched", is_read, run_checked<true>);
+    bench::register_all("safe_save", is_edit, run_safe_save);
     return bench::main(argc, argv);
 }

@@ -20,7 +20,7 @@ bool is_get(Op op) {
 }
 bool is_set(Op op) {
     return op == Op::set_same || op == Op::set_longer || op == Op::set_shorter ||
-           op == Op::set_new || op == Op::set_start;
+           op == Op::set_new || op == Op::set_start || op == Op::set_end;
 }
 // Entry lists are a notion of iniplace's; none of the peers has them.
 bool keys_only(Op op) {

@@ -1,51 +1,65 @@
 #!/usr/bin/env python3
 """Runs the iniplace and peer benchmarks in alternating trials and prints one
 markdown table per file size: the median cost per call of each
-implementation, and the medians of the per-trial ratios iniplace/minIni,
-iniplace/best peer, iniplace/floor and, for reads, iniplace/searched (the
-floor with iniplace's regular-file check, its read block and one memchr()
-per `[`). Ratios are only taken between figures of the same trial, since
-the machines are shared and noisy.
+implementation, and the medians of the per-trial ratios of iniplace to
+minIni, to the best peer, to the floor and, for reads, to the checked and
+searched readers. Ratios are only taken between figures of the same trial,
+since the machines are shared and noisy.
 
-With --instructions it also counts the user-space instructions of one call
-(after a warm-up call) of iniplace, the floor and minIni under callgrind,
-which is free of that noise. --check measures what the targets need and
-exits 1 if one is missed."""
+--instructions also counts the user-space instructions of one call (after a
+warm-up call) under callgrind, which is free of that noise. --durable runs
+the durable build's edits against a safe save (temporary copy, sync,
+rename, directory sync) on files synced before each edit. --tool times
+`iniplace get` against /bin/true with hyperfine. --save writes every figure
+to a JSON file (bench/report.py makes the report from it). --check exits 1
+if a target is missed."""
 
 import argparse
 import json
+import os
 import re
 import shutil
 import statistics
 import subprocess
 import sys
 import tempfile
-from collections import defaultdict
 from pathlib import Path
 
 SIZES = ["4K", "64K", "1M"]
 PEERS = ["minIni", "inih", "iniparser", "SimpleIni", "GKeyFile"]
 GETS = ["get_start", "get_middle", "get_end", "get_typed"]
-EDITS = ["set_same", "set_longer", "set_shorter", "set_new", "set_start", "del_key",
+EDITS = ["set_same", "set_longer", "set_shorter", "set_new", "set_start", "set_end", "del_key",
          "del_section"]
 ENTRIES = ["entry_has", "entry_add", "entry_remove"]  # minIni has no entry lists
+ENTRY_EDITS = ["entry_add", "entry_remove"]
 COUNTED = ["iniplace", "floor", "searched", "minIni"]
 READS = GETS + ["entry_has"]  # what the checked and searched readers do
 
-# (size, operation, most iniplace/floor): what a call may cost beyond the
-# system calls every reader pays.
-FLOOR_TARGETS = [("4K", "get_end", 1.25), ("64K", "get_end", 1.8), ("1M", "get_end", 2.5),
-                 ("1M", "set_start", 1.2)]
+# (size, operations, reference, most iniplace/reference).
+TIME_TARGETS = ([("4K", op, "floor", 1.5) for op in EDITS + ENTRY_EDITS] +
+                [("64K", op, "floor", 2.0) for op in EDITS + ENTRY_EDITS] +
+                [("1M", "set_start", "floor", 2.5),
+                 ("4K", "get_end", "checked", 1.2),
+                 ("64K", "get_end", "searched", 1.3),
+                 ("1M", "get_end", "searched", 1.3)] +
+                [("4K", op, "minIni", 1.0) for op in GETS] +
+                [("4K", op, "minIni", 0.5) for op in EDITS] +
+                [("1M", "get_end", "minIni", 0.5), ("1M", "set_start", "minIni", 1.0)])
 # (size, operation, most iniplace/minIni in user-space instructions per call).
 INSTRUCTION_TARGETS = [("4K", "get_end", 0.25), ("64K", "get_end", 0.12),
                        ("1M", "get_end", 0.12)]
+# The durable build's edits measured against a safe save; those that must
+# cost less than it.
+DURABLE_OPS = ["set_same", "set_start", "set_end", "del_key"]
+DURABLE_TARGETS = [("1M", "set_same"), ("1M", "set_end")]
+TOOL_LIMIT = 1.5  # iniplace get against /bin/true
 
 
-def run(binary, min_time, pattern):
+def run(binary, min_time, pattern, env=None):
     out = subprocess.run(
         [str(binary), "--benchmark_format=json", f"--benchmark_min_time={min_time}",
          f"--benchmark_filter={pattern}"],
-        check=True, capture_output=True, text=True).stdout
+        check=True, capture_output=True, text=True, env=env).stdout
     if not out.strip():  # no benchmark of this binary matches
         return {}
     scale = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}
@@ -56,6 +70,19 @@ def run(binary, min_time, pattern):
             continue
         times[bench["name"]] = bench["real_time"] * scale[bench["time_unit"]]
     return times
+
+
+def trials_of(binaries, count, min_time, pattern, env=None):
+    """`count` trials of every binary, in alternating order so that neither
+    side always runs first."""
+    trials = []
+    for trial in range(count):
+        times = {}
+        for binary in binaries if trial % 2 == 0 else reversed(binaries):
+            times.update(run(binary, min_time, pattern, env))
+        trials.append(times)
+        print(f"trial {trial + 1}/{count} done", file=sys.stderr)
+    return trials
 
 
 def count_instructions(build, name):
@@ -98,64 +125,72 @@ def median_or_none(values):
     return statistics.median(values) if values else None
 
 
-def time_tables(trials):
-    """Prints the tables of times; returns {(size, op): (ratio to minIni,
-    ratio to the best peer, ratio to the floor)}."""
-    def cost(impl, op, size):
-        return median_or_none([t[f"{impl}/{op}/{size}"] for t in trials
+class Figures:
+    """Median times and per-trial ratios of a set of trials."""
+
+    def __init__(self, trials):
+        self.trials = trials
+
+    def cost(self, impl, op, size):
+        return median_or_none([t[f"{impl}/{op}/{size}"] for t in self.trials
                                if f"{impl}/{op}/{size}" in t])
 
-    def ratio(op, size, other):
-        """Median over trials of iniplace divided by `other` (a name, or a
-        function picking a figure from one trial)."""
+    def ratio(self, op, size, other, mine="iniplace"):
+        """Median over trials of `mine` divided by `other`: an implementation,
+        or "best peer"."""
         values = []
-        for t in trials:
-            mine = t.get(f"iniplace/{op}/{size}")
-            theirs = other(t) if callable(other) else t.get(f"{other}/{op}/{size}")
-            if mine is not None and theirs:
-                values.append(mine / theirs)
+        for t in self.trials:
+            theirs = t.get(f"{other}/{op}/{size}")
+            if other == "best peer":
+                figures = [t[f"{p}/{op}/{size}"] for p in PEERS if f"{p}/{op}/{size}" in t]
+                theirs = min(figures) if figures else None
+            if t.get(f"{mine}/{op}/{size}") is not None and theirs:
+                values.append(t[f"{mine}/{op}/{size}"] / theirs)
         return median_or_none(values)
 
-    ops = []
-    for name in trials[0]:
-        _, op, _ = name.split("/")
-        if op not in ops:
-            ops.append(op)
+    def ops(self):
+        found = []
+        for name in self.trials[0] if self.trials else []:
+            op = name.split("/")[1]
+            if op not in found:
+                found.append(op)
+        return found
 
-    ratios = {}
+
+def time_tables(figures):
+    """Prints the tables of times; returns {size: {op: {column: value}}}."""
+    results = {}
     for size in SIZES:
-        rows = [op for op in ops if cost("iniplace", op, size) is not None]
+        rows = [op for op in figures.ops() if figures.cost("iniplace", op, size) is not None]
         if not rows:
             continue
         print(f"\n### {size} file\n")
-        print("| operation | iniplace | floor | checked | searched | minIni | best peer "
-              "| iniplace/minIni | iniplace/best peer | iniplace/floor | iniplace/searched |")
+        print("| operation | iniplace | floor | checked | minIni | best peer "
+              "| ÷ floor | ÷ checked | ÷ searched | ÷ minIni | ÷ best peer |")
         print("|---|---|---|---|---|---|---|---|---|---|---|")
+        results[size] = {}
         for op in rows:
-            peer_costs = {p: cost(p, op, size) for p in PEERS}
-            peer_costs = {p: c for p, c in peer_costs.items() if c is not None}
-            best = min(peer_costs, key=peer_costs.get) if peer_costs else None
-
-            def best_in_trial(t, op=op, size=size):
-                figures = [t[f"{p}/{op}/{size}"] for p in PEERS if f"{p}/{op}/{size}" in t]
-                return min(figures) if figures else None
-
-            ratios[(size, op)] = (ratio(op, size, "minIni"), ratio(op, size, best_in_trial),
-                                  ratio(op, size, "floor"))
-            r_minini, r_best, r_floor = ratios[(size, op)]
-            best_text = f"{best} {fmt_time(peer_costs[best])}" if best else "n/a"
-            print(f"| {op} | {fmt_time(cost('iniplace', op, size))} "
-                  f"| {fmt_time(cost('floor', op, size))} | {fmt_time(cost('checked', op, size))} "
-                  f"| {fmt_time(cost('searched', op, size))} "
-                  f"| {fmt_time(cost('minIni', op, size))} "
-                  f"| {best_text} | {fmt_ratio(r_minini)} | {fmt_ratio(r_best)} "
-                  f"| {fmt_ratio(r_floor)} | {fmt_ratio(ratio(op, size, 'searched'))} |")
-    return ratios
+            costs = {p: figures.cost(p, op, size) for p in PEERS}
+            costs = {p: c for p, c in costs.items() if c is not None}
+            best = min(costs, key=costs.get) if costs else None
+            row = {impl: figures.cost(impl, op, size)
+                   for impl in ["iniplace", "floor", "checked", "searched"] + PEERS}
+            row["best peer"] = best
+            for other in ["floor", "checked", "searched", "minIni", "best peer"]:
+                row[f"/{other}"] = figures.ratio(op, size, other)
+            results[size][op] = row
+            print(f"| {op} | {fmt_time(row['iniplace'])} | {fmt_time(row['floor'])} "
+                  f"| {fmt_time(row['checked'])} | {fmt_time(row['minIni'])} "
+                  f"| {f'{best} {fmt_time(costs[best])}' if best else 'n/a'} "
+                  + "".join(f"| {fmt_ratio(row[f'/{o}'])} "
+                            for o in ["floor", "checked", "searched", "minIni", "best peer"])
+                  + "|")
+    return results
 
 
 def instruction_table(build, wanted):
     """Counts and prints the instructions per call of the (size, op) pairs
-    in `wanted`; returns {(size, op): {impl: count}}."""
+    in `wanted`; returns {size: {op: {impl: count}}}."""
     if shutil.which("valgrind") is None:
         print("warning: valgrind not found, no instruction counts", file=sys.stderr)
         return {}
@@ -167,7 +202,7 @@ def instruction_table(build, wanted):
         counted = {"minIni": op not in ENTRIES, "searched": op in READS}
         found = {impl: count_instructions(build, f"{impl}/{op}/{size}")
                  for impl in COUNTED if counted.get(impl, True)}
-        counts[(size, op)] = found
+        counts.setdefault(size, {})[op] = found
         mine, theirs = found["iniplace"], found.get("minIni")
         share = mine / theirs if mine is not None and theirs else None
         print(f"| {op} | {size} | {fmt_count(mine)} | {fmt_count(found['floor'])} "
@@ -176,27 +211,76 @@ def instruction_table(build, wanted):
     return counts
 
 
-def targets(ratios, counts):
+def durable_table(build, args):
+    """The durable build's edits against a safe save, on files synced before
+    each edit; returns {size: {op: {column: value}}}."""
+    binary = Path(build, "bench", "bench_iniplace")
+    if not binary.exists():
+        print(f"warning: {binary} not found, no durable figures", file=sys.stderr)
+        return {}
+    pattern = f"^(iniplace|safe_save)/({'|'.join(DURABLE_OPS)})/(4K|1M)$"
+    figures = Figures(trials_of([binary], args.trials, args.min_time, pattern,
+                                dict(os.environ, INIPLACE_BENCH_SYNC="1")))
+    print("\n### The durable build against a safe save\n")
+    print("| operation | size | durable iniplace | safe save | ÷ safe save |")
+    print("|---|---|---|---|---|")
+    results = {}
+    for size in ["4K", "1M"]:
+        for op in DURABLE_OPS:
+            row = {"iniplace": figures.cost("iniplace", op, size),
+                   "safe_save": figures.cost("safe_save", op, size),
+                   "/safe_save": figures.ratio(op, size, "safe_save")}
+            results.setdefault(size, {})[op] = row
+            print(f"| {op} | {size} | {fmt_time(row['iniplace'])} "
+                  f"| {fmt_time(row['safe_save'])} | {fmt_ratio(row['/safe_save'])} |")
+    return results
+
+
+def tool_table(build):
+    """`iniplace get` on the 4K corpus against /bin/true, both started
+    without a shell by hyperfine."""
+    tool = Path(build, "iniplace")
+    if shutil.which("hyperfine") is None or not tool.exists():
+        print("warning: hyperfine or the tool not found, no tool figures", file=sys.stderr)
+        return {}
+    with tempfile.TemporaryDirectory() as scratch:
+        sample = Path(scratch, "sample.ini")
+        subprocess.run([str(Path(build, "bench", "bench_iniplace")), "--corpus", "4K",
+                        str(sample)], check=True)
+        out = Path(scratch, "times.json")
+        subprocess.run(["hyperfine", "-N", "--warmup", "20", "--runs", "300", "--export-json",
+                        str(out), "/bin/true", f"{tool} get {sample} unit7 timeout_ms"],
+                       check=True, capture_output=True)
+        means = [r["mean"] * 1e9 for r in json.loads(out.read_text())["results"]]
+    row = {"true": means[0], "iniplace get": means[1], "/true": means[1] / means[0]}
+    print("\n### The tool\n")
+    print("| command | time | ÷ /bin/true |")
+    print("|---|---|---|")
+    print(f"| /bin/true | {fmt_time(row['true'])} | 1.00x |")
+    print(f"| iniplace get | {fmt_time(row['iniplace get'])} | {fmt_ratio(row['/true'])} |")
+    return row
+
+
+def targets(results):
     """(label, measured, limit) of every target that was measured."""
     found = []
-    for size, op, limit in FLOOR_TARGETS:
-        if (size, op) in ratios:
-            found.append((f"{size} {op} ≤ {limit}x floor", ratios[(size, op)][2], limit))
+    times = results.get("times", {})
+    for size, op, other, limit in TIME_TARGETS:
+        row = times.get(size, {}).get(op)
+        if row is not None and row.get(f"/{other}") is not None:
+            found.append((f"{size} {op} ≤ {limit}x {other}", row[f"/{other}"], limit))
     for size, op, limit in INSTRUCTION_TARGETS:
-        if (size, op) in counts:
-            mine, theirs = counts[(size, op)]["iniplace"], counts[(size, op)]["minIni"]
-            share = mine / theirs if mine is not None and theirs else None
-            found.append((f"{size} {op} ≤ {limit}x minIni in instructions", share, limit))
-    # Against the peers: ahead of minIni, the fastest peer, everywhere.
-    for (size, op), (r_minini, _, _) in ratios.items():
-        if size == "4K" and op in GETS:
-            found.append((f"4K {op} ≤ 1.0x minIni", r_minini, 1.0))
-        elif size == "4K" and op in EDITS:
-            found.append((f"4K {op} ≤ 0.5x minIni", r_minini, 0.5))
-    if ("1M", "get_end") in ratios:
-        found.append(("1M get_end ≤ 0.5x minIni", ratios[("1M", "get_end")][0], 0.5))
-    if ("1M", "set_start") in ratios:
-        found.append(("1M set_start ≤ 1.0x minIni", ratios[("1M", "set_start")][0], 1.0))
+        counted = results.get("instructions", {}).get(size, {}).get(op)
+        if counted and counted.get("iniplace") and counted.get("minIni"):
+            found.append((f"{size} {op} ≤ {limit}x minIni in instructions",
+                          counted["iniplace"] / counted["minIni"], limit))
+    for size, op in DURABLE_TARGETS:
+        row = results.get("durable", {}).get(size, {}).get(op)
+        if row is not None and row["/safe_save"] is not None:
+            found.append((f"durable {size} {op} < safe save", row["/safe_save"], 1.0))
+    if results.get("tool"):
+        found.append((f"iniplace get ≤ {TOOL_LIMIT}x /bin/true", results["tool"]["/true"],
+                      TOOL_LIMIT))
     return found
 
 
@@ -209,21 +293,18 @@ def main():
     parser.add_argument("--filter", default=".", help="benchmark name pattern")
     parser.add_argument("--instructions", action="store_true",
                         help="count instructions per call with callgrind")
+    parser.add_argument("--durable", metavar="BUILD",
+                        help="build tree of the bench-durable preset: compare with a safe save")
+    parser.add_argument("--tool", action="store_true", help="time iniplace get with hyperfine")
+    parser.add_argument("--save", metavar="FILE", help="write every figure to FILE (JSON)")
     parser.add_argument("--check", action="store_true", help="exit 1 if a target is missed")
     args = parser.parse_args()
 
     binaries = [Path(args.build, "bench", name) for name in ("bench_iniplace", "bench_peers")]
     binaries = [b for b in binaries if b.exists()]
-    trials = []
-    for trial in range(args.trials):
-        times = {}
-        # Alternate the order so that neither side always runs first.
-        for binary in binaries if trial % 2 == 0 else reversed(binaries):
-            times.update(run(binary, args.min_time, args.filter))
-        trials.append(times)
-        print(f"trial {trial + 1}/{args.trials} done", file=sys.stderr)
-    ratios = time_tables(trials) if trials and trials[0] else {}
-
+    results = {"trials": args.trials, "min_time": args.min_time}
+    results["times"] = time_tables(Figures(trials_of(binaries, args.trials, args.min_time,
+                                                     args.filter)))
     wanted = []
     if args.instructions:
         pattern = re.compile(args.filter)
@@ -231,17 +312,25 @@ def main():
                   if pattern.search(f"iniplace/{op}/{size}")]
     if args.check:
         wanted += [(size, op) for size, op, _ in INSTRUCTION_TARGETS if (size, op) not in wanted]
-    counts = instruction_table(args.build, wanted) if wanted else {}
+    results["instructions"] = instruction_table(args.build, wanted) if wanted else {}
+    if args.durable:
+        results["durable"] = durable_table(args.durable, args)
+    if args.tool:
+        results["tool"] = tool_table(args.build)
 
-    found = targets(ratios, counts)
-    missed = [t for t in found if t[1] is not None and t[1] > t[2]]
+    found = targets(results)
+    results["targets"] = [{"target": label, "measured": measured, "limit": limit}
+                          for label, measured, limit in found]
     if found:
         print("\n### Targets\n")
         print("| target | measured | met |")
         print("|---|---|---|")
         for label, measured, limit in found:
-            met = "n/a" if measured is None else ("yes" if measured <= limit else "**no**")
-            print(f"| {label} | {fmt_ratio(measured)} | {met} |")
+            print(f"| {label} | {fmt_ratio(measured)} "
+                  f"| {'yes' if measured <= limit else '**no**'} |")
+    if args.save:
+        Path(args.save).write_text(json.dumps(results, indent=1, ensure_ascii=False) + "\n")
+    missed = [t for t in found if t[1] > t[2]]
     return 1 if args.check and missed else 0
 
 

@@ -86,6 +86,7 @@ enum class Op {
     set_shorter,
     set_new,
     set_start,
+    set_end,
     del_key,
     del_section,
     entry_has,
@@ -111,6 +112,7 @@ inline const std::vector<OpInfo> &operations() {
         {Op::set_shorter, "set_shorter", true, false},
         {Op::set_new, "set_new", true, false},
         {Op::set_start, "set_start", true, false},
+        {Op::set_end, "set_end", true, false},
         {Op::del_key, "del_key", true, false},
         {Op::del_section, "del_section", true, false},
         {Op::entry_has, "entry_has", false, true},
@@ -135,8 +137,8 @@ inline Target target(const Corpus &corpus, Op op) {
         return {corpus.last(), Corpus::key_name(9), ""};
     case Op::get_typed:
         return {corpus.middle(), Corpus::key_name(9), ""};
-    case Op::set_same:
-        return {corpus.middle(), Corpus::key_name(5), std::string(old.size(), 'x')};
+    case Op::set_same: // `key = value` becomes `key=xx...` of the same length
+        return {corpus.middle(), Corpus::key_name(5), std::string(old.size() + 2, 'x')};
     case Op::set_longer:
         return {corpus.middle(), Corpus::key_name(5), old + "-and-a-longer-tail"};
     case Op::set_shorter:
@@ -145,6 +147,9 @@ inline Target target(const Corpus &corpus, Op op) {
         return {corpus.middle(), "added_key", "added-value"};
     case Op::set_start:
         return {Corpus::section_name(0), Corpus::key_name(1), Corpus::value(0, 1) + "-longer"};
+    case Op::set_end:
+        return {corpus.last(), Corpus::key_name(5),
+                Corpus::value(corpus.sections - 1, 5) + "-longer"};
     case Op::entry_has:
         return {"hosts", "", "host-7.example.net"};
     case Op::entry_add:
@@ -175,13 +180,16 @@ class WorkFile {
     // With INIPLACE_BENCH_SYNC set, the restored file is synced too, so that
     // the durable build's fsync of an edit pays for that edit alone.
     void restore() const {
-        const int fd = open(path_.c_str(), O_WRONLY | O_CREAT, 0644);
-        if (pwrite(fd, content_.data(), content_.size(), 0) !=
-                static_cast<ssize_t>(content_.size()) ||
-            ftruncate(fd, static_cast<off_t>(content_.size())) != 0 ||
-            (std::getenv("INIPLACE_BENCH_SYNC") != nullptr && fsync(fd) != 0))
+        if (!write(path_.c_str(), content_))
             std::abort();
-        close(fd);
+    }
+    static bool write(const char *path, const std::string &content) {
+        const int fd = open(path, O_WRONLY | O_CREAT, 0644);
+        const bool done =
+            pwrite(fd, content.data(), content.size(), 0) == static_cast<ssize_t>(content.size()) &&
+            ftruncate(fd, static_cast<off_t>(content.size())) == 0 &&
+            (std::getenv("INIPLACE_BENCH_SYNC") == nullptr || fsync(fd) == 0);
+        return close(fd) == 0 && done;
     }
 
   private:
@@ -247,6 +255,13 @@ __attribute__((noinline)) inline bool measured_call(const Once &once, const char
 // first call, on a file restored afterwards, warms up the lazy binding of
 // library functions and the page cache, so the marked call is a steady one.
 inline int main(int argc, char **argv) {
+    // `--corpus SIZE PATH` writes the file of that size, for timing the tool.
+    if (argc == 4 && std::strcmp(argv[1], "--corpus") == 0) {
+        for (const Corpus &corpus : corpora())
+            if (corpus.label == argv[2])
+                return WorkFile::write(argv[3], corpus.text) ? 0 : 1;
+        return 2;
+    }
     if (argc == 3 && std::strcmp(argv[1], "--once") == 0) {
         const auto found = single_calls().find(argv[2]);
         if (found == single_calls().end())

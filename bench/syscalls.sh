@@ -11,7 +11,7 @@ count() { # binary name
          END { print calls + 0 }' /tmp/iniplace-syscalls.$$
     rm -f /tmp/iniplace-syscalls.$$
 }
-ops="get_start get_end get_typed set_same set_longer set_new set_start del_key del_section entry_has entry_add entry_remove"
+ops="get_start get_end get_typed set_same set_longer set_new set_start set_end del_key del_section entry_has entry_add entry_remove"
 echo "| operation | size | iniplace | floor | minIni |"
 echo "|---|---|---|---|---|"
 for size in 4K 1M; do
