@@ -23,7 +23,7 @@ Status replace(File &file, const LineEdit &edit, Buffer scratch, bool prepared =
     return done;
 }
 
-Status prepare(File &file, const LineEdit &edit) {
+[[maybe_unused]] Status prepare(File &file, const LineEdit &edit) {
     return prepare_replace(file.io(), file.size(), edit.place.at, edit.place.old_length,
                            edit.text.bytes().size(), file.info().sparse);
 }

@@ -220,7 +220,7 @@ TEST_F(Faults, ThirtyTwoKibibytesOfStackAreEnough) {
     // No more than the README says for this build (the tiny build, which
     // reads in 64 bytes, uses less).
     const bool narrow = sizeof(long) == 4;
-    EXPECT_LE(stack_used, durable_build ? (narrow ? 22500u : 23352u) : (narrow ? 21280u : 24272u));
+    EXPECT_LE(stack_used, durable_build ? (narrow ? 20016u : 23352u) : (narrow ? 24128u : 24272u));
     EXPECT_NE(contents(), sample);
 }
 

@@ -5,6 +5,7 @@
 
 #include "io.h"
 
+#include <algorithm>
 #include <csignal>
 #include <map>
 #include <string>
@@ -71,19 +72,16 @@ inline std::string file_of(const SystemCall &call) {
     return named != state().names.end() ? named->second : std::string();
 }
 
-inline bool ends_with(const std::string &text, const std::string &end) {
-    return text.size() >= end.size() &&
-           text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 inline int before(SystemCall &call) {
     State &s = state();
     if (s.full && call.op == Op::write)
         return ENOSPC;
-    bool kind = false;
-    for (const Op op : s.point.ops)
-        kind = kind || op == call.op;
-    if (!s.armed || !kind || !ends_with(file_of(call), s.point.file) || ++s.seen != s.point.nth)
+    const std::string file = file_of(call);
+    const bool kind =
+        std::find(s.point.ops.begin(), s.point.ops.end(), call.op) != s.point.ops.end();
+    if (!s.armed || !kind || file.size() < s.point.file.size() ||
+        file.compare(file.size() - s.point.file.size(), s.point.file.size(), s.point.file) != 0 ||
+        ++s.seen != s.point.nth)
         return 0;
     switch (s.act) {
     case Act::fail:

@@ -258,12 +258,10 @@ TEST_F(PowerLoss, RecoveryLeavesTheOldOrTheNewFile) {
         check(
             files, calls,
             [&](const std::string &where) {
-                const bool present = exists(path);
-                const std::string now = present ? contents() : "";
-                EXPECT_TRUE((present ? std::optional(now) : std::nullopt) == kind.before ||
-                            (present && now == kind.after))
-                    << kind.name << ", " << where;
-                EXPECT_TRUE(!present || !exists(path + "-journal")) << kind.name << ", " << where;
+                const std::optional<std::string> now =
+                    exists(path) ? std::optional(contents()) : std::nullopt;
+                EXPECT_TRUE(now == kind.before || now == kind.after) << kind.name << ", " << where;
+                EXPECT_TRUE(!now || !exists(path + "-journal")) << kind.name << ", " << where;
             },
             true);
     }

@@ -304,14 +304,17 @@ TEST_F(Tool, EditsOverAFileSizeLimitFail) {
 // eval of list --format sh must not let a file set PATH, IFS or a proxy;
 // options stand anywhere, also when POSIXLY_CORRECT is set.
 TEST_F(Tool, ShellNamesAndOptionOrder) {
-    const std::string file = "[s]\nPATH=/x\nIFS=x\npath=/y\nhttp_proxy=p\nno_proxy=q\nhost=/z\n";
+    const std::string file =
+        "[s]\nPATH=/x\nIFS=x\npath=/y\nhttp_proxy=p\nno_proxy=q\n2nd=v\nhost=/z\n";
     put(file);
     const Outcome sh = run({"list", "--format=sh", path, "s"});
     EXPECT_EQ(sh.out, "host='/z'\n");
     EXPECT_NE(sh.err.find("http_proxy is an environment-style name"), std::string::npos);
     EXPECT_EQ(
         run({"list", "--format=sh", "--prefix", "c_", path, "s"}).out,
-        "c_PATH='/x'\nc_IFS='x'\nc_path='/y'\nc_http_proxy='p'\nc_no_proxy='q'\nc_host='/z'\n");
+        "c_PATH='/x'\nc_IFS='x'\nc_path='/y'\nc_http_proxy='p'\nc_no_proxy='q'\nc_2nd='v'\n"
+        "c_host='/z'\n");
+    EXPECT_EQ(run({"list", "--format=sh", "--prefix", "1st_", path, "s"}).status, 2);
     setenv("POSIXLY_CORRECT", "1", 1);
     const Outcome check = run({"del", path, "s", "--check"});
     unsetenv("POSIXLY_CORRECT");
