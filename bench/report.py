@@ -12,21 +12,11 @@ import re
 import sys
 from pathlib import Path
 
+from compare import fmt_ratio as ratio, fmt_time as time
+
 ROOT = Path(__file__).resolve().parent.parent
 SIZES = {"4K": "4 KB", "64K": "64 KB", "1M": "1 MB"}
 PEERS = ["minIni", "inih", "iniparser", "SimpleIni", "GKeyFile"]
-
-
-def time(ns):
-    if ns is None:
-        return "n/a"
-    if ns >= 1e6:
-        return f"{ns / 1e6:.2f} ms"
-    return f"{ns / 1e3:.1f} µs"
-
-
-def ratio(value):
-    return "n/a" if value is None else f"{value:.2f}x"
 
 
 def size_table(rows):
