@@ -334,13 +334,11 @@ Status resolve(int fd, const char *path, char *name, std::size_t size) {
                            : failed(Outcome::not_opened, Op::name, ENOENT);
 }
 
-Status resolve_missing(const char *path, char *name, std::size_t size) {
-    const char *const slash = std::strrchr(path, '/');
-    const char *const base = slash != nullptr ? slash + 1 : path;
-    const std::size_t length = slash != nullptr ? static_cast<std::size_t>(slash - path) + 1 : 0;
-    if (*base == '\0' || length + 2 > size)
-        return failed(Outcome::not_opened, Op::name, *base == '\0' ? EISDIR : ENAMETOOLONG);
-    // The directory's name, made in `name`, resolved through a descriptor.
+namespace {
+
+// Resolves the directory whose name is the first `length` bytes of `path`
+// (none: the working directory) into `name`, through a descriptor of it.
+Status resolve_directory(const char *path, std::size_t length, char *name, std::size_t size) {
     const auto directory_name = [&] {
         std::memcpy(name, length > 0 ? path : ".", length > 0 ? length : 1);
         name[length > 0 ? length : 1] = '\0';
@@ -349,11 +347,22 @@ Status resolve_missing(const char *path, char *name, std::size_t size) {
     Descriptor directory;
     if (const Status opened = open(name, Open::directory, directory); !opened.ok())
         return opened;
-    if (!resolve(directory.get(), nullptr, name, size).ok()) {
-        directory_name();
-        if (const Status resolved = resolve_again(name, name, size); !resolved.ok())
-            return resolved;
-    }
+    if (resolve(directory.get(), nullptr, name, size).ok())
+        return {};
+    directory_name();
+    return resolve_again(name, name, size);
+}
+
+} // namespace
+
+Status resolve_missing(const char *path, char *name, std::size_t size) {
+    const char *const slash = std::strrchr(path, '/');
+    const char *const base = slash != nullptr ? slash + 1 : path;
+    const std::size_t length = slash != nullptr ? static_cast<std::size_t>(slash - path) + 1 : 0;
+    if (*base == '\0' || length + 2 > size)
+        return failed(Outcome::not_opened, Op::name, *base == '\0' ? EISDIR : ENAMETOOLONG);
+    if (const Status resolved = resolve_directory(path, length, name, size); !resolved.ok())
+        return resolved;
     const std::size_t resolved = std::strcmp(name, "/") == 0 ? 0 : std::strlen(name);
     if (resolved + 1 + std::strlen(base) >= size)
         return failed(Outcome::not_opened, Op::name, ENAMETOOLONG);

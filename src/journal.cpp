@@ -189,6 +189,19 @@ Status Journal::begin(JournalName &name, int fd, off_t size, off_t at, off_t sav
         return failed(Outcome::unsafe, Op::stat, EMLINK);
     if (const Status within = io::within_size_limit(header_size + saved); !within.ok())
         return unsafe(within);
+    if (const Status made = create(name); !made.ok())
+        return unsafe(made);
+    // Whoever may write the file may empty its journal.
+    io::set_mode(journal_.get(), info.mode & 0666);
+    const Status saved_bytes = save(fd, size, at, saved, min_size, max_size, scratch);
+    if (!saved_bytes.ok()) {
+        (void)io::unlink(name.get());
+        journal_.reset();
+    }
+    return unsafe(saved_bytes);
+}
+
+Status Journal::create(JournalName &name) {
     // What stands at the name now is another edit's journal, or what a
     // crash left since the file was opened: recovery waits for the one and
     // removes the other.
@@ -198,22 +211,13 @@ Status Journal::begin(JournalName &name, int fd, off_t size, off_t at, off_t sav
             made = recover(name);
         else if (made.ok())
             made = io::lock(journal_.get(), Lock::exclusive);
-        FileInfo made_info;
         if (!made.ok())
-            return unsafe(made);
-        if (journal_ && !still_named(name.get(), journal_.get(), made_info))
+            return made;
+        FileInfo info;
+        if (journal_ && !still_named(name.get(), journal_.get(), info))
             journal_.reset();
     }
-    if (!journal_)
-        return failed(Outcome::unsafe, Op::open, EEXIST);
-    // Whoever may write the file may empty its journal.
-    io::set_mode(journal_.get(), info.mode & 0666);
-    const Status saved_bytes = save(fd, size, at, saved, min_size, max_size, scratch);
-    if (!saved_bytes.ok()) {
-        (void)io::unlink(name.get());
-        journal_.reset();
-    }
-    return unsafe(saved_bytes);
+    return journal_ ? Status() : failed(Outcome::unsafe, Op::open, EEXIST);
 }
 
 Status Journal::save(int fd, off_t size, off_t at, off_t saved, off_t min_size, off_t max_size,

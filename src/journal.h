@@ -80,6 +80,8 @@ class Journal {
     off_t start() const { return start_; }
 
   private:
+    // Makes the journal and locks it.
+    Status create(JournalName &name);
     Status save(int fd, off_t size, off_t at, off_t saved, off_t min_size, off_t max_size,
                 Buffer scratch);
 
