@@ -28,15 +28,16 @@
  * than 998 bytes, line feeds included, and rejects such input with
  * INI_EINVAL instead.
  *
- * Edits check the file-size limit and reserve the space they write into
- * before any byte moves: a full disk or RLIMIT_FSIZE leaves the file as it
- * was, and no signal is raised. A call uses about 24 KB of stack. Built with
+ * Edits check the file-size limit before any byte moves and grow the file
+ * first (reserving space in a file with holes): a full disk or RLIMIT_FSIZE
+ * leaves the file as it was, and no signal is raised. A call uses about 24 KB of stack. Built with
  * INIPLACE_DURABLE, every edit by path is journaled in NAME-journal (NAME:
  * the file's resolved name) and a crash or a power loss leaves the old or
  * the new file (see the README). That build never edits without a journal:
  * where none can be made (a read-only directory, no space, the file-size
  * limit), and for a file with more than one hard link, an edit returns
- * INI_EOPEN and leaves the file as it was.
+ * INI_EOPEN and leaves the file as it was; so does an edit whose write or
+ * sync failed once the journal was made (the file is put back).
  */
 #ifndef INIPLACE_H
 #define INIPLACE_H

@@ -41,9 +41,10 @@ int code(const Status &status) {
 
 // The code of an edit by path. Once the file is open, a write that failed
 // is not reported: the call returns INI_OK. This is the one place that
-// drops it.
+// drops it. The durable build, which puts the file back after such a
+// failure, reports it: there INI_OK means the edit was made and synced.
 int edit_code(const Status &status) {
-    return status.outcome == Outcome::not_written ? INI_OK : code(status);
+    return status.outcome == Outcome::not_written && !durable ? INI_OK : code(status);
 }
 
 int scan_code(Found found) {

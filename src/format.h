@@ -127,6 +127,8 @@ enum class Refusal {
     entry_empty,   // an entry that is empty after trimming
     entry_header,  // an entry that would read as a header
     too_long,      // a text over text_max bytes
+    long_line,     // the tool's: an edit the library would make inside a
+                   // line longer than a piece, taking a later piece for a line
 };
 
 // A key that reads back as itself: ini_getkey finds its line again.

@@ -283,6 +283,19 @@ Status link(const char *existing, const char *name) {
     return {};
 }
 
+Status rename_new(const char *existing, const char *name) {
+    SystemCall call = on_name(Op::rename, existing, name);
+    if (perform(call, [](const SystemCall &c) {
+            return long(::renameat2(AT_FDCWD, c.path, AT_FDCWD, c.name, RENAME_NOREPLACE));
+        }) == 0)
+        return {};
+    if (errno != EINVAL && errno != ENOSYS)
+        return failure(Outcome::not_written, Op::rename);
+    if (const Status linked = link(existing, name); !linked.ok())
+        return linked;
+    return unlink(existing);
+}
+
 Status unlink(const char *name) {
     SystemCall call = on_name(Op::unlink, name);
     if (perform(call, [](const SystemCall &c) { return long(::unlink(c.path)); }) != 0)

@@ -91,6 +91,10 @@ Status sync_directory(char *path);
 // Waits for the lock; interrupted waits are resumed.
 Status lock(int fd, Lock how);
 Status link(const char *existing, const char *name);
+// Gives the file `existing` the name `name` instead, failing (EEXIST) when
+// a file of that name is there: at once where the file system can (FAT
+// too), else as a link and an unlink.
+Status rename_new(const char *existing, const char *name);
 Status unlink(const char *name);
 // Whether a file may reach `size` bytes within the process's file-size
 // limit. Past it the kernel stops a write half-way and sends SIGXFSZ,

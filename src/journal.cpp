@@ -58,35 +58,42 @@ Status unsafe(const Status &why) {
                                                       : failed(Outcome::unsafe, why.op, why.error);
 }
 
-// Whether the `size` bytes of `journal` are a whole journal: all its pages
-// written, none torn.
-bool whole(int journal, off_t size, Header &header, Buffer block) {
-    std::size_t got = 0;
-    if (!io::read(journal, reinterpret_cast<char *>(&header), sizeof header, 0, got).ok() ||
-        got != sizeof header || std::memcmp(header.magic, magic, sizeof magic) != 0 ||
-        header.at > header.old_size || header.saved > header.old_size - header.at ||
-        size != header_size + static_cast<off_t>(header.saved))
-        return false;
-    std::uint64_t sum = header_checksum(header);
-    return sum_bytes(journal, header_size, static_cast<off_t>(header.saved), block, sum).ok() &&
-           sum == header.checksum;
+// A judgement of what stands at the journal's name, or of whether a
+// journal fits its file; `unread` when a read failed, which settles
+// nothing: the journal may hold the only good copy of the file.
+enum class Verdict { yes, no, unread };
+
+Verdict verdict(const Status &read, bool holds) {
+    return !read.ok() ? Verdict::unread : holds ? Verdict::yes : Verdict::no;
 }
 
-// Whether a whole journal was made for the file `fd` as it is: its size is
-// one the edits could have left, and it holds the bytes before the change
-// they never touch. A reboot may give the file another device or inode
-// number; its content stays.
-bool fits(const Header &header, int fd, Buffer block) {
-    FileInfo file;
-    if (!io::stat(fd, file).ok())
-        return false;
+// Whether the `size` bytes of `journal` are a whole journal: all its pages
+// written, none torn.
+Verdict whole(int journal, off_t size, Header &header, Buffer block) {
+    std::size_t got = 0;
+    const Status read = io::read(journal, reinterpret_cast<char *>(&header), sizeof header, 0, got);
+    if (!read.ok() || got != sizeof header || std::memcmp(header.magic, magic, sizeof magic) != 0 ||
+        header.at > header.old_size || header.saved > header.old_size - header.at ||
+        size != header_size + static_cast<off_t>(header.saved))
+        return verdict(read, false);
+    std::uint64_t sum = header_checksum(header);
+    const Status summed =
+        sum_bytes(journal, header_size, static_cast<off_t>(header.saved), block, sum);
+    return verdict(summed, sum == header.checksum);
+}
+
+// Whether a whole journal was made for the file `fd` (`file`) as it is:
+// its size is one the edits could have left, and it holds the bytes before
+// the change they never touch. A reboot may give the file another device
+// or inode number; its content stays.
+Verdict fits(const Header &header, int fd, const FileInfo &file, Buffer block) {
     const auto size = static_cast<std::uint64_t>(file.size);
+    if (size < header.min_size || size > header.max_size || size < header.at)
+        return Verdict::no;
     std::uint64_t sum = checksum_start;
-    return size >= header.min_size && size <= header.max_size && size >= header.at &&
-           sum_bytes(fd, static_cast<off_t>(header.head_at),
-                     static_cast<off_t>(header.at - header.head_at), block, sum)
-               .ok() &&
-           sum == header.head_sum;
+    const Status summed = sum_bytes(fd, static_cast<off_t>(header.head_at),
+                                    static_cast<off_t>(header.at - header.head_at), block, sum);
+    return verdict(summed, sum == header.head_sum);
 }
 
 // Puts the saved bytes back, gives the file its old size and syncs it.
@@ -105,16 +112,9 @@ Status discard(char *name) {
     return io::sync_directory(name);
 }
 
-// Whether the name still stands for the open `journal`: a call that waited
-// for the lock may find it removed, or made again by a later edit.
-bool still_named(const char *name, int journal, FileInfo &info) {
-    FileInfo named;
-    return io::stat(journal, info).ok() && io::stat(name, false, named).ok() &&
-           named.device == info.device && named.inode == info.inode;
-}
-
 // Applies the whole journal `journal` (`info`) to the file if it fits.
-// Acted on only when made by the file's owner, root or this user.
+// Acted on only when made by the file's owner, root or this user; a
+// journal or file that cannot be read leaves the file unread.
 Status apply(JournalName &name, int journal, const FileInfo &info) {
     const JournalName::Cut cut(name);
     Descriptor file;
@@ -122,15 +122,22 @@ Status apply(JournalName &name, int journal, const FileInfo &info) {
     const bool writable = opened.ok();
     if (!writable && opened.error != ENOENT)
         opened = io::open(cut.file(), Open::read, file);
+    if (!opened.ok() && opened.error != ENOENT)
+        return opened;
     FileInfo file_info;
-    const bool present = opened.ok() && io::stat(file.get(), file_info).ok();
-    if (info.owner != 0 && info.owner != io::user() && !(present && info.owner == file_info.owner))
+    if (const Status known = opened.ok() ? io::stat(file.get(), file_info) : Status(); !known.ok())
+        return known;
+    if (info.owner != 0 && info.owner != io::user() &&
+        !(opened.ok() && info.owner == file_info.owner))
         return failed(Outcome::unsafe, Op::open, EACCES);
     char bytes[1024];
     const Buffer block{bytes, sizeof bytes};
     Header header;
-    if (!present || !whole(journal, info.size, header, block) || !fits(header, file.get(), block))
-        return {};
+    Verdict judged = opened.ok() ? whole(journal, info.size, header, block) : Verdict::no;
+    if (judged == Verdict::yes)
+        judged = fits(header, file.get(), file_info, block);
+    if (judged != Verdict::yes)
+        return judged == Verdict::no ? Status() : failed(Outcome::unsafe, Op::read, EIO);
     if (!writable)
         return failed(Outcome::unsafe, Op::open, EACCES);
     const auto largest = std::max(file_info.size, static_cast<off_t>(header.old_size));
@@ -140,6 +147,12 @@ Status apply(JournalName &name, int journal, const FileInfo &info) {
 }
 
 } // namespace
+
+bool still_named(const char *name, int fd, FileInfo &info) {
+    FileInfo named;
+    return io::stat(fd, info).ok() && io::stat(name, false, named).ok() &&
+           named.device == info.device && named.inode == info.inode;
+}
 
 Status JournalName::resolve(int fd, const char *path) {
     const std::size_t room = sizeof name_ - suffix.size();
@@ -159,8 +172,10 @@ Status recover(JournalName &name) {
         // A symbolic link there is removed; a directory stays, and no
         // journal can be made while it does. Whatever cannot be read may
         // hold the only good copy of the file.
-        if (found.error == ELOOP)
-            return unsafe(discard(name.get()));
+        if (found.error == ELOOP) {
+            (void)discard(name.get());
+            return {};
+        }
         const bool nothing = found.error == ENOENT || found.error == EISDIR;
         return nothing ? Status() : unsafe(found);
     }
@@ -173,7 +188,11 @@ Status recover(JournalName &name) {
         if (const Status applied = apply(name, journal.get(), info); !applied.ok())
             return unsafe(applied);
     }
-    return unsafe(discard(name.get()));
+    // What cannot be removed (a read-only directory) was never applied or
+    // is applied again by the next call: the file may be read. No edit can
+    // make its journal while it stands there.
+    (void)discard(name.get());
+    return {};
 }
 
 Status Journal::begin(JournalName &name, int fd, off_t size, off_t at, off_t saved, off_t min_size,
@@ -190,7 +209,7 @@ Status Journal::begin(JournalName &name, int fd, off_t size, off_t at, off_t sav
     if (const Status within = io::within_size_limit(header_size + saved); !within.ok())
         return unsafe(within);
     if (const Status made = create(name); !made.ok())
-        return unsafe(made);
+        return made.outcome == Outcome::not_opened && made.error == EEXIST ? made : unsafe(made);
     // Whoever may write the file may empty its journal.
     io::set_mode(journal_.get(), info.mode & 0666);
     const Status saved_bytes = save(fd, size, at, saved, min_size, max_size, scratch);
@@ -204,20 +223,22 @@ Status Journal::begin(JournalName &name, int fd, off_t size, off_t at, off_t sav
 Status Journal::create(JournalName &name) {
     // What stands at the name now is another edit's journal, or what a
     // crash left since the file was opened: recovery waits for the one and
-    // removes the other.
-    for (int attempt = 0; attempt < 3 && !journal_; ++attempt) {
-        Status made = io::open(name.get(), Open::fresh, journal_);
-        if (!made.ok() && made.error == EEXIST)
-            made = recover(name);
-        else if (made.ok())
-            made = io::lock(journal_.get(), Lock::exclusive);
-        if (!made.ok())
-            return made;
-        FileInfo info;
-        if (journal_ && !still_named(name.get(), journal_.get(), info))
-            journal_.reset();
+    // puts back or removes the other, and the edit starts again from the
+    // file as that leaves it.
+    Status made = io::open(name.get(), Open::fresh, journal_);
+    if (!made.ok() && made.error == EEXIST) {
+        made = recover(name);
+        return made.ok() ? failed(Outcome::not_opened, Op::open, EEXIST) : made;
     }
-    return journal_ ? Status() : failed(Outcome::unsafe, Op::open, EEXIST);
+    if (made.ok())
+        made = io::lock(journal_.get(), Lock::exclusive);
+    // A call that found it before the lock may have removed it as cut short.
+    FileInfo info;
+    if (made.ok() && !still_named(name.get(), journal_.get(), info))
+        made = failed(Outcome::not_opened, Op::open, EEXIST);
+    if (!made.ok())
+        journal_.reset();
+    return made;
 }
 
 Status Journal::save(int fd, off_t size, off_t at, off_t saved, off_t min_size, off_t max_size,

@@ -48,6 +48,11 @@ class JournalName {
     std::size_t resolved_ = 0;
 };
 
+// Whether `name` still names the open file `fd` (whose fstat is left in
+// `info`): a call that waited for a lock may find the name removed, or
+// given to another file.
+bool still_named(const char *name, int fd, FileInfo &info);
+
 // Puts back the edit a crash interrupted: a whole journal at `name` that
 // fits the file is applied and removed; whatever else stands there is
 // removed. Outcome::unsafe when the file must not be read: a journal that
@@ -68,7 +73,9 @@ class Journal {
     // that the edits are about to change; while they run the file's size
     // stays between `min_size` and `max_size`. The journal and its
     // directory are synced before this returns. Outcome::unsafe where no
-    // journal can be made: the edits must not be made.
+    // journal can be made: the edits must not be made; Outcome::not_opened
+    // with EEXIST when another edit's journal or a crash's stood there: the
+    // file may have changed, and the edits are to be planned again.
     Status begin(JournalName &name, int fd, off_t size, off_t at, off_t saved, off_t min_size,
                  off_t max_size, Buffer scratch);
     // After the edits: failed ones are undone from the journal; the file is

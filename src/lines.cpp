@@ -56,30 +56,29 @@ template <typename Plan> [[gnu::noinline]] Status make_file(const char *path, Pl
     return status;
 }
 
-bool made_meanwhile(const Status &status) {
-    return status.outcome == Outcome::not_opened && status.error == EEXIST;
+// One try at an edit of `path` planned by `plan`. A missing file is made
+// when `creates` (and refused when the plan's text for it would not fit).
+template <typename Plan>
+Status try_edit(const char *path, bool creates, bool fits_new_file, Plan plan) {
+    {
+        File file;
+        const Status opened = file.open(path, Access::update);
+        const bool missing = opened.outcome == Outcome::not_opened && opened.error == ENOENT;
+        if (!missing || !creates)
+            return opened.ok() ? plan_and_change(file, plan, true) : opened;
+    }
+    return fits_new_file ? make_file(path, plan) : refused(Refusal::too_long);
 }
 
-// Opens `path` for an edit planned by `plan`. A missing file is made when
-// `creates` (and refused when the plan's text for it would not fit); one
-// that someone else made meanwhile is edited as found.
+// An edit of `path`, tried again from the start when the file changed
+// under it: someone made the missing file, or a journal stood where the
+// edit's was to go.
 template <typename Plan>
 Status edit_file(const char *path, bool creates, bool fits_new_file, Plan plan) {
     Status status;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        {
-            File file;
-            status = file.open(path, Access::update);
-            const bool missing = status.outcome == Outcome::not_opened && status.error == ENOENT;
-            if (!missing || !creates)
-                return status.ok() ? plan_and_change(file, plan, true) : status;
-        }
-        if (!fits_new_file)
-            return refused(Refusal::too_long);
-        status = make_file(path, plan);
-        if (!made_meanwhile(status))
-            return status;
-    }
+    for (int attempt = 0; attempt < 3; ++attempt)
+        if (status = try_edit(path, creates, fits_new_file, plan); !made_meanwhile(status))
+            break;
     return status;
 }
 
@@ -160,48 +159,79 @@ Status Batch::finish() {
     return journal_.finish({}, scratch_);
 }
 
+Status Batch::abandon(const Status &failure) {
+    return journal_.finish(failure.ok() ? failed(Outcome::not_written, Op::write, 0) : failure,
+                           scratch_);
+}
+
+bool made_meanwhile(const Status &status) {
+    return status.outcome == Outcome::not_opened && status.error == EEXIST;
+}
+
 Status NewFile::open(const char *path, bool exclusive) {
     path_ = path;
     exclusive_ = exclusive;
-    if constexpr (durable) {
-        JournalName &name = file_.journal_name();
-        Status status = name.resolve(-1, path);
-        if (status.ok())
-            status = recover(name);
-        Descriptor fd;
-        if (status.ok())
-            status = io::open(name.get(), Open::create_new, fd);
-        if (status.ok())
-            status = io::lock(fd.get(), Lock::exclusive);
-        if (!status.ok())
-            return status.error == EEXIST ? status
-                                          : failed(Outcome::unsafe, status.op, status.error);
-        file_.adopt(std::move(fd));
-        return {};
-    }
-    if (!exclusive)
-        return file_.open(path, Access::create);
+    if constexpr (durable)
+        return open_journaled();
+    return exclusive ? open_exclusive() : file_.open(path, Access::create);
+}
+
+Status NewFile::open_journaled() {
+    // The new file is made under the journal's name, which recovery clears
+    // first; a call that found it before it was locked may have removed it
+    // as a journal cut short.
+    JournalName &name = file_.journal_name();
     Descriptor fd;
-    if (const Status made = io::open(path, Open::create_new, fd); !made.ok())
-        return made;
+    FileInfo info;
+    Status status = name.resolve(-1, path_);
+    if (status.ok())
+        status = recover(name);
+    if (status.ok())
+        status = io::open(name.get(), Open::create_new, fd);
+    if (status.ok())
+        status = io::lock(fd.get(), Lock::exclusive);
+    if (status.ok() && !still_named(name.get(), fd.get(), info))
+        status = failed(Outcome::not_opened, Op::open, EEXIST);
+    if (!status.ok())
+        return made_meanwhile(status) ? status : failed(Outcome::unsafe, status.op, status.error);
     file_.adopt(std::move(fd));
-    return io::lock(file_.fd(), Lock::exclusive);
+    return {};
+}
+
+Status NewFile::open_exclusive() {
+    // A file made empty here is seen at its name at once: whoever locked
+    // and wrote it first made it, and the edit goes to it as it stands.
+    Descriptor fd;
+    FileInfo info;
+    Status status = io::open(path_, Open::create_new, fd);
+    if (status.ok())
+        status = io::lock(fd.get(), Lock::exclusive);
+    if (status.ok())
+        status = io::stat(fd.get(), info);
+    if (status.ok() && info.size != 0)
+        return failed(Outcome::not_opened, Op::open, EEXIST);
+    if (status.ok())
+        file_.adopt(std::move(fd));
+    else if (fd)
+        (void)io::unlink(path_);
+    return status;
 }
 
 Status NewFile::place(const Status &filled) {
     if constexpr (durable) {
+        // Renamed to the name the caller gave, in the directory it was
+        // resolved in, failing if someone made the file meanwhile.
         JournalName &name = file_.journal_name();
         Status status = filled;
         if (status.ok())
             status = io::sync(file_.fd());
-        // Linked as the caller named it: in the directory the name was
-        // resolved in, failing if someone made the file meanwhile.
         if (status.ok())
-            status = io::link(name.get(), path_);
-        (void)io::unlink(name.get());
+            status = io::rename_new(name.get(), path_);
+        if (!status.ok())
+            (void)io::unlink(name.get());
         const Status synced = io::sync_directory(name.get());
         if (status.error == EEXIST)
-            return failed(Outcome::not_opened, Op::link, EEXIST);
+            return failed(Outcome::not_opened, status.op, EEXIST);
         return status.ok() ? synced : status;
     }
     if (!filled.ok() && exclusive_)

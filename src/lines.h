@@ -50,12 +50,20 @@ class Batch {
     Status make(const LineEdit &edit);
     // Syncs the file and removes the journal.
     Status finish();
+    // After an edit failed: the durable build puts back what the batch
+    // made; the default build keeps it.
+    Status abandon(const Status &failure);
 
   private:
     File &file_;
     Buffer scratch_;
     Journal journal_;
 };
+
+// Whether an edit met a file that changed under it (someone made the
+// missing file, or a journal stood where the edit's was to go): to be
+// tried again from the start.
+bool made_meanwhile(const Status &status);
 
 // A missing file, made with its content. The durable build fills a new
 // file under the journal's name, syncs it and links it into place, so that
@@ -73,6 +81,9 @@ class NewFile {
     Status place(const Status &filled);
 
   private:
+    Status open_journaled();
+    Status open_exclusive();
+
     const char *path_ = nullptr;
     bool exclusive_ = false;
     File file_;

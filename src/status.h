@@ -33,6 +33,7 @@ enum class Op : unsigned char {
     sync,
     lock,
     link,
+    rename,
     unlink,
     limit,
     name, // resolving a file's name

@@ -19,8 +19,10 @@
 #include <unistd.h>
 #include <vector>
 
-// Whether the library under test journals its edits.
+// Whether the library under test journals its edits, and what one of its
+// edits returns when a write fails once the file is open.
 constexpr bool durable_build = INIPLACE_DURABLE != 0;
+constexpr int edit_failed = durable_build ? INI_EOPEN : INI_OK;
 
 // One call on a file: the path in, the status out.
 using Call = std::function<int(const char *path)>;

@@ -8,10 +8,12 @@
 // the power fails again while it runs.
 #include "helpers.h"
 #include "io_hook.h"
+#include "lines.h"
 
 #include <fcntl.h>
 
 #include <map>
+#include <memory>
 #include <random>
 
 namespace {
@@ -24,6 +26,7 @@ using Names = std::map<std::string, int>; // name -> file
 struct Change {
     int file = -1;    // the file written or truncated, or made or linked
     std::string name; // the name made (file >= 0) or removed (file < 0)
+    std::string gone; // the name a rename took away with it
     bool bytes = false;
     off_t at = 0;     // a write's offset, a truncation's length
     std::string data; // a write's bytes
@@ -53,6 +56,16 @@ void apply(std::string &bytes, const Change &change, unsigned sectors = ~0u) {
             bytes[at + i] = change.data[i];
 }
 
+// A change of names: one made, removed, or both at once.
+void rename(Names &names, const Change &change) {
+    if (change.file >= 0)
+        names[change.name] = change.file;
+    else
+        names.erase(change.name);
+    if (!change.gone.empty())
+        names.erase(change.gone);
+}
+
 class Recorder {
   public:
     explicit Recorder(const std::map<std::string, std::string> &files) {
@@ -70,12 +83,16 @@ class Recorder {
             disk_.synced.emplace_back();
             disk_.unsynced.push_back({now_[call.file], call.file});
         } else if ((call.op == Op::write || call.op == Op::truncate) && call.result >= 0) {
-            disk_.unsynced.push_back({file, "", true, call.at, call.data});
+            disk_.unsynced.push_back({file, "", "", true, call.at, call.data});
         } else if (call.op == Op::sync && call.result == 0) {
             sync(call.file, file);
         } else if (call.op == Op::link && call.result == 0) {
             now_[call.name] = file;
             disk_.unsynced.push_back({file, call.name});
+        } else if (call.op == Op::rename && call.result == 0) {
+            now_[call.name] = file;
+            now_.erase(call.file);
+            disk_.unsynced.push_back({file, call.name, call.file});
         } else if (call.op == Op::unlink && call.result == 0) {
             now_.erase(call.file);
             disk_.unsynced.push_back({-1, call.file});
@@ -95,8 +112,7 @@ class Recorder {
             if (!directory && change.bytes && change.file == file)
                 apply(disk_.synced[file], change);
             else if (directory && in_directory)
-                change.file >= 0 ? void(disk_.names[change.name] = change.file)
-                                 : void(disk_.names.erase(change.name));
+                rename(disk_.names, change);
             else
                 left.push_back(change);
         }
@@ -124,10 +140,8 @@ std::map<std::string, std::string> after(const Disk &disk, const Loss &loss) {
             continue;
         if (change.bytes)
             apply(files[change.file], change, i == loss.torn ? loss.sectors : ~0u);
-        else if (change.file >= 0)
-            names[change.name] = change.file;
         else
-            names.erase(change.name);
+            rename(names, change);
     }
     std::map<std::string, std::string> left;
     for (const auto &[name, file] : names)
@@ -225,12 +239,38 @@ std::string sample() {
     return text;
 }
 
+// Several edits of one file under one journal anchored below them all, as
+// the tool's apply makes them: all made, or none.
+int batch_of_edits(const char *path) {
+    using namespace iniplace;
+    File file;
+    char scratch[read_block];
+    if (!file.open(path, Access::update).ok())
+        return -1;
+    Batch batch(file, {scratch, sizeof scratch});
+    // An edit of no bytes at the start: the journal covers all three.
+    if (const LineEdit start; !batch.make(start).ok())
+        return -1;
+    for (const char *section : {"s5", "s1", "s9"}) {
+        const auto scan = std::make_unique<FileScan>(file);
+        LineEdit edit;
+        if (!plan_write(*scan, section, find_key, "k", key_line(section, "k", section), true, edit)
+                 .ok() ||
+            !batch.make(edit).ok())
+            return -1;
+    }
+    return batch.finish().ok() ? 0 : -1;
+}
+
 TEST_F(PowerLoss, RecoveryLeavesTheOldOrTheNewFile) {
     const std::string old = sample();
     const auto with = [&old](const std::string &from, const std::string &to) {
         return std::string(old).replace(old.find(from), from.size(), to);
     };
     const std::string longer(900, 'v');
+    std::string batched = old;
+    for (const std::string n : {"5", "1", "9"})
+        batched.replace(batched.find("]\nk=" + n + "\n") + 4, n.size(), "s" + n);
     const struct {
         const char *name;
         std::optional<std::string> before;
@@ -248,6 +288,7 @@ TEST_F(PowerLoss, RecoveryLeavesTheOldOrTheNewFile) {
         {"new key", old, set("s1", "n", "1"), with("[s2]", "n=1\n[s2]")},
         {"new section", old, set("new", "k", "v"), old + "[new]\nk=v\n"},
         {"create", std::nullopt, set("s1", "k", "1"), "[s1]\nk=1\n"},
+        {"batch", old, batch_of_edits, batched},
     };
     for (const auto &kind : kinds) {
         std::map<std::string, std::string> files;

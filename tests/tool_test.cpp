@@ -310,10 +310,9 @@ TEST_F(Tool, ShellNamesAndOptionOrder) {
     const Outcome sh = run({"list", "--format=sh", path, "s"});
     EXPECT_EQ(sh.out, "host='/z'\n");
     EXPECT_NE(sh.err.find("http_proxy is an environment-style name"), std::string::npos);
-    EXPECT_EQ(
-        run({"list", "--format=sh", "--prefix", "c_", path, "s"}).out,
-        "c_PATH='/x'\nc_IFS='x'\nc_path='/y'\nc_http_proxy='p'\nc_no_proxy='q'\nc_2nd='v'\n"
-        "c_host='/z'\n");
+    EXPECT_EQ(run({"list", "--format=sh", "--prefix", "c_", path, "s"}).out,
+              "c_PATH='/x'\nc_IFS='x'\nc_path='/y'\nc_http_proxy='p'\nc_no_proxy='q'\nc_2nd='v'\n"
+              "c_host='/z'\n");
     EXPECT_EQ(run({"list", "--format=sh", "--prefix", "1st_", path, "s"}).status, 2);
     setenv("POSIXLY_CORRECT", "1", 1);
     const Outcome check = run({"del", path, "s", "--check"});
@@ -339,8 +338,7 @@ TEST_F(Tool, FilesOver2GiBAreLockedAndEdited) {
 // Parallel editors of one file are serialised by the tool's lock: none of
 // them loses another's entry.
 TEST_F(Tool, ParallelAddsAllLandOnce) {
-    constexpr int editors = 200;
-    put("[list]\n");
+    constexpr int editors = 200; // the first of them makes the file
     const int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
     std::vector<pid_t> pids;
     std::multiset<std::string> lines, expected = {"[list]"};

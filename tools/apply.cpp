@@ -87,7 +87,7 @@ void take_line(Fragment &fragment, std::size_t number, std::string_view raw,
     if (is_blank_line(line) || is_comment(line))
         return;
     if (is_header(line)) {
-        if (!header_names(line, header_name(line)))
+        if (!header_names(line, header_name(line)) || is_wildcard(header_name(line)))
             fail(exit_usage, fragment.where(number), "the header names no section");
         section = header_name(line);
     } else if (is_key_line(line)) {

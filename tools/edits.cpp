@@ -35,14 +35,14 @@ Status plan_with_scan(File &file, LineEdit &edit, std::string_view section, Plan
     const bool new_section = is_header(edit.text.line());
     if (planned.ok() && edit.changes && !is_wildcard(section) && !new_section &&
         !at_boundary(file, scan->scanner.header_start()))
-        return refused(Refusal::none);
+        return refused(Refusal::long_line);
     return planned;
 }
 
 // A removal the library finds nothing for, of a line the tool reads: the
 // library took a later piece of a long line for a header before it.
 Status found_only_by_tool(const LineEdit &edit, bool tool_finds) {
-    return !edit.changes && tool_finds ? refused(Refusal::none) : Status();
+    return !edit.changes && tool_finds ? refused(Refusal::long_line) : Status();
 }
 
 // A later piece of a long line can read as a header or a key line to the
@@ -84,6 +84,11 @@ class Changes {
         return batch_.make(edit);
     }
     Status finish() { return way_ == Way::batch ? batch_.finish() : Status(); }
+    // After a failure: the durable build puts the file back as it was
+    // before the batch; one change undid itself already.
+    Status abandon(const Status &failure) {
+        return way_ == Way::batch ? batch_.abandon(failure) : failure;
+    }
 
   private:
     Buffer scratch() { return {scratch_.data(), scratch_.size()}; }
@@ -112,7 +117,7 @@ Status make_edit(const Call &call, File &file, Changes &changes, const Edit &edi
         if (const Status status = edit.plan(file, planned); !status.ok() || !planned.changes)
             return status;
         if (splits_line(file, planned))
-            return refused(Refusal::none);
+            return refused(Refusal::long_line);
         changed = true;
         if (call.check)
             return {};
@@ -123,13 +128,10 @@ Status make_edit(const Call &call, File &file, Changes &changes, const Edit &edi
 
 Status make_all(const Call &call, File &file, Changes &changes, const std::vector<Edit> &edits,
                 bool &changed) {
-    Status status;
     for (const Edit &edit : edits)
-        if (status = make_edit(call, file, changes, edit, changed); !status.ok())
-            break;
-    // What was made stays made, also when a later edit failed.
-    const Status finished = changes.finish();
-    return status.ok() ? finished : status;
+        if (const Status status = make_edit(call, file, changes, edit, changed); !status.ok())
+            return changes.abandon(status);
+    return changes.finish();
 }
 
 int verdict(const Call &call, bool changed) {
@@ -149,10 +151,6 @@ Status create(const Call &call, const std::vector<Edit> &edits, bool &changed) {
         return opened;
     Changes changes(made.file(), Way::plain, -1);
     return made.place(make_all(call, made.file(), changes, edits, changed));
-}
-
-bool made_meanwhile(const Status &status) {
-    return status.outcome == Outcome::not_opened && status.error == EEXIST;
 }
 
 // One try at the edits: false when someone made the missing file meanwhile,

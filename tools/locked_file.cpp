@@ -28,12 +28,13 @@ std::string refusal_text(Refusal refusal) {
         return "the entry must not start with '['";
     case Refusal::too_long:
         return "the line would be longer than " + std::to_string(text_max) + " bytes";
+    case Refusal::long_line: // the tool's own: see splits_line() in edits.cpp
+        return "the library would take a later piece of a line longer than " +
+               std::to_string(piece_max) + " bytes for a line of its own here";
     case Refusal::none:
         break;
     }
-    // The tool's own refusal: see splits_line() in edits.cpp.
-    return "the library would take a later piece of a line longer than " +
-           std::to_string(piece_max) + " bytes for a line of its own here; nothing written";
+    return "rejected by the library";
 }
 
 const char *call_name(Op op) {
@@ -56,6 +57,8 @@ const char *call_name(Op op) {
         return "lock";
     case Op::link:
         return "link";
+    case Op::rename:
+        return "rename";
     case Op::unlink:
         return "unlink";
     case Op::limit:
