@@ -109,32 +109,6 @@ Found find_entry(Scanner &scan, std::string_view section, std::string_view wante
 Found scan_key(Scanner &scan, std::string_view section, std::string_view key);
 Found scan_section(Scanner &scan, std::string_view section, bool rewind);
 
-// Walks the whole file in `scan` from its start, calling `visit(line,
-// header, section)` for each piece: `section` is the name of the section
-// it belongs to (the wildcard for the preamble), or null under a header
-// that no lookup reaches. A header opens a section only when it is the
-// first of its name, as `first_of_name(name)` tells (it remembers the names
-// met): a scan for a name stops at the first header of that name, so lines
-// under a later one are never reached; so is a header [*]. Stops when
-// `visit` returns false.
-template <typename FirstOfName, typename Visit>
-void walk_sections(FileScan &scan, FirstOfName first_of_name, Visit visit) {
-    char name[line_size] = "*";
-    std::string_view section(name, 1);
-    bool reached = true;
-    Line line;
-    for (Piece piece; (piece = scan.scanner.read(line)) != Piece::end;) {
-        const bool header = piece == Piece::header;
-        if (header) {
-            const std::string_view named = header_name(line.text);
-            reached = header_names(line.text, named) && !is_wildcard(named) && first_of_name(named);
-            section = std::string_view(name, named.copy(name, sizeof name));
-        }
-        if (!visit(line, header, reached ? &section : nullptr))
-            return;
-    }
-}
-
 // Opens `path` and reads it with `read(scan)`: a read of the file that
 // failed is reported over what `read` found in what it could read.
 template <typename Read> Status scan_file(const char *path, Read read) {
