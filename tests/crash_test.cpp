@@ -1,7 +1,7 @@
 // The durable build under crashes: the process ends at a call that changes
-// a file (a write, truncation, reservation, sync, link or unlink), at every
-// such call of an edit and of the recovery that follows; the next call
-// must then find the old file or the new one. And what a reboot, a damaged
+// a file (a write, truncation, reservation, sync, link, rename or unlink),
+// at every such call of an edit and of the recovery that follows; the next
+// call must then find the old file or the new one. And what a reboot, a damaged
 // journal or another name of the file does to that.
 #include "helpers.h"
 #include "io_hook.h"
@@ -30,10 +30,7 @@ class Crash : public FileTest {
   protected:
     Crash() { in_memory = true; }
     std::string journal() const { return path + "-journal"; }
-    std::optional<std::string> read(const std::string &file) const {
-        return exists(file) ? std::optional(contents(file)) : std::nullopt;
-    }
-    Files state() const { return {read(path), read(journal())}; }
+    Files state() const { return {bytes_of(path), bytes_of(journal())}; }
     void restore(const Files &saved) const {
         std::filesystem::remove(path);
         std::filesystem::remove_all(journal());
@@ -64,12 +61,7 @@ class Crash : public FileTest {
 };
 
 TEST_F(Crash, EveryPointLeavesTheOldOrTheNewFile) {
-    const struct {
-        const char *name;
-        std::optional<std::string> before;
-        Call edit;
-        std::string after;
-    } kinds[] = {
+    const Success kinds[] = {
         {"growing set", before, set("net", "port", "8080"), replaced("port=80\n", "port=8080\n")},
         {"shrinking set", before, set("net", "port", "8"), replaced("port=80\n", "port=8\n")},
         {"same-length set", before, set("net", "port", "81"), replaced("port=80\n", "port=81\n")},
@@ -242,7 +234,7 @@ TEST_F(Crash, ACallWaitsForAnEditInProgress) {
     // Had the reader not waited, it would have undone the edit half-way,
     // and the writer gone on moving bytes of a file put back under it.
     char told = 0;
-    ASSERT_EQ(::read(at_lock[0], &told, 1), 1);
+    ASSERT_EQ(read(at_lock[0], &told, 1), 1);
     EXPECT_EQ(waitpid(reader, &status, WNOHANG), 0);
     kill(writer, SIGCONT);
     ASSERT_EQ(waitpid(writer, &status, 0), writer);

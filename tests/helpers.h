@@ -38,6 +38,14 @@ struct EditCase {
     std::optional<std::string> after;
 };
 
+// An edit that succeeds: the file before (none: missing) and after.
+struct Success {
+    const char *name;
+    std::optional<std::string> before;
+    Call edit;
+    std::string after;
+};
+
 // The edits as calls, for the tables.
 inline Call set(const char *section, const char *key, const char *value) {
     return [=](const char *path) { return ini_setkey(path, section, key, value); };
@@ -79,6 +87,11 @@ inline std::string contents(const std::string &file) {
 
 inline bool exists(const std::string &file) {
     return std::filesystem::exists(std::filesystem::symlink_status(file));
+}
+
+// A file's bytes; none when it is missing.
+inline std::optional<std::string> bytes_of(const std::string &file) {
+    return exists(file) ? std::optional(contents(file)) : std::nullopt;
 }
 
 // Runs `body` in a child process and returns its exit status, or 200 plus

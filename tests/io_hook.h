@@ -42,13 +42,13 @@ struct Record {
     off_t at;
     std::string data; // a write's bytes
     long result;
-    std::string name; // link: the new name
+    std::string name; // link, rename: the new name
     int flags;        // open: its flags
 };
 
 // The files changed by a call of these kinds: where a crash can bite.
-inline const std::vector<Op> changes = {Op::write, Op::truncate, Op::reserve,
-                                        Op::sync,  Op::link,     Op::unlink};
+inline const std::vector<Op> changes = {Op::write, Op::truncate, Op::reserve, Op::sync,
+                                        Op::link,  Op::rename,   Op::unlink};
 
 struct State {
     Point point;

@@ -271,12 +271,7 @@ TEST_F(PowerLoss, RecoveryLeavesTheOldOrTheNewFile) {
     std::string batched = old;
     for (const std::string n : {"5", "1", "9"})
         batched.replace(batched.find("]\nk=" + n + "\n") + 4, n.size(), "s" + n);
-    const struct {
-        const char *name;
-        std::optional<std::string> before;
-        Call edit;
-        std::string after;
-    } kinds[] = {
+    const Success kinds[] = {
         {"grow", old, set("s1", "k", longer.c_str()), with("k=1\n", "k=" + longer + "\n")},
         {"shrink", old, set("s1", "k", ""), with("k=1\n", "k=\n")},
         {"same size", old, set("s1", "k", "x"), with("k=1\n", "k=x\n")},
@@ -299,8 +294,7 @@ TEST_F(PowerLoss, RecoveryLeavesTheOldOrTheNewFile) {
         check(
             files, calls,
             [&](const std::string &where) {
-                const std::optional<std::string> now =
-                    exists(path) ? std::optional(contents()) : std::nullopt;
+                const std::optional<std::string> now = bytes_of(path);
                 EXPECT_TRUE(now == kind.before || now == kind.after) << kind.name << ", " << where;
                 EXPECT_TRUE(!now || !exists(path + "-journal")) << kind.name << ", " << where;
             },

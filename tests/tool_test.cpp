@@ -71,9 +71,7 @@ class Tool : public FileTest {
             const timespec times[] = {long_ago, long_ago};
             ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
             const Outcome result = call(c.args, c.input);
-            std::string where;
-            for (const auto &arg : c.args)
-                where += arg + " ";
+            const std::string where = testing::PrintToString(c.args);
             EXPECT_EQ(result.status, c.status) << where << result.err;
             EXPECT_EQ(result.out, c.out) << where;
             if (c.err.empty() || c.err.back() == '\n')
