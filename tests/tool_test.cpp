@@ -203,6 +203,13 @@ TEST_F(Tool, ApplyChecksTheWholeFragmentFirst) {
         {{"apply", "FILE"}, 2, "", "standard input:3: the key must", {}, "[net]\nport=9\n=2\n"},
         {{"apply", "FILE"}, 2, "", "input:2: the line would be longer", {}, long_header + "k=v\n"},
         {{"apply", "FILE"}, 2, "", "input:1: the header names no section", {}, "[a] b\n"},
+        {{"apply", "FILE"},
+         2,
+         "",
+         "input:4: the section holds a line longer",
+         {},
+         "[net]\nm=1\n[blob]\nw=1"},
+        {{"apply", "FILE"}, 2, "", "input:2: the section holds a line longer", {}, "[h]\nw=1"},
     });
 }
 

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <map>
+#include <optional>
+#include <set>
 #include <unistd.h>
 
 namespace tool {
@@ -114,17 +116,32 @@ void read_lines(Fragment &fragment) {
 }
 
 // Before the first edit: a new section is written with its first line, and
-// both must fit. Returns the lowest offset an edit may touch: the header
-// of the first section the fragment names, or the end of the file.
+// both must fit; no section the fragment names holds a line longer than a
+// piece or is named by a later piece of one, since an edit there may be
+// refused after others were made. Returns the lowest offset an edit may
+// touch: the header of the first section the fragment names, or the end of
+// the file.
 off_t vet(const Fragment &fragment, const std::string &path, File *file) {
     std::map<std::string, off_t, std::less<>> present{{std::string(wildcard), 0}};
+    std::set<std::string, std::less<>> crossed; // sections with a long line
     if (file != nullptr) {
         Reader reader(*file, path);
+        std::optional<std::string> previous; // the section of the line before
+        std::size_t long_lines = 0;
+        const auto passed = [&] {
+            if (reader.long_lines() != long_lines && previous)
+                crossed.insert(*previous);
+            long_lines = reader.long_lines();
+        };
         reader.walk([&](const FileLine &line) {
+            passed();
+            previous = line.section != nullptr ? std::optional(*line.section) : std::nullopt;
             if (line.header && line.section != nullptr)
                 present.emplace(*line.section, line.start);
             return true;
         });
+        passed();
+        crossed.insert(reader.later_headers().begin(), reader.later_headers().end());
     }
     const off_t end = file != nullptr ? file->size() : 0;
     off_t lowest = end;
@@ -136,6 +153,10 @@ off_t vet(const Fragment &fragment, const std::string &path, File *file) {
         if (added && !text_at(line.section, written.text.line(), true, false).fits())
             fail(exit_usage, fragment.where(line.number),
                  describe(refused(Refusal::too_long)) + " with its new header");
+        if (crossed.count(line.section) != 0)
+            fail(exit_usage, fragment.where(line.number),
+                 "the section holds a line longer than " + std::to_string(piece_max) +
+                     " bytes; apply leaves it to set and add, which edit one line at a time");
     }
     return lowest;
 }

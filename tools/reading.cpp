@@ -26,7 +26,8 @@ void Reader::enter(std::string_view header) {
 void Reader::walk(const std::function<bool(const FileLine &)> &visit) {
     Scanner &scanner = scan_->scanner;
     Line piece;
-    bool later = false; // the piece continues the line before
+    bool later = false;   // the piece continues the line before
+    bool counted = false; // the line is counted as long
     for (Piece kind; (kind = scanner.read(piece)) != Piece::end;) {
         if (!later) {
             const bool header = kind == Piece::header;
@@ -34,9 +35,15 @@ void Reader::walk(const std::function<bool(const FileLine &)> &visit) {
                 enter(piece.text);
             if (!visit({piece.start, piece.text, reached_ ? &section_ : nullptr, header}))
                 break;
+        } else {
+            long_lines_ += !counted;
+            counted = true;
+            if (kind == Piece::header)
+                later_headers_.emplace(header_name(piece.text));
         }
         // whole() may have read the rest of the line.
         later = scanner.last().back() != '\n';
+        counted = counted && later;
     }
     if (!scan_->in.status().ok())
         fail_file(path_, scan_->in.status());

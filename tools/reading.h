@@ -41,6 +41,10 @@ class Reader {
     bool walk_section(std::string_view section, const std::function<void(const FileLine &)> &visit);
     // The line being visited, whole and trimmed: its later pieces are read.
     std::string whole();
+    // The lines longer than a piece the walk has passed, and the names of
+    // the headers their later pieces read as.
+    std::size_t long_lines() const { return long_lines_; }
+    const std::set<std::string, std::less<>> &later_headers() const { return later_headers_; }
 
   private:
     void enter(std::string_view header);
@@ -50,6 +54,8 @@ class Reader {
     std::set<std::string, std::less<>> seen_;
     std::string section_;
     bool reached_ = true;
+    std::size_t long_lines_ = 0;
+    std::set<std::string, std::less<>> later_headers_;
 };
 
 // A key line of a section, whole.
