@@ -224,11 +224,16 @@ Status Journal::create(JournalName &name) {
     // What stands at the name now is another edit's journal, or what a
     // crash left since the file was opened: recovery waits for the one and
     // puts back or removes the other, and the edit starts again from the
-    // file as that leaves it.
+    // file as that leaves it. What recovery cannot remove (a directory, a
+    // journal in a read-only directory) keeps the edit from its journal.
     Status made = io::open(name.get(), Open::fresh, journal_);
     if (!made.ok() && made.error == EEXIST) {
-        made = recover(name);
-        return made.ok() ? failed(Outcome::not_opened, Op::open, EEXIST) : made;
+        if (made = recover(name); !made.ok())
+            return made;
+        FileInfo left;
+        return io::stat(name.get(), false, left).ok()
+                   ? failed(Outcome::unsafe, Op::open, EEXIST)
+                   : failed(Outcome::not_opened, Op::open, EEXIST);
     }
     if (made.ok())
         made = io::lock(journal_.get(), Lock::exclusive);

@@ -187,6 +187,18 @@ TEST_F(Crash, WhatStandsAtTheJournalsNameIsJudged) {
         return call.op == hook::Op::write && call.file == journal();
     }));
     EXPECT_EQ(state(), (Files{replaced("port=80\n", "port=81\n"), std::nullopt}));
+    // A directory there stops the edit at once (no journal made, no retry).
+    restore({before, std::nullopt});
+    std::filesystem::create_directory(journal());
+    hook::record();
+    EXPECT_EQ(set("net", "port", "81")(path.c_str()), INI_EOPEN);
+    hook::disarm();
+    EXPECT_EQ(std::count_if(calls.begin(), calls.end(),
+                            [&](const hook::Record &call) {
+                                return call.op == hook::Op::open && call.file == journal();
+                            }),
+              3); // the call's recovery; the edit's journal and its recovery
+    EXPECT_EQ(contents(), before);
 }
 
 // An edit through a symbolic link is journaled under the file's own name:
