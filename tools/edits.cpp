@@ -153,8 +153,9 @@ Status create(const Call &call, const std::vector<Edit> &edits, bool &changed) {
     return made.place(make_all(call, made.file(), changes, edits, changed));
 }
 
-// One try at the edits: false when someone made the missing file meanwhile,
-// to be tried again as an existing one.
+// One try at the edits: false when the file changed under them (someone
+// made the missing file, or a journal stood where the edits' was to go),
+// to be tried again.
 bool try_edits(const Call &call, const std::vector<Edit> &edits, const Vet &vet, Status &status,
                bool &changed) {
     LockedFile locked;
@@ -164,7 +165,7 @@ bool try_edits(const Call &call, const std::vector<Edit> &edits, const Vet &vet,
         const off_t anchor = vet ? vet(&locked.file()) : -1;
         Changes changes(locked.file(), way_for(edits), anchor);
         status = make_all(call, locked.file(), changes, edits, changed);
-        return true;
+        return !made_meanwhile(status);
     }
     if (!missing(status) || call.command.use != Use::create)
         return true;
@@ -185,10 +186,9 @@ bool try_edits(const Call &call, const std::vector<Edit> &edits, const Vet &vet,
 } // namespace
 
 int make_edits(const Call &call, const std::vector<Edit> &edits, const Vet &vet) {
-    constexpr int attempts = 3;
     Status status;
     bool changed = false;
-    for (int attempt = 0; attempt < attempts; ++attempt)
+    for (int attempt = 0; attempt < edit_attempts; ++attempt)
         if (try_edits(call, edits, vet, status, changed))
             break;
     if (!status.ok())
