@@ -115,6 +115,31 @@ void read_lines(Fragment &fragment) {
     }
 }
 
+using Offsets = std::map<std::string, off_t, std::less<>>;
+using Names = std::set<std::string, std::less<>>;
+
+// The offset of the header of each section in `file`, and the sections
+// that hold a line longer than a piece or are named by a later piece of one.
+void read_sections(File &file, const std::string &path, Offsets &present, Names &crossed) {
+    Reader reader(file, path);
+    std::optional<std::string> previous; // the section of the line before
+    std::size_t long_lines = 0;
+    const auto passed = [&] {
+        if (reader.long_lines() != long_lines && previous)
+            crossed.insert(*previous);
+        long_lines = reader.long_lines();
+    };
+    reader.walk([&](const FileLine &line) {
+        passed();
+        previous = line.section != nullptr ? std::optional(*line.section) : std::nullopt;
+        if (line.header && line.section != nullptr)
+            present.emplace(*line.section, line.start);
+        return true;
+    });
+    passed();
+    crossed.insert(reader.later_headers().begin(), reader.later_headers().end());
+}
+
 // Before the first edit: a new section is written with its first line, and
 // both must fit; no section the fragment names holds a line longer than a
 // piece or is named by a later piece of one, since an edit there may be
@@ -122,27 +147,10 @@ void read_lines(Fragment &fragment) {
 // touch: the header of the first section the fragment names, or the end of
 // the file.
 off_t vet(const Fragment &fragment, const std::string &path, File *file) {
-    std::map<std::string, off_t, std::less<>> present{{std::string(wildcard), 0}};
-    std::set<std::string, std::less<>> crossed; // sections with a long line
-    if (file != nullptr) {
-        Reader reader(*file, path);
-        std::optional<std::string> previous; // the section of the line before
-        std::size_t long_lines = 0;
-        const auto passed = [&] {
-            if (reader.long_lines() != long_lines && previous)
-                crossed.insert(*previous);
-            long_lines = reader.long_lines();
-        };
-        reader.walk([&](const FileLine &line) {
-            passed();
-            previous = line.section != nullptr ? std::optional(*line.section) : std::nullopt;
-            if (line.header && line.section != nullptr)
-                present.emplace(*line.section, line.start);
-            return true;
-        });
-        passed();
-        crossed.insert(reader.later_headers().begin(), reader.later_headers().end());
-    }
+    Offsets present{{std::string(wildcard), 0}};
+    Names crossed;
+    if (file != nullptr)
+        read_sections(*file, path, present, crossed);
     const off_t end = file != nullptr ? file->size() : 0;
     off_t lowest = end;
     for (const FragmentLine &line : fragment.lines) {

@@ -36,10 +36,7 @@ void Reader::walk(const std::function<bool(const FileLine &)> &visit) {
             if (!visit({piece.start, piece.text, reached_ ? &section_ : nullptr, header}))
                 break;
         } else {
-            long_lines_ += !counted;
-            counted = true;
-            if (kind == Piece::header)
-                later_headers_.emplace(header_name(piece.text));
+            pass_later(kind == Piece::header, piece.text, counted);
         }
         // whole() may have read the rest of the line.
         later = scanner.last().back() != '\n';
@@ -47,6 +44,13 @@ void Reader::walk(const std::function<bool(const FileLine &)> &visit) {
     }
     if (!scan_->in.status().ok())
         fail_file(path_, scan_->in.status());
+}
+
+void Reader::pass_later(bool header, std::string_view text, bool &counted) {
+    long_lines_ += !counted;
+    counted = true;
+    if (header)
+        later_headers_.emplace(header_name(text));
 }
 
 bool Reader::walk_section(std::string_view section,

@@ -48,6 +48,8 @@ class Reader {
 
   private:
     void enter(std::string_view header);
+    // A later piece of a line, the first of it unless `counted`.
+    void pass_later(bool header, std::string_view text, bool &counted);
 
     std::string path_;
     std::unique_ptr<iniplace::FileScan> scan_;
