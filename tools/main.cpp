@@ -97,8 +97,9 @@ const Command commands[] = {
      "under one lock: each key line is set (KEY=VALUE, the value trimmed),\n"
      "each other line added as an entry of its section unless present; blank\n"
      "lines, comments and a byte-order mark at the start are passed over. The\n"
-     "whole fragment is checked first: if any line would be rejected, nothing\n"
-     "is written (status 2, naming the line). A failure of the file part way\n"
+     "whole fragment is checked first: if any line would be rejected, or goes\n"
+     "to a section that holds a line longer than 998 bytes, nothing is\n"
+     "written (status 2, naming the line). A failure of the file part way\n"
      "(status 3) can leave the lines before it applied, except in the durable\n"
      "build, which makes all the edits under one journal and undoes them.",
      cmd_apply},

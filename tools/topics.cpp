@@ -29,7 +29,8 @@ const Topic topics[] = {
      "no later piece is taken for a header, a key or an entry. The tool writes\n"
      "no line longer than 998 bytes, and refuses (status 2) an edit that would\n"
      "begin or end inside a longer line, where the library sees a later piece\n"
-     "as a line of its own.",
+     "as a line of its own; apply refuses a fragment with a line for a section\n"
+     "that holds such a line or that a later piece names.",
      false, false},
     {"Sections and keys",
      "SECTION names a section by its header. The section * stands for the\n"
