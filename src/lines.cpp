@@ -7,25 +7,24 @@ namespace iniplace {
 
 namespace {
 
+// What an edit checks before any byte moves (see prepare_replace).
+Status prepare(File &file, const LineEdit &edit) {
+    return prepare_replace(file.io(), file.size(), edit.place.at, edit.place.old_length,
+                           edit.text.bytes().size(), file.info().sparse);
+}
+
 // Makes the edit, once prepared when `prepared`.
 Status replace(File &file, const LineEdit &edit, Buffer scratch, bool prepared = false,
                Held held = {}) {
     const std::string_view bytes = edit.text.bytes();
     const Place &place = edit.place;
-    Status done = prepared ? Status()
-                           : prepare_replace(file.io(), file.size(), place.at, place.old_length,
-                                             bytes.size(), file.info().sparse);
+    Status done = prepared ? Status() : prepare(file, edit);
     if (done.ok())
         done = replace_prepared(file.io(), file.size(), place.at, place.old_length, bytes, scratch,
                                 held);
     if (done.ok())
         file.resize(end_after(file.size(), place.at, place.old_length, bytes.size()));
     return done;
-}
-
-[[maybe_unused]] Status prepare(File &file, const LineEdit &edit) {
-    return prepare_replace(file.io(), file.size(), edit.place.at, edit.place.old_length,
-                           edit.text.bytes().size(), file.info().sparse);
 }
 
 // Plans an edit of the file `plan(scan, edit)` reads and makes it, under
@@ -135,6 +134,10 @@ Status change(File &file, const LineEdit &edit, Buffer scratch, Held held) {
         return status.ok() ? journal.finish(replace(file, edit, scratch, true), scratch) : status;
     }
     return replace(file, edit, scratch, false, held);
+}
+
+Status change_new_file(File &file, const LineEdit &edit, Buffer scratch) {
+    return replace(file, edit, scratch);
 }
 
 Status Batch::make(const LineEdit &edit) {

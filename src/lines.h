@@ -40,6 +40,9 @@ Status plan_section_removal(FileScan &scan, std::string_view section, LineEdit &
 // the bytes it changes, which also undoes an edit that failed half-way.
 // `held` tells what of the file `scratch` holds, as the scan left it.
 Status change(File &file, const LineEdit &edit, Buffer scratch, Held held = {});
+// Makes one planned edit of a file being made (see NewFile): never
+// journaled, since the file is not in place yet.
+Status change_new_file(File &file, const LineEdit &edit, Buffer scratch);
 
 // Several edits of one open file: in the durable build under one journal,
 // made before the first change of the lowest offset any of them touches.

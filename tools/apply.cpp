@@ -9,7 +9,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <map>
-#include <optional>
 #include <set>
 #include <unistd.h>
 
@@ -122,22 +121,12 @@ using Names = std::set<std::string, std::less<>>;
 // that hold a line longer than a piece or are named by a later piece of one.
 void read_sections(File &file, const std::string &path, Offsets &present, Names &crossed) {
     Reader reader(file, path);
-    std::optional<std::string> previous; // the section of the line before
-    std::size_t long_lines = 0;
-    const auto passed = [&] {
-        if (reader.long_lines() != long_lines && previous)
-            crossed.insert(*previous);
-        long_lines = reader.long_lines();
-    };
     reader.walk([&](const FileLine &line) {
-        passed();
-        previous = line.section != nullptr ? std::optional(*line.section) : std::nullopt;
         if (line.header && line.section != nullptr)
             present.emplace(*line.section, line.start);
         return true;
     });
-    passed();
-    crossed.insert(reader.later_headers().begin(), reader.later_headers().end());
+    crossed = reader.crossed();
 }
 
 // Before the first edit: a new section is written with its first line, and

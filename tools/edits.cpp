@@ -1,7 +1,6 @@
 #include "edits.h"
 
 #include "locked_file.h"
-#include "move.h"
 #include "reading.h"
 
 #include <cerrno>
@@ -70,7 +69,7 @@ class Changes {
 
     Status make(const LineEdit &edit) {
         if (way_ == Way::plain)
-            return plain(edit);
+            return change_new_file(file_, edit, scratch());
         if (way_ == Way::one)
             return change(file_, edit, scratch());
         if (anchor_ >= 0 && durable) {
@@ -92,15 +91,6 @@ class Changes {
 
   private:
     Buffer scratch() { return {scratch_.data(), scratch_.size()}; }
-    Status plain(const LineEdit &edit) {
-        const std::string_view bytes = edit.text.bytes();
-        const Place &place = edit.place;
-        const Status done =
-            replace_bytes(file_.io(), file_.size(), place.at, place.old_length, bytes, scratch());
-        if (done.ok())
-            file_.resize(end_after(file_.size(), place.at, place.old_length, bytes.size()));
-        return done;
-    }
 
     File &file_;
     std::vector<char> scratch_;

@@ -26,8 +26,7 @@ void Reader::enter(std::string_view header) {
 void Reader::walk(const std::function<bool(const FileLine &)> &visit) {
     Scanner &scanner = scan_->scanner;
     Line piece;
-    bool later = false;   // the piece continues the line before
-    bool counted = false; // the line is counted as long
+    bool later = false; // the piece continues the line before
     for (Piece kind; (kind = scanner.read(piece)) != Piece::end;) {
         if (!later) {
             const bool header = kind == Piece::header;
@@ -36,21 +35,20 @@ void Reader::walk(const std::function<bool(const FileLine &)> &visit) {
             if (!visit({piece.start, piece.text, reached_ ? &section_ : nullptr, header}))
                 break;
         } else {
-            pass_later(kind == Piece::header, piece.text, counted);
+            pass_later(kind == Piece::header, piece.text);
         }
         // whole() may have read the rest of the line.
         later = scanner.last().back() != '\n';
-        counted = counted && later;
     }
     if (!scan_->in.status().ok())
         fail_file(path_, scan_->in.status());
 }
 
-void Reader::pass_later(bool header, std::string_view text, bool &counted) {
-    long_lines_ += !counted;
-    counted = true;
+void Reader::pass_later(bool header, std::string_view text) {
+    if (reached_)
+        crossed_.insert(section_);
     if (header)
-        later_headers_.emplace(header_name(text));
+        crossed_.emplace(header_name(text));
 }
 
 bool Reader::walk_section(std::string_view section,

@@ -41,23 +41,21 @@ class Reader {
     bool walk_section(std::string_view section, const std::function<void(const FileLine &)> &visit);
     // The line being visited, whole and trimmed: its later pieces are read.
     std::string whole();
-    // The lines longer than a piece the walk has passed, and the names of
-    // the headers their later pieces read as.
-    std::size_t long_lines() const { return long_lines_; }
-    const std::set<std::string, std::less<>> &later_headers() const { return later_headers_; }
+    // The sections in which the walk passed a line longer than a piece, and
+    // the names the later pieces of such lines read as headers.
+    const std::set<std::string, std::less<>> &crossed() const { return crossed_; }
 
   private:
     void enter(std::string_view header);
-    // A later piece of a line, the first of it unless `counted`.
-    void pass_later(bool header, std::string_view text, bool &counted);
+    // A later piece of a line.
+    void pass_later(bool header, std::string_view text);
 
     std::string path_;
     std::unique_ptr<iniplace::FileScan> scan_;
     std::set<std::string, std::less<>> seen_;
     std::string section_;
     bool reached_ = true;
-    std::size_t long_lines_ = 0;
-    std::set<std::string, std::less<>> later_headers_;
+    std::set<std::string, std::less<>> crossed_;
 };
 
 // A key line of a section, whole.
