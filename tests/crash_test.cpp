@@ -182,10 +182,7 @@ TEST_F(Crash, WhatStandsAtTheJournalsNameIsJudged) {
     hook::record();
     EXPECT_EQ(set("net", "port", "81")(path.c_str()), INI_OK);
     hook::disarm();
-    const auto &calls = hook::state().calls;
-    EXPECT_TRUE(std::any_of(calls.begin(), calls.end(), [&](const hook::Record &call) {
-        return call.op == hook::Op::write && call.file == journal();
-    }));
+    EXPECT_GT(hook::count(hook::Op::write, journal()), 0);
     EXPECT_EQ(state(), (Files{replaced("port=80\n", "port=81\n"), std::nullopt}));
     // A directory there stops the edit at once (no journal made, no retry).
     restore({before, std::nullopt});
@@ -193,11 +190,8 @@ TEST_F(Crash, WhatStandsAtTheJournalsNameIsJudged) {
     hook::record();
     EXPECT_EQ(set("net", "port", "81")(path.c_str()), INI_EOPEN);
     hook::disarm();
-    EXPECT_EQ(std::count_if(calls.begin(), calls.end(),
-                            [&](const hook::Record &call) {
-                                return call.op == hook::Op::open && call.file == journal();
-                            }),
-              3); // the call's recovery; the edit's journal and its recovery
+    // The call's recovery; the edit's journal and its recovery.
+    EXPECT_EQ(hook::count(hook::Op::open, journal()), 3);
     EXPECT_EQ(contents(), before);
 }
 

@@ -134,6 +134,12 @@ inline void disarm() {
     iniplace::set_io_hook(nullptr);
 }
 
+// How many of the recorded calls were of kind `op` on `file`.
+inline long count(Op op, const std::string &file) {
+    return std::count_if(state().calls.begin(), state().calls.end(),
+                         [&](const Record &call) { return call.op == op && call.file == file; });
+}
+
 // Whether the armed point was reached.
 inline bool reached() {
     return state().seen >= state().point.nth;

@@ -14,20 +14,14 @@ template <typename Number>
 using Getter = int (*)(const char *, const char *, const char *, Number *, Number);
 
 // The getter's status and what it stored, as text; the default is 7.
-template <typename Number> std::string read(Getter<Number> getter, const char *path) {
+template <typename Number, Getter<Number> getter> std::string read(const char *path) {
     Number out = 0;
     const int status = getter(path, "s", "k", &out, 7);
     return (status == INI_OK ? "" : "status " + to_string(status) + ": ") + to_string(out);
 }
-std::string read_long(const char *path) {
-    return read<long>(ini_getkey_long, path);
-}
-std::string read_ulong(const char *path) {
-    return read<unsigned long>(ini_getkey_ulong, path);
-}
-std::string read_bin(const char *path) {
-    return read<unsigned long>(ini_getkey_bin, path);
-}
+const auto read_long = read<long, ini_getkey_long>;
+const auto read_ulong = read<unsigned long, ini_getkey_ulong>;
+const auto read_bin = read<unsigned long, ini_getkey_bin>;
 
 class Typed : public FileTest {};
 
