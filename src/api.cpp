@@ -5,11 +5,8 @@
 #include "entries.h"
 #include "iniplace.h"
 #include "keys.h"
-#include "move.h"
-#include "scan.h"
-#include "values.h"
+#include "lines.h"
 
-#include <cstring>
 #include <limits>
 
 using namespace iniplace;
@@ -29,14 +26,9 @@ int code(const Status &status) {
     case Outcome::refused:
     case Outcome::not_a_number:
         return INI_EINVAL;
-    case Outcome::not_opened:
-    case Outcome::not_regular:
-    case Outcome::not_read:
-    case Outcome::not_written:
-    case Outcome::unsafe:
-        break;
+    default:
+        return INI_EOPEN;
     }
-    return INI_EOPEN;
 }
 
 // The code of an edit by path. Once the file is open, a write that failed
@@ -44,7 +36,7 @@ int code(const Status &status) {
 // drops it. The durable build, which puts the file back after such a
 // failure, reports it: there INI_OK means the edit was made and synced.
 int edit_code(const Status &status) {
-    return status.outcome == Outcome::not_written && !durable ? INI_OK : code(status);
+    return status.is(Outcome::not_written) && !durable ? INI_OK : code(status);
 }
 
 int scan_code(Found found) {
@@ -57,40 +49,6 @@ int scan_code(Found found) {
         return INI_SCAN_LINE;
     }
     return INI_SCAN_NONE;
-}
-
-// Trims `s` in place as trim_string() promises: every trailing space, tab,
-// line feed and carriage return but the first byte becomes a zero byte.
-char *trim_in_place(char *s) {
-    const std::string_view text(s);
-    const std::string_view kept = trimmed(text);
-    const auto lead = static_cast<std::size_t>(kept.data() - text.data());
-    std::memset(s + lead + kept.size(), 0, text.size() - lead - kept.size());
-    return s + lead;
-}
-
-// Runs a scan on a caller's stream from where it stands and leaves the
-// stream as the exported scanners promise: at the scan's offset, its error
-// and end-of-file state cleared, the last piece read trimmed in `buf`.
-template <typename Step> int scan_stream(FILE *stream, char *buf, int size, Step step) {
-    const off_t start = io::position(stream);
-    if (start < 0)
-        return INI_SCAN_NONE;
-    buf[size - 1] = '\0';
-    char block[stream_block];
-    const Io io(stream);
-    LineReader in(io, start, -1, {block, sizeof block});
-    Scanner scanner(in, buf, static_cast<std::size_t>(size) - 2);
-    const Found found = step(scanner);
-    const std::string_view last = scanner.last();
-    if (!last.empty()) {
-        std::memmove(buf, last.data(), last.size());
-        buf[last.size()] = '\0';
-        (void)trim_in_place(buf);
-    }
-    (void)io::seek(stream, in.offset());
-    std::clearerr(stream);
-    return scan_code(found);
 }
 
 Select selection(int mode) {
@@ -143,7 +101,7 @@ int get_typed(const char *path, const char *section, const char *key, Number *ou
 int set_typed(const char *path, const char *section, const char *key, const Text &value) {
     if (path == nullptr || section == nullptr || key == nullptr)
         return INI_EINVAL;
-    return edit_code(set_text(path, section, key, value));
+    return edit_code(set_key(path, section, key, value));
 }
 
 bool any_null(std::initializer_list<const void *> pointers) {
@@ -174,52 +132,28 @@ char *trim_string(char *s) {
 int parse(FILE *stream, const char *section, const char *key, char *buf, int size) {
     if (any_null({stream, section, key, buf}) || size < 3)
         return INI_SCAN_NONE;
-    return scan_stream(stream, buf, size, [section, key](Scanner &scanner) {
-        return scan_key(scanner, section, key);
-    });
+    return scan_code(scan_key_in(stream, buf, static_cast<std::size_t>(size), section, key));
 }
 
 int parse_section(FILE *stream, const char *section, char *buf, int size, int rewind) {
     if (any_null({stream, section, buf}) || size < 3)
         return INI_SCAN_NONE;
-    return scan_stream(stream, buf, size, [section, rewind](Scanner &scanner) {
-        return scan_section(scanner, section, rewind != 0);
-    });
+    return scan_code(
+        scan_section_in(stream, buf, static_cast<std::size_t>(size), section, rewind != 0));
 }
 
 int file_ins(FILE *stream, long len, const void *data) {
-    off_t pos = 0, end = 0;
-    if (stream == nullptr || len <= 0 || data == nullptr || !io::bounds(stream, pos, end))
+    if (stream == nullptr || len <= 0 || data == nullptr)
         return -1;
-    if (len > std::numeric_limits<off_t>::max() - std::max(pos, end)) {
-        (void)io::seek(stream, pos);
-        return -1;
-    }
-    char block[move_block];
-    const bool inserted =
-        replace_bytes(Io(stream), end, pos, 0,
-                      {static_cast<const char *>(data), static_cast<std::size_t>(len)},
-                      {block, sizeof block})
-            .ok();
-    // After the inserted bytes; back at the position when nothing was.
-    const bool placed = io::seek(stream, inserted ? pos + len : pos);
-    return inserted && placed ? 0 : -1;
+    return insert_into_stream(stream, len, static_cast<const char *>(data)).ok() ? 0 : -1;
 }
 
 int file_cut(FILE *stream, long len) {
-    off_t pos = 0, end = 0;
-    if (stream == nullptr || len < 0 || io::appends(stream))
+    if (stream == nullptr || len < 0 || !stream::refuse_appending(stream).ok())
         return -1;
     if (len == 0)
         return 0;
-    if (!io::bounds(stream, pos, end))
-        return -1;
-    // Fewer bytes when the file ends sooner; nothing past its end.
-    const off_t count = std::min<off_t>(len, std::max<off_t>(end - pos, 0));
-    if (count == 0)
-        return 0;
-    char block[move_block];
-    return replace_bytes(Io(stream), end, pos, count, {}, {block, sizeof block}).ok() ? 0 : -1;
+    return cut_from_stream(stream, len).ok() ? 0 : -1;
 }
 
 int ini_getkey(const char *path, const char *section, const char *key, char *dst, int len) {
@@ -243,7 +177,7 @@ int ini_delkey(const char *path, const char *section, const char *key) {
 int ini_delsect(const char *path, const char *section) {
     if (any_null({path, section}))
         return INI_EINVAL;
-    return edit_code(delete_section(path, section));
+    return edit_code(remove_section(path, section));
 }
 
 int ini_setkey_string(const char *path, const char *section, const char *key, const char *value) {
@@ -278,11 +212,7 @@ int ini_getkey_string(const char *path, const char *section, const char *key, ch
                               : get_key(path, section, key, value, sizeof value);
     const auto size = static_cast<std::size_t>(len);
     if (status.ok()) {
-        // One pair of enclosing double quotes goes.
-        std::string_view text = trimmed(value);
-        if (text.size() > 1 && text.front() == '"' && text.back() == '"')
-            text = head(after(text, 1), text.size() - 2);
-        copy_bounded(dst, size, text);
+        copy_bounded(dst, size, unquoted(trimmed(value)));
     } else if (def != nullptr) {
         copy_bounded(dst, size, def);
     }

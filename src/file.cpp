@@ -7,47 +7,69 @@ namespace iniplace {
 
 namespace {
 
-Open open_mode(Access access) {
-    switch (access) {
-    case Access::read:
-        return Open::read;
-    case Access::update:
-        return Open::update;
-    case Access::create:
-        return Open::create;
-    }
-    return Open::read;
-}
+// How often a call opens the file again when someone replaced it between
+// the open and the lock, before it gives up.
+constexpr int reopen_attempts = 32;
 
 } // namespace
 
 Status File::open(const char *path, Access access) {
+    Status status;
+    for (int attempt = 0; attempt < reopen_attempts; ++attempt)
+        if (status = open_locked(path, access); !status.is(Outcome::replaced))
+            break;
+    if (status.ok())
+        status = recover(path);
+    if (!status.ok())
+        fd_.reset();
+    return status;
+}
+
+Status File::open_locked(const char *path, Access access) {
+    const bool update = access == Access::update;
     Descriptor fd;
-    if (const Status opened = io::open(path, open_mode(access), fd); !opened.ok())
-        return opened;
-    if (const Status known = io::stat(fd.get(), info_); !known.ok())
-        return known;
-    if (!info_.regular)
-        return failed(Outcome::not_regular, Op::stat, 0);
-    if constexpr (durable) {
-        // The journal is found by the file's resolved name; one that cannot
-        // be looked for may hold the only good copy.
-        Status recovered = name_.resolve(fd.get(), path);
-        if (recovered.ok())
-            recovered = recover(name_);
-        if (recovered.ok())
-            recovered = io::stat(fd.get(), info_);
-        if (!recovered.ok())
-            return failed(Outcome::unsafe, recovered.op, recovered.error);
+    Status status = io::open(path, update ? Open::update : Open::read, fd);
+    if (status.ok())
+        status = io::lock(fd.get(), update ? Lock::exclusive : Lock::shared);
+    // Its size as the last writer left it.
+    if (status.ok())
+        status = io::stat(fd.get(), info_);
+    if (status.ok() && !info_.regular)
+        status = failed(Outcome::not_regular, Op::stat);
+    // An edit of a file someone replaced since it was opened would be lost.
+    if (status.ok() && update) {
+        FileInfo named;
+        status = io::stat(path, Follow::links, named);
+        if (status.is(Outcome::missing) || (status.ok() && !same_file(named, info_)))
+            status = failed(Outcome::replaced, Op::stat);
     }
-    fd_ = std::move(fd);
-    return {};
+    if (status.ok()) {
+        fd_ = std::move(fd);
+        writable_ = update;
+    }
+    return status;
+}
+
+Status File::recover(const char *path) {
+    if constexpr (!durable)
+        return {};
+    // The journal is found by the file's resolved name; one that cannot be
+    // looked for may hold the only good copy.
+    Status status = side_.of_file(fd_.get(), path);
+    if (status.ok())
+        status = iniplace::recover(side_.get(), open_file());
+    if (status.ok())
+        status = io::stat(fd_.get(), info_);
+    const bool told = status.is(Outcome::untrusted) || status.is(Outcome::busy);
+    return status.ok() || told ? status : as(Outcome::unsafe, status);
 }
 
 void File::adopt(Descriptor fd) {
     fd_ = std::move(fd);
     info_ = FileInfo();
     info_.regular = true;
+    info_.links = 1;
+    writable_ = true;
 }
 
 LineReader::LineReader(const Io &io, off_t start, off_t size, Buffer block)
@@ -68,11 +90,14 @@ bool LineReader::refill() {
     if (size_ > block_start_ && size_ - block_start_ < static_cast<off_t>(count))
         count = static_cast<std::size_t>(size_ - block_start_);
     status_ = io_.read(block_.data, count, block_start_, filled_);
+    if (!status_.ok())
+        filled_ = 0;
     at_end_ = filled_ < block_.size || (size_ >= 0 && block_start_ + off_t(filled_) >= size_);
     return filled_ > 0;
 }
 
 std::string_view LineReader::next(char *spill, std::size_t max) {
+    const off_t start_offset = offset();
     std::size_t spilled = 0;
     while (spilled < max) {
         if (cursor_ == filled_ && !refill())
@@ -91,6 +116,12 @@ std::string_view LineReader::next(char *spill, std::size_t max) {
         spilled += count;
         if (line_feed != nullptr)
             break;
+    }
+    // A piece a failed read cut short is not read: a line read gives no
+    // part of a line.
+    if (!status_.ok()) {
+        move_to(start_offset);
+        return {};
     }
     return {spill, spilled};
 }
@@ -117,15 +148,20 @@ void LineReader::move_to(off_t offset) {
     at_end_ = false;
 }
 
-int LineReader::byte_before() const {
+bool LineReader::after_line_feed() {
     if (cursor_ > 0)
-        return static_cast<unsigned char>(block_.data[cursor_ - 1]);
+        return block_.data[cursor_ - 1] == '\n';
     const off_t at = offset();
+    if (at == 0)
+        return true;
     char byte = 0;
     std::size_t got = 0;
-    return at > 0 && io_.read(&byte, 1, at - 1, got).ok() && got == 1
-               ? static_cast<unsigned char>(byte)
-               : -1;
+    if (const Status read = io_.read(&byte, 1, at - 1, got); !read.ok() || got != 1) {
+        if (status_.ok())
+            status_ = read.ok() ? failed(Outcome::not_read, Op::read) : read;
+        return true;
+    }
+    return byte == '\n';
 }
 
 } // namespace iniplace

@@ -3,9 +3,11 @@
 #pragma once
 
 #include "journal.h"
+#include "names.h"
 
 #include <cstddef>
 #include <string_view>
+#include <type_traits>
 
 // The durable build keeps its stack small by reading in 8 KB: its edits
 // cost a few synced writes, which a smaller block does not change.
@@ -23,18 +25,20 @@ static_assert(read_block >= 16, "the read block holds at least a few bytes");
 // walk that calls parse_section() once per line reads each line once.
 constexpr std::size_t stream_block = read_block < 1024 ? read_block : 1024;
 
-enum class Access { read, update, create };
+enum class Access { read, update };
 
-// A regular file opened by path, and what fstat told of it. Closed on
-// every path.
+// A regular file opened by path and locked, and what fstat told of it.
+// Closed, and so unlocked, on every path.
 class File {
   public:
-    // Opens `path` for reading, for update, or for update creating it when
-    // missing (never truncating; the default build only); anything but a
-    // regular file is refused. The durable build first puts back an edit a
-    // crash interrupted.
+    // Opens `path` for reading or for update, refuses anything but a
+    // regular file, and locks it: shared to read, exclusive to update,
+    // waiting for it at most lock_wait_ms (Outcome::busy). For update the
+    // path must still name the file once it is locked: it is opened again
+    // when someone replaced it meanwhile (Outcome::replaced if that goes on).
+    // The durable build then puts back an edit a crash interrupted.
     Status open(const char *path, Access access);
-    // Takes `fd`, a file made for update by this call: it is empty.
+    // Takes `fd`, locked, a file this call made for update: it is empty.
     void adopt(Descriptor fd);
 
     Io io() const { return Io(fd_.get()); }
@@ -42,13 +46,23 @@ class File {
     off_t size() const { return info_.size; }
     void resize(off_t size) { info_.size = size; }
     const FileInfo &info() const { return info_; }
-    // The durable build's name of its journal.
-    JournalName &journal_name() { return name_; }
+    OpenFile open_file() const { return {fd_.get(), info_, writable_}; }
+    // The durable build's side name of the file, where its journal goes.
+    const char *side_name() const { return side_.get(); }
 
   private:
+    Status open_locked(const char *path, Access access);
+    Status recover(const char *path);
+
     Descriptor fd_;
     FileInfo info_;
-    JournalName name_;
+    bool writable_ = false;
+    // Only the durable build keeps journals and their names.
+    struct NoName {
+        Status of_file(int, const char *) { return {}; }
+        const char *get() const { return ""; }
+    };
+    std::conditional_t<durable, SideName, NoName> side_;
 };
 
 // Reads a file in the pieces that repeated line reads would give (at most
@@ -64,8 +78,9 @@ class LineReader {
     LineReader &operator=(const LineReader &) = delete;
 
     // The next piece: a view into the block, or into `spill` (max + 1
-    // bytes) when it spans two blocks. Empty at the end of the file or
-    // after a read error.
+    // bytes) when it spans two blocks. Empty at the end of the file, and
+    // when a read fails (the piece it cut short is not given): the reader
+    // then stands at the start of that piece.
     std::string_view next(char *spill, std::size_t max);
     // Passes over the rest of the physical line.
     void skip_line();
@@ -80,8 +95,10 @@ class LineReader {
 
     off_t offset() const { return block_start_ + static_cast<off_t>(cursor_); }
     void move_to(off_t offset);
-    // The byte before offset(), or -1 at the start of the file.
-    int byte_before() const;
+    // Whether the byte before offset() is a line feed, or offset() is the
+    // start of the file. A read that fails is recorded in status() and
+    // counts as a line feed.
+    bool after_line_feed();
     // The first read that failed, if one did: then what was read is not
     // the whole file.
     const Status &status() const { return status_; }

@@ -1,10 +1,11 @@
-// The file format in one place: what a header, a key line and an entry are,
-// how a line is trimmed, which texts may be written and how long the written
-// lines are. No I/O: the library and the iniplace tool share these rules.
+// The file format as the library reads it, in one place: what a header, a
+// key line and an entry are, how a line is trimmed, and which keys and
+// entries read back as themselves. No I/O.
 #pragma once
 
+#include "status.h"
+
 #include <cstddef>
-#include <cstring>
 #include <string_view>
 
 namespace iniplace {
@@ -67,6 +68,17 @@ constexpr std::string_view trimmed(std::string_view text) {
     return head(text, length);
 }
 
+// Trims `s` in place as trimmed() reads it: every trailing byte it drops
+// becomes a zero byte. Returns the start of the trimmed text.
+inline char *trim_in_place(char *s) {
+    const std::string_view text(s);
+    const std::string_view kept = trimmed(text);
+    const auto lead = static_cast<std::size_t>(kept.data() - text.data());
+    for (std::size_t i = lead + kept.size(); i < text.size(); ++i)
+        s[i] = '\0';
+    return s + lead;
+}
+
 // The lines below are trimmed lines.
 
 // A header ends the section before it, whatever follows its `[`.
@@ -116,21 +128,6 @@ constexpr std::string_view value_of(std::string_view line) {
     return trimmed(after(line, line.find('=') + 1));
 }
 
-// What the library refuses to write, and why: a text it would write that
-// does not read back as what the caller asked for.
-enum class Refusal {
-    none,
-    key_empty,     // an empty key, or the wildcard
-    key_character, // a key holding `=` or a line feed
-    key_start,     // a key starting with `[`, a space or a tab
-    line_feed,     // a section, value or entry holding a line feed
-    entry_empty,   // an entry that is empty after trimming
-    entry_header,  // an entry that would read as a header
-    too_long,      // a text over text_max bytes
-    long_line,     // the tool's: an edit the library would make inside a
-                   // line longer than a piece, taking a later piece for a line
-};
-
 // A key that reads back as itself: ini_getkey finds its line again.
 constexpr Refusal check_key(std::string_view key) {
     if (key.empty() || is_wildcard(key))
@@ -160,87 +157,12 @@ constexpr Refusal check_entry(std::string_view entry) {
     return Refusal::none;
 }
 
-// A text written at one place: a line, or a new header with its line,
-// after a line feed when it follows a last line that has none. Longer than
-// text_max bytes (that line feed not counted), it does not fit and is
-// never written.
-class Text {
-  public:
-    explicit Text(bool after_unterminated = false) : prefix_(after_unterminated ? 1 : 0) {
-        bytes_[0] = '\n';
-    }
-    Text &operator<<(std::string_view part) {
-        if (counted_ + part.size() <= text_max)
-            std::memcpy(bytes_ + prefix_ + counted_, part.data(), part.size());
-        counted_ += part.size();
-        return *this;
-    }
-    bool fits() const { return counted_ <= text_max; }
-    // The bytes to write; only whole when the text fits.
-    std::string_view bytes() const { return {bytes_, prefix_ + (fits() ? counted_ : 0)}; }
-    // The text without the separating line feed.
-    std::string_view line() const { return after(bytes(), prefix_); }
-
-  private:
-    char bytes_[1 + text_max];
-    std::size_t prefix_;
-    std::size_t counted_ = 0;
-};
-
-// A line the library would write, or why it refuses to.
-struct Written {
-    Refusal refusal = Refusal::none;
-    Text text;
-};
-
-// What ini_setkey writes: `key=value` and a line feed. Every refusal is
-// known before the file is opened, except that a new section's header with
-// its line may not fit.
-inline Written key_line(std::string_view section, std::string_view key, std::string_view value) {
-    Written written;
-    written.text << key << "=" << value << "\n";
-    written.refusal = check_key(key);
-    if (written.refusal == Refusal::none && (holds_line_feed(section) || holds_line_feed(value)))
-        written.refusal = Refusal::line_feed;
-    if (written.refusal == Refusal::none && !written.text.fits())
-        written.refusal = Refusal::too_long;
-    return written;
-}
-
-// What ini_setsection_string writes: the entry as given and a line feed.
-inline Written entry_line(std::string_view section, std::string_view entry) {
-    Written written;
-    written.text << entry << "\n";
-    written.refusal = holds_line_feed(section) ? Refusal::line_feed : check_entry(entry);
-    if (written.refusal == Refusal::none && !written.text.fits())
-        written.refusal = Refusal::too_long;
-    return written;
-}
-
-// The text written at one place: `line`, under the header `[section]` for
-// a new section, after a line feed when it follows a line without one.
-inline Text text_at(std::string_view section, std::string_view line, bool new_section,
-                    bool after_unterminated) {
-    Text text(after_unterminated);
-    if (new_section)
-        text << "[" << section << "]\n";
-    text << line;
-    return text;
-}
-
-// Working storage lent to a lower layer: a buffer and its size.
-struct Buffer {
-    char *data;
-    std::size_t size;
-};
-
-// Copies `text` into `dst` as the C library's bounded copy does: at most
-// `len` bytes, the rest of them zero-filled; not terminated when `text` has
-// `len` bytes or more.
-inline void copy_bounded(char *dst, std::size_t len, std::string_view text) {
-    const std::size_t copied = text.size() < len ? text.size() : len;
-    std::memcpy(dst, text.data(), copied);
-    std::memset(dst + copied, 0, len - copied);
+// The value as ini_getkey_string reads it: without one pair of enclosing
+// double quotes.
+constexpr std::string_view unquoted(std::string_view value) {
+    return value.size() > 1 && value.front() == '"' && value.back() == '"'
+               ? head(after(value, 1), value.size() - 2)
+               : value;
 }
 
 } // namespace iniplace

@@ -1,11 +1,12 @@
-// The one layer that calls the system for files: open, stat, read, write,
-// truncate, reserve, sync, lock, link, unlink and the size limit, on a
-// descriptor or on a caller's stream. Every call reports a Status. A test
-// build (INIPLACE_IO_HOOK) lets a hook fail, stop or record each call.
+// The system calls the library makes on files, each through `perform`,
+// where a test build (INIPLACE_IO_HOOK) lets a hook fail, stop or record
+// it. Every call reports a Status whose outcome says what happened; error
+// numbers are compared here and nowhere else.
 #pragma once
 
 #include "status.h"
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <string_view>
@@ -16,6 +17,12 @@
 #endif
 
 namespace iniplace {
+
+// Working storage lent to a lower layer: a buffer and its size.
+struct Buffer {
+    char *data;
+    std::size_t size;
+};
 
 // A descriptor, closed on every path.
 class Descriptor {
@@ -37,7 +44,7 @@ class Descriptor {
     int fd_ = -1;
 };
 
-// What fstat tells of an open file.
+// What stat tells of a file.
 struct FileInfo {
     off_t size = 0;
     bool regular = false;
@@ -50,28 +57,100 @@ struct FileInfo {
     ino_t inode = 0;
 };
 
+// Whether two stats are of one file.
+inline bool same_file(const FileInfo &a, const FileInfo &b) {
+    return a.device == b.device && a.inode == b.inode;
+}
+
 enum class Open {
-    read,       // an existing file
-    update,     // an existing file, for writing too
-    create,     // for writing, created when missing, never truncated
-    create_new, // created by this call, never an existing name or a link
-    fresh,      // the same, readable by its owner only: a journal
-    found,      // what stands at a name, not followed if a link: for
-                // writing where allowed, else for reading
-    directory,  // a directory, to sync what was made or removed in it
+    read,      // an existing file
+    update,    // an existing file, for writing too
+    fresh,     // made by this call, owner-only, never an existing name or a
+               // link: a journal, a new file before it is moved into place
+    found,     // what stands at a name, for writing, not followed if a link
+    directory, // a directory, to sync what was made or removed in it
 };
 
 enum class Lock { shared, exclusive };
+enum class Follow { links, no };
+
+// How long a call waits for a lock that another process holds before it
+// gives up (Outcome::busy), in milliseconds. The wait is a series of
+// pauses that grow from a tenth of a millisecond to ten.
+constexpr long lock_wait_ms = 5000;
+
+// One call as the test hook sees it.
+struct SystemCall {
+    Op op;
+    int fd;           // -1 for a call by name
+    const char *path; // open, stat, link and rename (the existing name),
+                      // unlink, a directory synced
+    const char *name; // link, rename: the new name
+    off_t at;         // read, write, reserve, seek: the offset; truncate:
+                      // the length; limit: the size asked for; pause: the
+                      // microseconds
+    std::size_t size; // read, write, reserve: the byte count
+    const char *data; // write: the bytes; of a write in two parts, the
+    const char *more; // first part's, and the second part's
+    std::size_t more_size;
+    FileInfo *info;    // stat: what it tells, which a hook may change after
+    int flags;         // open: the flags
+    std::FILE *stream; // a call on a caller's stream
+};
+
+#if INIPLACE_IO_HOOK
+// Test builds only. `before` sees each call first and returns 0 to make it
+// (a write of `size` bytes as the hook left it: it may shorten one), or an
+// error number to fail it unmade; it may end the process. `after` sees
+// the result of a call made.
+struct IoHook {
+    int (*before)(SystemCall &call);
+    void (*after)(const SystemCall &call, long result);
+};
+void set_io_hook(const IoHook *hook);
+const IoHook *io_hook();
+#endif
 
 namespace io {
 
+// Makes one call through the test hook, where there is one: `real` makes
+// it as `call` then stands. Returns what the call returns, with errno set
+// on failure.
+template <typename Real> long perform(SystemCall &call, Real real) {
+#if INIPLACE_IO_HOOK
+    if (const IoHook *hook = io_hook(); hook != nullptr) {
+        if (const int error = hook->before(call); error != 0) {
+            errno = error;
+            return -1;
+        }
+        const long result = real(call);
+        const int error = errno;
+        hook->after(call, result);
+        errno = error;
+        return result;
+    }
+#endif
+    return real(call);
+}
+
+SystemCall on_fd(Op op, int fd, off_t at = 0, std::size_t size = 0, const char *data = nullptr);
+SystemCall on_name(Op op, const char *path, const char *name = nullptr);
+
+// The Status of a call that failed with errno as it stands: `outcome`,
+// unless the error says more (see the functions below).
+Status failure(Outcome outcome, Op op);
+
 // Opens `path`. A FIFO is never waited on; the descriptor is not inherited
-// by programs the caller starts.
+// by programs the caller starts. Outcome::missing, ::exists (Open::fresh),
+// ::not_regular (a link where none is followed, a directory opened for
+// writing) or ::not_opened.
 Status open(const char *path, Open how, Descriptor &fd);
+// The open file `fd` opened again for writing, by the descriptor and not
+// by a name: the same file whatever its names now are.
+Status open_for_writing(int fd, Descriptor &writable);
 Status stat(int fd, FileInfo &info);
-// What stands at `path`: the file it names, or with `follow` false the
-// name itself (a symbolic link is then not followed).
-Status stat(const char *path, bool follow, FileInfo &info);
+// What stands at `path`; Outcome::missing when nothing does.
+Status stat(const char *path, Follow follow, FileInfo &info);
 // Reads up to `count` bytes at `at` into `to`; `got` is less only at the
 // end of the file.
 Status read(int fd, char *to, std::size_t count, off_t at, std::size_t &got);
@@ -85,96 +164,40 @@ Status truncate(int fd, off_t length);
 Status reserve(int fd, off_t at, off_t length);
 Status sync(int fd);
 // Syncs the directory that holds `path`, so that a name made or removed
-// there stays made or removed. `path` is cut at its last slash while the
-// directory is opened, and then put back.
-Status sync_directory(char *path);
-// Waits for the lock; interrupted waits are resumed.
+// there stays made or removed.
+Status sync_directory(const char *path);
+// Takes the lock, waiting for it at most lock_wait_ms: Outcome::busy when
+// another open file of it (another process's, or this one's) holds it that
+// long.
 Status lock(int fd, Lock how);
+// Gives the file `existing` the name `name` too; Outcome::exists when a
+// file of that name is there.
 Status link(const char *existing, const char *name);
-// Gives the file `existing` the name `name` instead, failing (EEXIST) when
-// a file of that name is there: at once where the file system can (FAT
-// too), else as a link and an unlink; once linked it succeeds, and an
-// unlink that failed leaves the old name too.
+// Gives the file `existing` the name `name` instead, Outcome::exists when a
+// file of that name is there: at once where the file system can (FAT
+// too), else as a link and an unlink.
 Status rename_new(const char *existing, const char *name);
+// Outcome::missing when nothing stood at `name`.
 Status unlink(const char *name);
 // Whether a file may reach `size` bytes within the process's file-size
 // limit. Past it the kernel stops a write half-way and sends SIGXFSZ,
 // which ends a process that keeps the default disposition, so writes that
 // would pass it are refused up front.
 Status within_size_limit(off_t size);
-// The name of the open file `fd`, opened as `path`, with every symbolic
-// link resolved: the same for every name that reaches the file but its
-// hard links. Fails when it would not fit `size` bytes.
-Status resolve(int fd, const char *path, char *name, std::size_t size);
-// The name a missing file `path` would have: its directory resolved, then
-// its last component.
-Status resolve_missing(const char *path, char *name, std::size_t size);
-// Sets the permission bits of an open file; failing is harmless.
-void set_mode(int fd, mode_t mode);
+Status set_mode(int fd, mode_t mode);
+// The permission bits a file made by this process gets: 0666 less the
+// process's mask.
+Status new_file_mode(mode_t &mode);
+// The target of the symbolic link `path`, terminated; Outcome::not_regular
+// when `path` is no link.
+Status read_link(const char *path, char *target, std::size_t size);
+// The name the kernel gives the open file `fd`, terminated;
+// Outcome::missing where it has none to give (no /proc).
+Status name_of(int fd, char *name, std::size_t size);
+// The C library's resolution of `path`, one component at a time.
+Status real_path(const char *path, char *name, std::size_t size);
 // The user the process acts as.
 uid_t user();
 
-// A caller's stream: its position, and whether it appends (every write of
-// it lands at the end of the file, wherever it was sought).
-off_t position(std::FILE *stream);
-bool seek(std::FILE *stream, off_t at);
-bool appends(std::FILE *stream);
-// Where an edit of the stream happens and how long its file is, the
-// stream left at the end of the file; false, with the stream left where it
-// was, when the offsets cannot be had or the stream appends.
-bool bounds(std::FILE *stream, off_t &at, off_t &end);
-
 } // namespace io
-
-// Where bytes come from and go to: a file's descriptor, or a caller's
-// stream, read and written at given offsets.
-class Io {
-  public:
-    explicit Io(int fd) : fd_(fd) {}
-    explicit Io(std::FILE *stream);
-
-    // Reads up to `count` bytes at `at`, fewer only at the end of the file.
-    Status read(char *to, std::size_t count, off_t at, std::size_t &got) const;
-    Status write(const char *from, std::size_t count, off_t at) const;
-    Status write(std::string_view first, std::string_view second, off_t at) const;
-    Status truncate(off_t length) const;
-    Status reserve(off_t at, off_t length) const;
-    int fd() const { return fd_; }
-
-  private:
-    int fd_;
-    std::FILE *stream_ = nullptr;
-    // Where the stream stands after our last read, or -1: a seek comes
-    // first (always before a write, and before a read that follows one).
-    mutable off_t stream_at_ = -1;
-};
-
-// One call as the test hook sees it.
-struct SystemCall {
-    Op op;
-    int fd;           // -1 for a call by name
-    const char *path; // open, link (the existing name), unlink, a directory synced
-    const char *name; // link: the new name
-    off_t at;         // read, write, reserve: the offset; truncate: the length;
-                      // limit: the size asked for
-    std::size_t size; // read, write, reserve: the byte count
-    const char *data; // write: the bytes; of a write in two parts, the first
-    const char *more; // and the second part's bytes, after them
-    std::size_t more_size;
-    FileInfo *info; // stat: what it tells, which a hook may change after
-    int flags;      // open: the flags
-};
-
-#if INIPLACE_IO_HOOK
-// Test builds only. `before` sees each call first and returns 0 to make it
-// (a write of `size` bytes as the hook left it: it may shorten one), or an
-// error number to fail it unmade; it may end the process. `after` sees
-// the result of a call made.
-struct IoHook {
-    int (*before)(SystemCall &call);
-    void (*after)(const SystemCall &call, long result);
-};
-void set_io_hook(const IoHook *hook);
-#endif
-
 } // namespace iniplace

@@ -1,16 +1,18 @@
 // The undo journal of the durable build (INIPLACE_DURABLE). Before an edit
 // changes the first byte of a file, the bytes it will change go into a
-// journal named after the file's resolved name (NAME-journal), synced with
-// its directory; after the edit the file is synced and the journal removed.
-// Every call first looks at the journal's name: a whole journal that fits
-// the file is put back, anything else there is removed. So after a crash
-// or a power loss at any point the file reads as it was before the edit or
-// as it is after it.
+// journal at the file's side name, made owner-only and exclusively, synced
+// with its directory; after the edit the file is synced and the journal
+// made harmless (its header overwritten and synced), then removed. Every
+// call first looks at the side name, holding the file's lock: a whole
+// journal that fits the file is put back through the descriptor the call
+// opened. So after a crash or a power loss at any point the file reads as
+// it was before the edit or as it is after it, and no journal undoes an
+// edit that was reported done.
 #pragma once
 
-#include "io.h"
+#include "stream.h"
 
-#include <climits>
+#include <cstdint>
 
 #ifndef INIPLACE_DURABLE
 #define INIPLACE_DURABLE 0
@@ -20,81 +22,77 @@ namespace iniplace {
 
 constexpr bool durable = INIPLACE_DURABLE != 0;
 
-// A file's resolved name with "-journal" after it: the journal's name, and
-// the file's name up to `resolved` bytes.
-class JournalName {
-  public:
-    // The name for the open file `fd`, opened as `path`; or, without a
-    // descriptor (-1), for the missing file `path`.
-    Status resolve(int fd, const char *path);
-    char *get() { return name_; }
-    // The file's name: the journal's name cut before its suffix, for as
-    // long as the Cut lives.
-    class Cut {
-      public:
-        explicit Cut(JournalName &name) : name_(name) { name_.name_[name_.resolved_] = '\0'; }
-        ~Cut() { name_.name_[name_.resolved_] = '-'; }
-        Cut(const Cut &) = delete;
-        Cut &operator=(const Cut &) = delete;
-        const char *file() const { return name_.name_; }
-
-      private:
-        JournalName &name_;
-    };
-
-  private:
-    // Only the durable build keeps journals; the default one keeps no name.
-    char name_[durable ? PATH_MAX : 1] = {};
-    std::size_t resolved_ = 0;
+// The journal: this header, then the saved bytes.
+struct JournalHeader {
+    char magic[8];
+    std::uint64_t old_size; // of the file before the edits
+    std::uint64_t min_size; // the sizes the file may have
+    std::uint64_t max_size; // while they run
+    std::uint64_t at;       // where the saved bytes start
+    std::uint64_t saved;    // how many bytes are saved
+    std::uint64_t head_at;  // [head_at, at): bytes the edits never change,
+    std::uint64_t head_sum; // and their checksum: the file a journal fits
+    std::uint64_t checksum; // of the fields above and the saved bytes
 };
 
-// Whether `name` still names the open file `fd` (whose fstat is left in
-// `info`): a call that waited for a lock may find the name removed, or
-// given to another file.
-bool still_named(const char *name, int fd, FileInfo &info);
+// The file a call holds open and locked: its descriptor, what fstat told
+// of it, and whether it is open for writing.
+struct OpenFile {
+    int fd;
+    const FileInfo &info;
+    bool writable;
+};
 
-// Puts back the edit a crash interrupted: a whole journal at `name` that
-// fits the file is applied and removed; whatever else stands there is
-// removed. Outcome::unsafe when the file must not be read: a journal that
-// cannot be judged, applied or removed (no right to), or one made by a
-// user other than the file's owner, root and the caller (in a shared
-// directory anyone could put one there).
-Status recover(JournalName &name);
+// Puts back the edit a crash interrupted, under the file's lock. What
+// stands at `name`: nothing; a whole journal that fits the file, applied
+// through the file's descriptor (opened again for writing through it when
+// the call only reads) and removed; a journal cut short, torn, made
+// harmless or of another file, removed; a second name of the file itself
+// (a creation cut short), removed. Outcome::untrusted for anything that is
+// not a regular file with one link, writable by its owner alone and owned
+// by the caller or the file's owner; ::busy when its lock stays held;
+// ::unsafe when it cannot be judged or applied.
+Status recover(const char *name, const OpenFile &file);
+
+// Whether what stands at a side name may be acted on (see recover): owned
+// by `owner` or the caller.
+Status trust(const FileInfo &journal, uid_t owner);
 
 // The journal of an edit, or of several edits of one file, from before the
-// first change to after the last.
+// first change to after the last; made under the file's exclusive lock.
 class Journal {
   public:
     Journal() = default;
     Journal(const Journal &) = delete;
     Journal &operator=(const Journal &) = delete;
 
-    // Saves the `saved` bytes at `at` of the file `fd`, `size` bytes long,
-    // that the edits are about to change; while they run the file's size
-    // stays between `min_size` and `max_size`. The journal and its
-    // directory are synced before this returns. Outcome::unsafe where no
-    // journal can be made: the edits must not be made; Outcome::not_opened
-    // with EEXIST when another edit's journal or a crash's stood there: the
-    // file may have changed, and the edits are to be planned again.
-    Status begin(JournalName &name, int fd, off_t size, off_t at, off_t saved, off_t min_size,
+    // Saves the `saved` bytes at `at` of `file` that the edits are about to
+    // change; while they run the file's size stays between `min_size` and
+    // `max_size`. The journal and its directory are synced before this
+    // returns. Outcome::unsafe where no journal can be made: the edits must
+    // not be made; ::exists when a journal that fits the file stood there
+    // (put there since the call opened the file): it is to be opened again.
+    Status begin(const char *name, const OpenFile &file, off_t at, off_t saved, off_t min_size,
                  off_t max_size, Buffer scratch);
     // After the edits: failed ones are undone from the journal; the file is
-    // synced and the journal removed. A failed undo or sync keeps the
-    // journal for the next call, which puts the old file back.
+    // synced and the journal made harmless and removed. A failed undo or
+    // sync keeps the journal for the next call, which puts the old file
+    // back.
     Status finish(const Status &edits, Buffer scratch);
     bool active() const { return static_cast<bool>(journal_); }
     // Where the saved bytes start: edits below it need another journal.
-    off_t start() const { return start_; }
+    off_t start() const { return static_cast<off_t>(header_.at); }
 
   private:
-    // Makes the journal and locks it.
-    Status create(JournalName &name);
-    Status save(int fd, off_t size, off_t at, off_t saved, off_t min_size, off_t max_size,
-                Buffer scratch);
+    // Makes the journal and locks it; takes over one made harmless that
+    // could not be removed.
+    Status open_journal(const OpenFile &file);
+    Status save(int fd, Buffer scratch);
+    Status retire();
 
-    JournalName *name_ = nullptr;
+    const char *name_ = nullptr;
     int fd_ = -1;
-    off_t start_ = 0;
+    JournalHeader header_{};
     Descriptor journal_;
 };
 

@@ -1,6 +1,5 @@
 #include "lines.h"
 
-#include <cerrno>
 #include <limits>
 
 namespace iniplace {
@@ -15,13 +14,13 @@ Status prepare(File &file, const LineEdit &edit) {
 
 // Makes the edit, once prepared when `prepared`.
 Status replace(File &file, const LineEdit &edit, Buffer scratch, bool prepared = false,
-               Held held = {}) {
+               BytesRead read = {}) {
     const std::string_view bytes = edit.text.bytes();
     const Place &place = edit.place;
     Status done = prepared ? Status() : prepare(file, edit);
     if (done.ok())
         done = replace_prepared(file.io(), file.size(), place.at, place.old_length, bytes, scratch,
-                                held);
+                                read);
     if (done.ok())
         file.resize(end_after(file.size(), place.at, place.old_length, bytes.size()));
     return done;
@@ -40,16 +39,16 @@ template <typename Plan>
         return scan.in.status();
     if (!planned.ok() || !edit.changes)
         return planned;
-    const Held held{scan.in.block_start(), scan.in.block()};
-    return journaled ? change(file, edit, scan.scratch(), held)
-                     : replace(file, edit, scan.scratch(), false, held);
+    const BytesRead read{scan.in.block_start(), scan.in.block()};
+    return journaled ? change(file, edit, scan.scratch(), read)
+                     : replace(file, edit, scan.scratch(), false, read);
 }
 
 // Makes the missing file `path` with the edit `plan` finds in an empty
 // file: a new file is not journaled.
 template <typename Plan> [[gnu::noinline]] Status make_file(const char *path, Plan plan) {
     NewFile made;
-    Status status = made.open(path, false);
+    Status status = made.open(path);
     if (status.ok())
         status = made.place(plan_and_change(made.file(), plan, false));
     return status;
@@ -62,8 +61,7 @@ Status try_edit(const char *path, bool creates, bool fits_new_file, Plan plan) {
     {
         File file;
         const Status opened = file.open(path, Access::update);
-        const bool missing = opened.outcome == Outcome::not_opened && opened.error == ENOENT;
-        if (!missing || !creates)
+        if (!opened.is(Outcome::missing) || !creates)
             return opened.ok() ? plan_and_change(file, plan, true) : opened;
     }
     return fits_new_file ? make_file(path, plan) : refused(Refusal::too_long);
@@ -76,7 +74,7 @@ template <typename Plan>
 Status edit_file(const char *path, bool creates, bool fits_new_file, Plan plan) {
     Status status;
     for (int attempt = 0; attempt < edit_attempts; ++attempt)
-        if (status = try_edit(path, creates, fits_new_file, plan); !made_meanwhile(status))
+        if (status = try_edit(path, creates, fits_new_file, plan); !to_try_again(status))
             break;
     return status;
 }
@@ -119,7 +117,7 @@ Status plan_section_removal(FileScan &scan, std::string_view section, LineEdit &
     return {};
 }
 
-Status change(File &file, const LineEdit &edit, Buffer scratch, Held held) {
+Status change(File &file, const LineEdit &edit, Buffer scratch, BytesRead read) {
     if constexpr (durable) {
         // Unless the size stays, the whole tail moves.
         const off_t end = file.size();
@@ -129,11 +127,11 @@ Status change(File &file, const LineEdit &edit, Buffer scratch, Held held) {
         Journal journal;
         Status status = prepare(file, edit);
         if (status.ok())
-            status = journal.begin(file.journal_name(), file.fd(), end, place.at, saved,
+            status = journal.begin(file.side_name(), file.open_file(), place.at, saved,
                                    std::min(end, new_end), std::max(end, new_end), scratch);
         return status.ok() ? journal.finish(replace(file, edit, scratch, true), scratch) : status;
     }
-    return replace(file, edit, scratch, false, held);
+    return replace(file, edit, scratch, false, read);
 }
 
 Status change_new_file(File &file, const LineEdit &edit, Buffer scratch) {
@@ -147,9 +145,8 @@ Status Batch::make(const LineEdit &edit) {
             status = journal_.finish({}, scratch_);
             const off_t at = std::min(edit.place.at, file_.size());
             if (status.ok())
-                status = journal_.begin(file_.journal_name(), file_.fd(), file_.size(), at,
-                                        file_.size() - at, at, std::numeric_limits<off_t>::max(),
-                                        scratch_);
+                status = journal_.begin(file_.side_name(), file_.open_file(), at, file_.size() - at,
+                                        at, std::numeric_limits<off_t>::max(), scratch_);
         }
         if (status.ok())
             status = replace(file_, edit, scratch_, true);
@@ -167,83 +164,100 @@ Status Batch::abandon(const Status &failure) {
                            scratch_);
 }
 
-bool made_meanwhile(const Status &status) {
-    return status.outcome == Outcome::not_opened && status.error == EEXIST;
+bool to_try_again(const Status &status) {
+    return status.is(Outcome::exists) || status.is(Outcome::replaced);
 }
 
-Status NewFile::open(const char *path, bool exclusive) {
-    path_ = path;
-    exclusive_ = exclusive;
-    if constexpr (durable)
-        return open_journaled();
-    return exclusive ? open_exclusive() : file_.open(path, Access::create);
-}
-
-Status NewFile::open_journaled() {
-    // The new file is made under the journal's name, which recovery clears
-    // first; a call that found it before it was locked may have removed it
-    // as a journal cut short.
-    JournalName &name = file_.journal_name();
+Status NewFile::open(const char *path) {
+    // The durable build would find the file's journal by the link's target,
+    // not by this name.
+    FileInfo link;
+    if (durable && io::stat(path, Follow::no, link).ok() && link.link)
+        return failed(Outcome::not_regular, Op::name);
+    Status status = link_target(path, target_, sizeof target_);
+    if (status.ok())
+        status = name_.of_missing(target_);
     Descriptor fd;
-    FileInfo info;
-    Status status = name.resolve(-1, path_);
-    if (status.ok())
-        status = recover(name);
-    if (status.ok())
-        status = io::open(name.get(), Open::create_new, fd);
-    // Someone else is making the file: wait for them, then edit theirs.
-    if (made_meanwhile(status))
-        (void)recover(name);
+    for (int attempt = 0; status.ok() && attempt < edit_attempts; ++attempt) {
+        status = io::open(name_.get(), Open::fresh, fd);
+        if (!status.is(Outcome::exists))
+            break;
+        status = clear_leftover();
+        if (!status.is(Outcome::missing))
+            return status;
+        status = {};
+    }
     if (status.ok())
         status = io::lock(fd.get(), Lock::exclusive);
-    if (status.ok() && !still_named(name.get(), fd.get(), info))
-        status = failed(Outcome::not_opened, Op::open, EEXIST);
+    // Someone may have taken it for a leftover before it was locked.
+    FileInfo made, named;
+    if (status.ok())
+        status = io::stat(fd.get(), made);
+    if (status.ok())
+        status = io::stat(name_.get(), Follow::no, named);
+    if (status.is(Outcome::missing) || (status.ok() && !same_file(made, named)))
+        return failed(Outcome::exists, Op::stat);
     if (!status.ok())
-        return made_meanwhile(status) ? status : failed(Outcome::unsafe, status.op, status.error);
+        return status.is(Outcome::busy) ? status : as(Outcome::not_made, status);
     file_.adopt(std::move(fd));
     return {};
 }
 
-Status NewFile::open_exclusive() {
-    // A file made empty here is seen at its name at once: whoever locked
-    // and wrote it first made it, and the edit goes to it as it stands.
+Status NewFile::clear_leftover() {
     Descriptor fd;
-    FileInfo info;
-    Status status = io::open(path_, Open::create_new, fd);
+    FileInfo info, named;
+    Status status = io::open(name_.get(), Open::found, fd);
+    if (status.is(Outcome::not_regular))
+        return as(Outcome::untrusted, status);
+    if (status.ok())
+        status = io::stat(fd.get(), info);
+    if (status.ok())
+        status = trust(info, io::user());
+    // Whoever makes the file holds the lock until it stands at its name.
     if (status.ok())
         status = io::lock(fd.get(), Lock::exclusive);
     if (status.ok())
-        status = io::stat(fd.get(), info);
-    if (status.ok() && info.size != 0)
-        return failed(Outcome::not_opened, Op::open, EEXIST);
-    if (status.ok())
-        file_.adopt(std::move(fd));
-    else if (fd)
-        (void)io::unlink(path_);
-    return status;
+        status = io::stat(name_.get(), Follow::no, named);
+    if (status.ok() && !same_file(info, named))
+        return failed(Outcome::exists, Op::stat);
+    if (status.is(Outcome::missing))
+        return failed(Outcome::exists, Op::stat);
+    // Nobody works on it. A file made meanwhile may need what stands there
+    // (its journal): the edit starts again and recovery judges it.
+    FileInfo target;
+    if (status.ok()) {
+        status = io::stat(target_, Follow::no, target);
+        if (status.ok())
+            return failed(Outcome::exists, Op::stat);
+        if (status.is(Outcome::missing))
+            status = io::unlink(name_.get());
+    }
+    return status.ok() || status.is(Outcome::missing) ? failed(Outcome::missing, Op::unlink)
+                                                      : status;
 }
 
 Status NewFile::place(const Status &filled) {
-    if constexpr (durable) {
-        // Renamed to the name the caller gave, in the directory it was
-        // resolved in, failing if someone made the file meanwhile.
-        JournalName &name = file_.journal_name();
-        Status status = filled;
-        if (status.ok())
-            status = io::sync(file_.fd());
-        // A journal's name left behind is cleared by the next call.
-        if (status.ok())
-            status = io::rename_new(name.get(), path_);
-        if (!status.ok())
-            (void)io::unlink(name.get());
-        const Status synced = io::sync_directory(name.get());
-        if (status.error == EEXIST)
-            return failed(Outcome::not_opened, status.op, EEXIST);
-        return status.ok() ? synced : status;
+    Status status = filled;
+    mode_t mode = 0;
+    if (status.ok())
+        status = io::new_file_mode(mode);
+    if (status.ok())
+        status = io::set_mode(file_.fd(), mode);
+    // Synced in both builds: after a power loss the file is whole or not
+    // there at all.
+    if (status.ok())
+        status = io::sync(file_.fd());
+    if (status.ok())
+        status = io::rename_new(name_.get(), target_);
+    if (!status.ok()) {
+        (void)io::unlink(name_.get());
+        const bool told = status.is(Outcome::exists) || status.is(Outcome::refused);
+        return told ? status : as(Outcome::not_made, status);
     }
-    if (!filled.ok() && exclusive_)
-        (void)io::unlink(path_);
-    return filled;
+    // The new name must stay made.
+    if (durable)
+        status = io::sync_directory(name_.get());
+    return as(Outcome::not_made, status);
 }
 
 Status write_line(const char *path, std::string_view section, Finder find, std::string_view wanted,

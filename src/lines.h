@@ -4,7 +4,9 @@
 #pragma once
 
 #include "move.h"
+#include "names.h"
 #include "scan.h"
+#include "text.h"
 
 namespace iniplace {
 
@@ -38,8 +40,8 @@ Status plan_section_removal(FileScan &scan, std::string_view section, LineEdit &
 
 // Makes one planned edit of `file`; in the durable build under a journal of
 // the bytes it changes, which also undoes an edit that failed half-way.
-// `held` tells what of the file `scratch` holds, as the scan left it.
-Status change(File &file, const LineEdit &edit, Buffer scratch, Held held = {});
+// `read` tells what of the file `scratch` holds, as the scan left it.
+Status change(File &file, const LineEdit &edit, Buffer scratch, BytesRead read = {});
 // Makes one planned edit of a file being made (see NewFile): never
 // journaled, since the file is not in place yet.
 Status change_new_file(File &file, const LineEdit &edit, Buffer scratch);
@@ -70,30 +72,34 @@ class Batch {
 // tried again from the start, at most `edit_attempts` times in all. Each
 // retry follows another process's progress, which many parallel creators
 // of one file make in turn.
-bool made_meanwhile(const Status &status);
+bool to_try_again(const Status &status);
 constexpr int edit_attempts = 32;
 
-// A missing file, made with its content. The durable build fills a new
-// file under the journal's name, syncs it and links it into place, so that
-// a crash leaves no file or the whole new one; the default build makes the
-// file in place.
+// A missing file, made whole: written at its side name, owner-only,
+// exclusively and locked; given the mode a new file gets, synced, and moved
+// to its name unless a file stands there by then (the durable build syncs
+// the directory too, so that the name stays). The
+// default build makes the file a dangling symbolic link at the path leads
+// to; the durable build refuses such a link.
 class NewFile {
   public:
-    // Opens an empty file to fill for `path`. `exclusive` fails when a file
-    // of that name is there (the default build otherwise opens it).
-    // Outcome::not_opened with EEXIST when someone made the file meanwhile.
-    Status open(const char *path, bool exclusive);
+    // An empty file to fill for `path`. Outcome::exists when someone made
+    // the file, or is making it: the edit starts again on their file.
+    Status open(const char *path);
     File &file() { return file_; }
-    // Puts the file in place once `filled`; removes what a failed fill
-    // left, where this call made it. EEXIST as for open().
+    // Puts the file in place once `filled`; removes it when `filled` or
+    // anything here failed, which it reports as Outcome::not_made (or
+    // ::exists, as for open()).
     Status place(const Status &filled);
 
   private:
-    Status open_journaled();
-    Status open_exclusive();
+    // Removes what a creation left at the side name and nobody works on;
+    // Outcome::missing once the name is free, ::exists when the file was
+    // made meanwhile.
+    Status clear_leftover();
 
-    const char *path_ = nullptr;
-    bool exclusive_ = false;
+    char target_[PATH_MAX] = {};
+    SideName name_;
     File file_;
 };
 

@@ -1,5 +1,6 @@
 #include "move.h"
 
+#include <limits>
 #include <optional>
 
 namespace iniplace {
@@ -14,7 +15,7 @@ Status move_up(const Io &io, off_t from, off_t to, off_t distance, Buffer block)
             static_cast<std::size_t>(std::min<off_t>(to - from, static_cast<off_t>(block.size)));
         to -= static_cast<off_t>(count);
         if (const Status moved =
-                copy_bytes(io, to, io, to + distance, off_t(count), block, Unseen());
+                copy_bytes(io, to, io, to + distance, off_t(count), block, NoWatch());
             !moved.ok())
             return moved;
     }
@@ -54,18 +55,18 @@ Status insert_bytes(const Io &io, off_t end, off_t at, std::string_view text, Bu
 
 Status remove_bytes(const Io &io, off_t end, off_t at, off_t length, Buffer scratch) {
     if (const Status moved =
-            copy_bytes(io, at + length, io, at, end - at - length, scratch, Unseen());
+            copy_bytes(io, at + length, io, at, end - at - length, scratch, NoWatch());
         !moved.ok())
         return moved;
     return io.truncate(end - length);
 }
 
-// The tail [from, end) if `held` holds all of it.
-std::optional<std::string_view> tail_in(const Held &held, off_t from, off_t end) {
-    const off_t held_end = held.at + static_cast<off_t>(held.bytes.size());
-    if (held.bytes.empty() || from < held.at || end > held_end || from > end)
+// The tail [from, end) if `read` holds all of it.
+std::optional<std::string_view> tail_in(const BytesRead &read, off_t from, off_t end) {
+    const off_t read_end = read.at + static_cast<off_t>(read.bytes.size());
+    if (read.bytes.empty() || from < read.at || end > read_end || from > end)
         return std::nullopt;
-    return head(after(held.bytes, static_cast<std::size_t>(from - held.at)),
+    return head(after(read.bytes, static_cast<std::size_t>(from - read.at)),
                 static_cast<std::size_t>(end - from));
 }
 
@@ -103,11 +104,11 @@ Status replace_held(const Io &io, off_t end, off_t at, std::string_view text,
 } // namespace
 
 Status replace_bytes(const Io &io, off_t end, off_t at, off_t old_length, std::string_view text,
-                     Buffer scratch, Held held) {
+                     Buffer scratch, BytesRead read) {
     if (const Status prepared = prepare_replace(io, end, at, old_length, text.size(), true);
         !prepared.ok())
         return prepared;
-    return replace_prepared(io, end, at, old_length, text, scratch, held);
+    return replace_prepared(io, end, at, old_length, text, scratch, read);
 }
 
 // Every byte written lies below the larger of the old and the new end,
@@ -121,10 +122,10 @@ Status prepare_replace(const Io &io, off_t end, off_t at, off_t old_length, std:
 }
 
 Status replace_prepared(const Io &io, off_t end, off_t at, off_t old_length, std::string_view text,
-                        Buffer scratch, Held held) {
+                        Buffer scratch, BytesRead read) {
     const auto new_length = static_cast<off_t>(text.size());
     if (new_length != old_length) {
-        if (const auto tail = tail_in(held, at + old_length, end))
+        if (const auto tail = tail_in(read, at + old_length, end))
             return replace_held(io, end, at, text, *tail);
     }
     if (old_length > new_length) {
@@ -142,6 +143,33 @@ Status replace_prepared(const Io &io, off_t end, off_t at, off_t old_length, std
             return inserted;
     }
     return io.write(text.data(), old_size, at);
+}
+
+Status insert_into_stream(std::FILE *stream, off_t length, const char *data) {
+    off_t at = 0, end = 0;
+    if (const Status known = stream::bounds(stream, at, end); !known.ok())
+        return known;
+    if (length > std::numeric_limits<off_t>::max() - std::max(at, end)) {
+        (void)stream::seek(stream, at);
+        return failed(Outcome::not_written, Op::limit, EFBIG);
+    }
+    char block[move_block];
+    const Status inserted = replace_bytes(
+        Io(stream), end, at, 0, {data, static_cast<std::size_t>(length)}, {block, sizeof block});
+    const Status placed = stream::seek(stream, inserted.ok() ? at + length : at);
+    return inserted.ok() ? placed : inserted;
+}
+
+Status cut_from_stream(std::FILE *stream, off_t length) {
+    off_t at = 0, end = 0;
+    if (const Status known = stream::bounds(stream, at, end); !known.ok())
+        return known;
+    // Fewer bytes when the file ends sooner; nothing past its end.
+    const off_t count = std::min<off_t>(length, std::max<off_t>(end - at, 0));
+    if (count == 0)
+        return {};
+    char block[move_block];
+    return replace_bytes(Io(stream), end, at, count, {}, {block, sizeof block});
 }
 
 } // namespace iniplace

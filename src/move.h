@@ -4,9 +4,11 @@
 // block to make or close the gap.
 #pragma once
 
-#include "io.h"
+#include "format.h"
+#include "stream.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <string_view>
 
 namespace iniplace {
@@ -49,12 +51,13 @@ Status copy_bytes(const Io &from, off_t from_at, const Io &to, off_t to_at, off_
     });
 }
 
-struct Unseen {
+// A copy that shows its blocks to no one.
+struct NoWatch {
     void operator()(std::string_view) const {}
 };
 
-// Bytes of the file already in memory: `bytes` are the file's from `at` on.
-struct Held {
+// Bytes of the file already read: `bytes` are the file's from `at` on.
+struct BytesRead {
     off_t at = 0;
     std::string_view bytes;
 };
@@ -62,10 +65,10 @@ struct Held {
 // Replaces the `old_length` bytes at `at` of a file of `end` bytes with
 // `text`: with `old_length` 0 this inserts, with an empty `text` it
 // removes. Growth is written first and cut back if it fails, so a full disk
-// or the file-size limit leaves the file as it was. A tail that `held`
+// or the file-size limit leaves the file as it was. A tail that `read`
 // holds whole is written from there, with the new text, in one call.
 Status replace_bytes(const Io &io, off_t end, off_t at, off_t old_length, std::string_view text,
-                     Buffer scratch, Held held = {});
+                     Buffer scratch, BytesRead read = {});
 
 // What replace_bytes checks before any byte moves: the file stays within
 // the file-size limit, and where it is `sparse` the space written into is
@@ -76,7 +79,14 @@ Status prepare_replace(const Io &io, off_t end, off_t at, off_t old_length, std:
                        bool sparse);
 // replace_bytes once prepared.
 Status replace_prepared(const Io &io, off_t end, off_t at, off_t old_length, std::string_view text,
-                        Buffer scratch, Held held = {});
+                        Buffer scratch, BytesRead read = {});
+
+// The building blocks on a caller's stream: `length` bytes of `data`
+// inserted at its position, the stream left after them (at the position
+// when nothing was inserted); `length` bytes cut at its position (fewer when
+// the file ends sooner), the stream left at the new end of the file.
+Status insert_into_stream(std::FILE *stream, off_t length, const char *data);
+Status cut_from_stream(std::FILE *stream, off_t length);
 
 // The size of a file of `end` bytes once `old_length` bytes at `at` are
 // replaced with `length` bytes.

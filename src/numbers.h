@@ -3,7 +3,7 @@
 // iniplace tool.
 #pragma once
 
-#include "format.h"
+#include "text.h"
 
 namespace iniplace {
 

@@ -194,11 +194,10 @@ bool Scanner::read_header(Line &header, std::string_view name) {
     }
 }
 
-Place Scanner::place_here() const {
-    const int before = in_.byte_before();
+Place Scanner::place_here() {
     Place place;
+    place.after_unterminated = !in_.after_line_feed();
     place.at = in_.offset();
-    place.after_unterminated = before != -1 && before != '\n';
     return place;
 }
 
@@ -291,6 +290,44 @@ Found scan_section(Scanner &scan, std::string_view section, bool rewind) {
     if (rewind)
         scan.reader().move_to(line.start);
     return piece == Piece::line ? Found::match : Found::no_match;
+}
+
+namespace {
+
+template <typename Step>
+Found scan_stream(std::FILE *stream, char *buf, std::size_t size, Step step) {
+    off_t start = 0;
+    if (!stream::position(stream, start).ok())
+        return Found::no_section;
+    buf[size - 1] = '\0';
+    char block[stream_block];
+    const Io io(stream);
+    LineReader in(io, start, -1, {block, sizeof block});
+    Scanner scanner(in, buf, size - 2);
+    const Found found = step(scanner);
+    const std::string_view last = scanner.last();
+    if (!last.empty()) {
+        std::memmove(buf, last.data(), last.size());
+        buf[last.size()] = '\0';
+        (void)trim_in_place(buf);
+    }
+    (void)stream::seek(stream, in.offset());
+    std::clearerr(stream);
+    return found;
+}
+
+} // namespace
+
+Found scan_key_in(std::FILE *stream, char *buf, std::size_t size, std::string_view section,
+                  std::string_view key) {
+    return scan_stream(stream, buf, size,
+                       [&](Scanner &scanner) { return scan_key(scanner, section, key); });
+}
+
+Found scan_section_in(std::FILE *stream, char *buf, std::size_t size, std::string_view section,
+                      bool rewind) {
+    return scan_stream(stream, buf, size,
+                       [&](Scanner &scanner) { return scan_section(scanner, section, rewind); });
 }
 
 } // namespace iniplace

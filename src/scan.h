@@ -52,7 +52,7 @@ class Scanner {
     LineReader &reader() { return in_; }
 
     // The place right here, where a line is inserted.
-    Place place_here() const;
+    Place place_here();
     // The place of `line`, the line just read, to the end of its physical
     // line: a line longer than a piece is replaced or removed whole.
     Place place_of(const Line &line);
@@ -108,6 +108,17 @@ Found find_entry(Scanner &scan, std::string_view section, std::string_view wante
 // section) or match (a key line; an entry).
 Found scan_key(Scanner &scan, std::string_view section, std::string_view key);
 Found scan_section(Scanner &scan, std::string_view section, bool rewind);
+
+// The exported scanners on a caller's stream, from where it stands, read
+// in pieces of size - 2 bytes and spilled into `buf`: scan_key and
+// scan_section. The stream is left as they promise: at the offset the scan
+// left, its error and end-of-file state cleared, the last piece read
+// trimmed in `buf`. A read that failed ends the scan as the end of the
+// file does, at the start of the piece it cut short.
+Found scan_key_in(std::FILE *stream, char *buf, std::size_t size, std::string_view section,
+                  std::string_view key);
+Found scan_section_in(std::FILE *stream, char *buf, std::size_t size, std::string_view section,
+                      bool rewind);
 
 // Opens `path` and reads it with `read(scan)`: a read of the file that
 // failed is reported over what `read` found in what it could read.

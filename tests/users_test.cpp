@@ -1,0 +1,251 @@
+// Another user of the machine, and locks held for good: a lock on the file
+// or on its journal that is never let go, journals forged or swapped for a
+// link while recovery runs, the mode of a journal, a full file system for a
+// new file. The other user is a child that drops to uid 65534, so these
+// rows need root (CI runs as root); they skip with a message otherwise.
+// Lock waits run in no time here: the io hook skips their pauses.
+#include "helpers.h"
+#include "io_hook.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+namespace {
+
+using hook::Act;
+
+constexpr uid_t other = 65534;
+const std::string before =
+    "[net]\nport=80\nhost=gw\n" + std::string(300, ';') + "\n[hosts]\nalpha\n";
+
+// Runs `body` in a child as the other user.
+template <typename Body> int as_other(Body body) {
+    return in_child([&] { return setgid(other) == 0 && setuid(other) == 0 ? body() : 99; });
+}
+
+// A child that takes `how` on `name`, as the other user when `as_other_user`,
+// and holds it until it is killed.
+class Holder {
+  public:
+    Holder(const std::string &name, int how, bool as_other_user) {
+        int ready[2];
+        EXPECT_EQ(pipe(ready), 0);
+        pid_ = fork();
+        if (pid_ == 0) {
+            if (as_other_user && (setgid(other) != 0 || setuid(other) != 0))
+                _exit(99);
+            const int fd = ::open(name.c_str(), O_RDONLY);
+            if (fd < 0 || (how != 0 && flock(fd, how) != 0) || ::write(ready[1], "!", 1) != 1)
+                _exit(98);
+            pause();
+            _exit(0);
+        }
+        char byte = 0;
+        close(ready[1]);
+        held_ = read(ready[0], &byte, 1) == 1;
+        close(ready[0]);
+    }
+    ~Holder() {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    bool held() const { return held_; }
+
+  private:
+    pid_t pid_;
+    bool held_ = false;
+};
+
+class Users : public FileTest {
+  protected:
+    Users() { in_memory = true; }
+    void SetUp() override {
+        FileTest::SetUp();
+        if (geteuid() != 0)
+            GTEST_SKIP() << "another user needs root: these rows ran only where the suite is root";
+        chmod(dir.c_str(), 0777);
+    }
+    std::string journal() const { return path + "-journal"; }
+    // A get and a set, each in a child that a hang would not outlive (which
+    // takes `self_lock` on the file first, when not 0): their statuses, 77
+    // when one failed before its lock wait ran out, or 200 and the signal
+    // that ended it.
+    std::vector<int> get_and_set(int self_lock = 0) const {
+        std::vector<int> statuses;
+        for (const Call &call : {Call([](const char *p) {
+                                     char value[16];
+                                     return ini_getkey(p, "net", "port", value, sizeof value);
+                                 }),
+                                 set("net", "port", "8080")}) {
+            statuses.push_back(in_child([&] {
+                alarm(20);
+                if (self_lock != 0 && flock(::open(path.c_str(), O_RDONLY), self_lock) != 0)
+                    return 98;
+                hook::record();
+                const int status = call(path.c_str());
+                // Waited out to the end, not given up early.
+                return hook::state().paused_us >= 5000000 || status == INI_OK ? status & 0xFF : 77;
+            }));
+        }
+        return statuses;
+    }
+    // The file and its journal half-way through a growing set made by the
+    // other user: it crashed after its first write to the file.
+    void crash_as_other() const {
+        const std::string longer(400, 'x');
+        std::filesystem::remove_all(journal());
+        std::filesystem::remove(path);
+        ASSERT_EQ(as_other([&] {
+                      put(before);
+                      hook::arm({{hook::Op::write}, 2, "t.ini"}, Act::stop);
+                      return ini_setkey(path.c_str(), "net", "port", longer.c_str());
+                  }),
+                  hook::stopped);
+        ASSERT_TRUE(exists(journal()));
+    }
+};
+
+TEST_F(Users, ALockHeldForGoodEndsTheWaitWithAFailure) {
+    constexpr int failed = INI_EOPEN & 0xFF;
+    const struct {
+        const char *name;
+        bool journal;            // the lock is on a journal a crash left
+        int how;                 // the lock held
+        bool by_caller;          // by the calling process itself
+        std::vector<int> status; // of a get and a set
+    } rows[] = {
+        {"exclusive on the file", false, LOCK_EX, false, {failed, failed}},
+        {"shared on the file", false, LOCK_SH, false, {INI_OK, failed}},
+        {"exclusive on the file, by the caller", false, LOCK_EX, true, {failed, failed}},
+        {"shared on the file, by the caller", false, LOCK_SH, true, {INI_OK, failed}},
+        {"on a journal a crash left", true, LOCK_EX, false, {failed, failed}},
+    };
+    for (const auto &row : rows) {
+        if (row.journal && !durable_build)
+            continue;
+        std::filesystem::remove(journal());
+        put(before);
+        chmod(path.c_str(), 0644);
+        if (row.journal)
+            crash_as_other();
+        const std::string left = contents();
+        const Holder holder(row.journal ? journal() : path, row.by_caller ? 0 : row.how, true);
+        ASSERT_TRUE(holder.held()) << row.name;
+        EXPECT_EQ(get_and_set(row.by_caller ? row.how : 0), row.status) << row.name;
+        EXPECT_EQ(contents(), left) << row.name;
+    }
+}
+
+// What another user can do with a journal: nothing that reaches a file.
+TEST_F(Users, AJournalIsOnlyTheLibrarysOwn) {
+    if (!durable_build)
+        GTEST_SKIP() << "only the durable build keeps journals";
+    const std::string target = dir + "/secret/target.ini";
+    std::filesystem::create_directory(dir + "/secret");
+    put(target, "[net]\nport=1\n");
+    chmod(target.c_str(), 0600);
+    const struct {
+        const char *name;
+        std::function<void()> make; // on a journal of the other user's crash
+        int status;
+        bool recovered; // the file is as before the crash, else as it was left
+    } rows[] = {
+        {"made by the file's owner", [] {}, INI_OK, true},
+        {"another user's, of a root file", [&] { EXPECT_EQ(chown(path.c_str(), 0, 0), 0); },
+         INI_EOPEN, false},
+        {"root's, writable by all",
+         [&] { EXPECT_EQ(chown(journal().c_str(), 0, 0) | chmod(journal().c_str(), 0666), 0); },
+         INI_EOPEN, false},
+        {"with a second link",
+         [&] { EXPECT_EQ(::link(journal().c_str(), (dir + "/kept").c_str()), 0); }, INI_EOPEN,
+         false},
+        {"a directory",
+         [&] {
+             std::filesystem::rename(journal(), dir + "/kept");
+             std::filesystem::create_directory(journal());
+         },
+         INI_EOPEN, false},
+        {"a symbolic link to the journal",
+         [&] {
+             std::filesystem::rename(journal(), dir + "/kept");
+             std::filesystem::create_symlink(dir + "/kept", journal());
+         },
+         INI_EOPEN, false},
+    };
+    for (const auto &row : rows) {
+        std::filesystem::remove(dir + "/kept");
+        crash_as_other();
+        const std::string left = contents();
+        row.make();
+        EXPECT_EQ(in_child([&] {
+                      char value[16];
+                      return ini_getkey(path.c_str(), "net", "port", value, sizeof value) & 0xFF;
+                  }),
+                  row.status & 0xFF)
+            << row.name;
+        EXPECT_EQ(contents(), row.recovered ? before : left) << row.name;
+        EXPECT_EQ(contents(target), "[net]\nport=1\n") << row.name;
+    }
+    // The file's name swapped for a link to a root-only file that the
+    // journal fits too, while recovery waits for the journal's lock:
+    // recovery works on the file it opened, and the target keeps its bytes.
+    std::filesystem::remove(dir + "/kept");
+    crash_as_other();
+    const std::string left = contents();
+    put(target, left);
+    EXPECT_EQ(in_child([&] {
+                  hook::arm({{hook::Op::lock}, 1, "-journal"}, Act::run);
+                  hook::state().action = [&] {
+                      std::filesystem::rename(path, dir + "/kept");
+                      std::filesystem::create_symlink(target, path);
+                  };
+                  char value[16];
+                  return ini_getkey(path.c_str(), "net", "port", value, sizeof value);
+              }),
+              INI_OK);
+    EXPECT_EQ(contents(target), left);
+    EXPECT_EQ(contents(dir + "/kept"), before);
+}
+
+// A journal is readable by the user who edits alone, whatever the file's
+// group and mode, and never widened.
+TEST_F(Users, AJournalIsOwnerOnly) {
+    if (!durable_build)
+        GTEST_SKIP() << "only the durable build keeps journals";
+    put(before);
+    ASSERT_EQ(chown(dir.c_str(), 0, 1234) | chmod(dir.c_str(), 02775), 0);
+    ASSERT_EQ(chown(path.c_str(), 0, 1234) | chmod(path.c_str(), 0660), 0);
+    struct stat seen {};
+    hook::arm({{hook::Op::write}, 1, "t.ini"}, Act::run);
+    hook::state().action = [&] { stat(journal().c_str(), &seen); };
+    EXPECT_EQ(ini_setkey(path.c_str(), "net", "port", "8080"), INI_OK);
+    hook::disarm();
+    EXPECT_EQ(seen.st_mode & 07777, 0600u);
+    EXPECT_EQ(seen.st_uid, 0u);
+    EXPECT_FALSE(exists(journal()));
+}
+
+// A new file on a full file system: none is left, and the call fails.
+TEST_F(Users, ANewFileOnAFullDiskIsNotLeftBehind) {
+    const int result = in_child([&] {
+        if (unshare(CLONE_NEWNS) != 0 || mount("", "/", "", MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=64k") != 0)
+            return 100;
+        const int filler = ::open((dir + "/filler").c_str(), O_WRONLY | O_CREAT, 0600);
+        static const char block[4096] = {};
+        while (::write(filler, block, sizeof block) > 0) {
+        }
+        close(filler);
+        const int set = ini_setkey(path.c_str(), "net", "port", "80");
+        const int added = ini_setsection_string(path.c_str(), "hosts", "alpha");
+        const bool left = exists(path) || exists(journal());
+        return set == INI_EOPEN && added == INI_EOPEN && !left ? 0 : 1;
+    });
+    if (result == 100)
+        GTEST_SKIP() << "no private mount namespace here";
+    EXPECT_EQ(result, 0);
+}
+
+} // namespace
