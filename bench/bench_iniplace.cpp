@@ -1,4 +1,9 @@
-// iniplace and the system-call floor on the same files and operations.
+// iniplace and the system-call floor on the same files and operations; built
+// again on the library without its locks (BENCH_UNLOCKED), to measure them.
+#ifndef BENCH_UNLOCKED
+#define BENCH_UNLOCKED 0
+#endif
+
 #include "corpus.h"
 #include "iniplace.h"
 
@@ -221,6 +226,12 @@ bool is_edit(Op op) {
 } // namespace
 
 int main(int argc, char **argv) {
+#if BENCH_UNLOCKED
+    // The library built without its locks: only its own calls.
+    bench::register_all(
+        "unlocked", [](Op) { return true; }, run_iniplace);
+    return bench::main(argc, argv);
+#endif
     bench::register_all(
         "iniplace", [](Op) { return true; }, run_iniplace);
     bench::register_all(

@@ -53,6 +53,10 @@ INSTRUCTION_TARGETS = [("4K", "get_end", 0.25), ("64K", "get_end", 0.12),
 DURABLE_OPS = ["set_same", "set_start", "set_end", "del_key"]
 DURABLE_TARGETS = [("1M", "set_same"), ("1M", "set_end")]
 TOOL_LIMIT = 1.5  # iniplace get against /bin/true
+# What the lock may add to a call on a 4K file: the library against itself
+# built without locks, in the same trials.
+LOCK_LIMIT = 1.10
+LOCKED_OPS = GETS + EDITS + ENTRIES
 
 
 def run(binary, min_time, pattern, env=None):
@@ -188,6 +192,26 @@ def time_tables(figures):
     return results
 
 
+def lock_table(figures):
+    """The library against its build without locks on the 4K file; returns
+    {op: {column: value}}."""
+    rows = [op for op in LOCKED_OPS if figures.cost("unlocked", op, "4K") is not None]
+    if not rows:
+        return {}
+    print("\n### What the lock costs (4K file)\n")
+    print("| operation | iniplace | without the lock | ÷ without |")
+    print("|---|---|---|---|")
+    results = {}
+    for op in rows:
+        row = {"iniplace": figures.cost("iniplace", op, "4K"),
+               "unlocked": figures.cost("unlocked", op, "4K"),
+               "/unlocked": figures.ratio(op, "4K", "unlocked")}
+        results[op] = row
+        print(f"| {op} | {fmt_time(row['iniplace'])} | {fmt_time(row['unlocked'])} "
+              f"| {fmt_ratio(row['/unlocked'])} |")
+    return results
+
+
 def instruction_table(build, wanted):
     """Counts and prints the instructions per call of the (size, op) pairs
     in `wanted`; returns {size: {op: {impl: count}}}."""
@@ -278,6 +302,10 @@ def targets(results):
         row = results.get("durable", {}).get(size, {}).get(op)
         if row is not None and row["/safe_save"] is not None:
             found.append((f"durable {size} {op} < safe save", row["/safe_save"], 1.0))
+    for op, row in results.get("lock", {}).items():
+        if row["/unlocked"] is not None:
+            found.append((f"4K {op} ≤ {LOCK_LIMIT}x without the lock", row["/unlocked"],
+                          LOCK_LIMIT))
     if results.get("tool"):
         found.append((f"iniplace get ≤ {TOOL_LIMIT}x /bin/true", results["tool"]["/true"],
                       TOOL_LIMIT))
@@ -300,11 +328,13 @@ def main():
     parser.add_argument("--check", action="store_true", help="exit 1 if a target is missed")
     args = parser.parse_args()
 
-    binaries = [Path(args.build, "bench", name) for name in ("bench_iniplace", "bench_peers")]
+    binaries = [Path(args.build, "bench", name)
+                for name in ("bench_iniplace", "bench_unlocked", "bench_peers")]
     binaries = [b for b in binaries if b.exists()]
     results = {"trials": args.trials, "min_time": args.min_time}
-    results["times"] = time_tables(Figures(trials_of(binaries, args.trials, args.min_time,
-                                                     args.filter)))
+    figures = Figures(trials_of(binaries, args.trials, args.min_time, args.filter))
+    results["times"] = time_tables(figures)
+    results["lock"] = lock_table(figures)
     wanted = []
     if args.instructions:
         pattern = re.compile(args.filter)

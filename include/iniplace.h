@@ -4,8 +4,15 @@
  * Every function is one self-contained call: it opens the file named by
  * `path`, scans it from the top, reads or edits in place, closes it and
  * returns a status. Nothing is kept between calls, nothing is allocated on
- * the heap, nothing is printed. Calls on different files may run in
- * parallel; callers serialise calls on one file themselves.
+ * the heap, nothing is printed.
+ *
+ * Locking: every call by path holds flock() on the file while it runs,
+ * shared to read and exclusive to edit, so that calls on one file from any
+ * number of threads and processes (the iniplace tool included) take turns.
+ * A call waits at most 5 seconds for a lock another holds (in pauses of 0.1
+ * to 10 ms), then returns INI_EOPEN with the file as it was; a process that
+ * holds the lock itself gets INI_EOPEN too. The building blocks on a
+ * caller's stream (parse, parse_section, file_ins, file_cut) take no lock.
  *
  * File format as read: lines end with a line feed (a carriage return before
  * it is ignored). A trimmed line starting with `[` is a section header and
@@ -30,14 +37,23 @@
  *
  * Edits check the file-size limit before any byte moves and grow the file
  * first (reserving space in a file with holes): a full disk or RLIMIT_FSIZE
- * leaves the file as it was, and no signal is raised. A call uses about 24 KB of stack. Built with
- * INIPLACE_DURABLE, every edit by path is journaled in NAME-journal (NAME:
- * the file's resolved name) and a crash or a power loss leaves the old or
- * the new file (see the README). That build never edits without a journal:
- * where none can be made (a read-only directory, no space, the file-size
- * limit), and for a file with more than one hard link, an edit returns
- * INI_EOPEN and leaves the file as it was; so does an edit whose write or
- * sync failed once the journal was made (the file is put back).
+ * leaves the file as it was, and no signal is raised. A missing file is
+ * written at NAME-journal beside it, owner-only, synced and moved into
+ * place without replacing anything: it appears whole or not at all, and a
+ * failure leaves nothing and returns INI_EOPEN. A call uses at most 28 KB of
+ * stack.
+ *
+ * Built with INIPLACE_DURABLE, every edit by path is journaled in
+ * NAME-journal (NAME: the file's resolved name), made owner-only (0600), and
+ * a crash or a power loss leaves the old or the new file (see the README).
+ * That build never edits without a journal: where none can be made (a
+ * read-only directory, no space, the file-size limit), and for a file with
+ * more than one hard link, an edit returns INI_EOPEN and leaves the file as
+ * it was; so does an edit whose write or sync failed once the journal was
+ * made (the file is put back). Anything at NAME-journal that is not a
+ * regular file with one link, written by its owner alone and owned by the
+ * caller or the file's owner makes every call return INI_EOPEN, the file
+ * untouched. A symbolic link to a missing file is not followed to make it.
  */
 #ifndef INIPLACE_H
 #define INIPLACE_H
@@ -61,8 +77,10 @@ enum {
     INI_OK = 0,          /* done; for lookups: found */
     INI_NOT_FOUND = 1,   /* lookups: no such section, key or entry */
     INI_EOPEN = -1,      /* the file could not be opened (or created), is
-                            not a regular file, or could not be read; the
-                            durable build: no journal could be made;
+                            not a regular file, could not be read, or its
+                            lock stayed taken for 5 s; the durable build:
+                            no journal could be made, or what stands at
+                            its name is not the library's own;
                             file_ins/file_cut: I/O failed */
     INI_EINVAL = -2,     /* rejected argument, unconvertible value, or a
                             text too long to write; no file was touched */

@@ -28,16 +28,17 @@ Status File::open(const char *path, Access access) {
 Status File::open_locked(const char *path, Access access) {
     const bool update = access == Access::update;
     Descriptor fd;
+    bool waited = false;
     Status status = io::open(path, update ? Open::update : Open::read, fd);
     if (status.ok())
-        status = io::lock(fd.get(), update ? Lock::exclusive : Lock::shared);
+        status = io::lock(fd.get(), update ? Lock::exclusive : Lock::shared, waited);
     // Its size as the last writer left it.
     if (status.ok())
         status = io::stat(fd.get(), info_);
     if (status.ok() && !info_.regular)
         status = failed(Outcome::not_regular, Op::stat);
-    // An edit of a file someone replaced since it was opened would be lost.
-    if (status.ok() && update) {
+    // An edit of a file someone replaced while it waited would be lost.
+    if (status.ok() && update && waited) {
         FileInfo named;
         status = io::stat(path, Follow::links, named);
         if (status.is(Outcome::missing) || (status.ok() && !same_file(named, info_)))

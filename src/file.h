@@ -33,8 +33,8 @@ class File {
   public:
     // Opens `path` for reading or for update, refuses anything but a
     // regular file, and locks it: shared to read, exclusive to update,
-    // waiting for it at most lock_wait_ms (Outcome::busy). For update the
-    // path must still name the file once it is locked: it is opened again
+    // waiting for it at most lock_wait_ms (Outcome::busy). An edit that had
+    // to wait checks that the path still names the file: it is opened again
     // when someone replaced it meanwhile (Outcome::replaced if that goes on).
     // The durable build then puts back an edit a crash interrupted.
     Status open(const char *path, Access access);

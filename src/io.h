@@ -168,7 +168,8 @@ Status sync(int fd);
 Status sync_directory(const char *path);
 // Takes the lock, waiting for it at most lock_wait_ms: Outcome::busy when
 // another open file of it (another process's, or this one's) holds it that
-// long.
+// long. `waited` tells whether it was not free at once.
+Status lock(int fd, Lock how, bool &waited);
 Status lock(int fd, Lock how);
 // Gives the file `existing` the name `name` too; Outcome::exists when a
 // file of that name is there.

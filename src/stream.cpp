@@ -97,9 +97,13 @@ Status Io::reserve(off_t at, off_t length) const {
 namespace stream {
 
 Status position(std::FILE *stream, off_t &at) {
+    // The offset comes back through `at`: a long is narrower on the target.
     SystemCall call = on_stream(Op::seek, stream);
-    at = static_cast<off_t>(
-        io::perform(call, [](const SystemCall &c) { return long(::ftello(c.stream)); }));
+    at = -1;
+    (void)io::perform(call, [&at](const SystemCall &c) {
+        at = ::ftello(c.stream);
+        return at >= 0 ? 0L : -1L;
+    });
     return at >= 0 ? Status() : io::failure(Outcome::not_read, Op::seek);
 }
 

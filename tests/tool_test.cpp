@@ -4,8 +4,10 @@
 // standard output, a file-size limit, files over 2 GiB.
 #include "tool.h"
 
+#include <chrono>
 #include <csignal>
 #include <set>
+#include <sys/file.h>
 #include <sys/resource.h>
 
 namespace {
@@ -366,6 +368,34 @@ TEST_F(Tool, ParallelAddsAllLandOnce) {
         lines.insert(line);
     EXPECT_EQ(lines, expected);
     EXPECT_EQ(contents().rfind("[list]\n", 0), 0u);
+}
+
+// A lock held for good: the tool waits its 5 seconds, then gives up with
+// status 3, the file as it was.
+TEST_F(Tool, ALockHeldForGoodEndsInStatus3) {
+    put(device);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t holder = fork();
+    if (holder == 0) {
+        const int fd = open(path.c_str(), O_RDONLY);
+        if (flock(fd, LOCK_SH) != 0 || write(ready[1], "!", 1) != 1)
+            _exit(1);
+        pause();
+        _exit(0);
+    }
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    const auto start = std::chrono::steady_clock::now();
+    const Outcome result = run({"set", path, "net", "port", "1"});
+    const auto waited = std::chrono::steady_clock::now() - start;
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+    EXPECT_EQ(result.status, 3);
+    EXPECT_NE(result.err.find("busy"), std::string::npos) << result.err;
+    EXPECT_GE(waited, std::chrono::seconds(5));
+    EXPECT_EQ(contents(), device);
+    EXPECT_EQ(run({"get", path, "net", "mode"}).out, "dhcp\n");
 }
 
 } // namespace
