@@ -113,8 +113,9 @@ enum {
 
 /* Frame */
 
-/* Stores the library version (INIPLACE_VERSION_MAJOR, _MINOR and _PATCH,
- * 1.0.0) in the non-null out-parameters and returns 1. Touches no file. */
+/* Stores the library version (INIPLACE_VERSION_MAJOR, _MINOR and _PATCH of
+ * iniplace_version.h) in the non-null out-parameters and returns 1.
+ * Touches no file. */
 INIPLACE_API int ini_version(int *major, int *minor, int *micro);
 
 /* Building blocks */

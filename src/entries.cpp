@@ -16,7 +16,7 @@ class Pick {
     Status walk(Scanner &scanner) {
         Line line;
         while (select_ != Select::nothing && scanner.next(line) == Piece::line) {
-            if (const Step step = take(line.text); step != Step::on)
+            if (const Step step = consider(line.text); step != Step::on)
                 return step == Step::found ? Status() : not_found();
         }
         return not_found();
@@ -25,7 +25,7 @@ class Pick {
   private:
     enum class Step { on, found, none };
 
-    Step take(std::string_view entry) {
+    Step consider(std::string_view entry) {
         const bool equal = entry == wanted_;
         if (select_ == Select::previous) {
             if (equal)
@@ -70,7 +70,7 @@ Status get_entry(const char *path, std::string_view section, std::string_view wa
 // A new entry ends its section, after any blank lines there.
 Status add_entry(const char *path, std::string_view section, std::string_view entry) {
     return write_line(path, section, find_entry, entry_text(entry), entry_line(section, entry),
-                      false);
+                      LineFound::kept);
 }
 
 Status remove_entry(const char *path, std::string_view section, std::string_view entry) {

@@ -2,8 +2,8 @@
 // reader that cuts a file into the pieces of lines the scanner classifies.
 #pragma once
 
+#include "io_names.h"
 #include "journal.h"
-#include "names.h"
 
 #include <cstddef>
 #include <string_view>

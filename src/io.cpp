@@ -108,14 +108,6 @@ Status try_lock(int fd, int operation) {
 
 } // namespace
 
-Descriptor &Descriptor::operator=(Descriptor &&other) noexcept {
-    if (this != &other) {
-        reset();
-        fd_ = other.release();
-    }
-    return *this;
-}
-
 int Descriptor::release() {
     const int fd = fd_;
     fd_ = -1;

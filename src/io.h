@@ -30,7 +30,13 @@ class Descriptor {
     Descriptor() = default;
     explicit Descriptor(int fd) : fd_(fd) {}
     Descriptor(Descriptor &&other) noexcept : fd_(other.release()) {}
-    Descriptor &operator=(Descriptor &&other) noexcept;
+    Descriptor &operator=(Descriptor &&other) noexcept {
+        if (this != &other) {
+            reset();
+            fd_ = other.release();
+        }
+        return *this;
+    }
     Descriptor(const Descriptor &) = delete;
     Descriptor &operator=(const Descriptor &) = delete;
     ~Descriptor() { reset(); }

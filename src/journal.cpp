@@ -196,7 +196,7 @@ Status Journal::begin(const char *name, const OpenFile &file, off_t at, off_t sa
     fd_ = file.fd;
     // Another name of the file would not find the journal.
     if (file.info.links > 1)
-        return failed(Outcome::unsafe, Op::stat, EMLINK);
+        return failed(Outcome::hard_linked, Op::stat);
     if (const Status within = io::within_size_limit(header_size + saved); !within.ok())
         return as(Outcome::unsafe, within);
     header_ = {};

@@ -10,7 +10,7 @@
 // edit that was reported done.
 #pragma once
 
-#include "stream.h"
+#include "io_stream.h"
 
 #include <cstdint>
 

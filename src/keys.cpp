@@ -41,7 +41,8 @@ Status get_number(const char *path, std::string_view section, std::string_view k
 
 Status set_key(const char *path, std::string_view section, std::string_view key,
                std::string_view value) {
-    return write_line(path, section, find_key, key, key_line(section, key, value), true);
+    return write_line(path, section, find_key, key, key_line(section, key, value),
+                      LineFound::replaced);
 }
 
 Status set_key(const char *path, std::string_view section, std::string_view key,

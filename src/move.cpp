@@ -151,7 +151,7 @@ Status insert_into_stream(std::FILE *stream, off_t length, const char *data) {
         return known;
     if (length > std::numeric_limits<off_t>::max() - std::max(at, end)) {
         (void)stream::seek(stream, at);
-        return failed(Outcome::not_written, Op::limit, EFBIG);
+        return failed(Outcome::not_written, Op::limit);
     }
     char block[move_block];
     const Status inserted = replace_bytes(

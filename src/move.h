@@ -5,7 +5,7 @@
 #pragma once
 
 #include "format.h"
-#include "stream.h"
+#include "io_stream.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -21,6 +21,8 @@ enum class Outcome : unsigned char {
     not_read,     // a read failed
     not_written,  // a write, truncation, reservation or sync failed, or the
                   // edit would pass the file-size limit
+    hard_linked,  // the file has other names, which would not find its
+                  // journal: the durable build does not edit it
     untrusted,    // what stands at the journal's name is not the library's
                   // to act on: its owner, links or mode say someone else's
     unsafe,       // no journal could be made or put back: the file was not

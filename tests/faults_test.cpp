@@ -139,6 +139,46 @@ TEST_F(Faults, ASparseFileOnAFullDiskIsLeftAsItWas) {
     EXPECT_EQ(result, 0);
 }
 
+// A stream whose error flag a failed read set before the call is read and
+// edited as a clean one: the flag is not this call's failure.
+TEST_F(Faults, AStreamsOldErrorFlagIsNotAFailure) {
+    const std::string before = "[net]\nport=80\n[b]\nq=1\n";
+    char line[INI_LINE_SIZE];
+    const struct {
+        const char *name;
+        long from; // where the stream stands when called
+        std::function<int(FILE *)> call;
+        int result;
+        long position;
+        std::string after;
+    } rows[] = {
+        {"parse", 0, [&](FILE *s) { return parse(s, "net", "port", line, sizeof line); },
+         INI_SCAN_LINE, 6, before},
+        {"parse_section", 0, [&](FILE *s) { return parse_section(s, "b", line, sizeof line, 0); },
+         INI_SCAN_LINE, 22, before},
+        {"file_ins", 6, [](FILE *s) { return file_ins(s, 4, "x=1\n"); }, 0, 10,
+         "[net]\nx=1\nport=80\n[b]\nq=1\n"},
+        {"file_cut", 6, [](FILE *s) { return file_cut(s, 8); }, 0, 14, "[net]\n[b]\nq=1\n"},
+    };
+    for (const auto &row : rows) {
+        put(before);
+        FILE *stream = open_stream();
+        // A read through a descriptor open for writing only fails.
+        const int fd = fileno(stream), kept = dup(fd), write_only = open(path.c_str(), O_WRONLY);
+        dup2(write_only, fd);
+        EXPECT_EQ(std::fgetc(stream), EOF);
+        dup2(kept, fd);
+        close(kept);
+        close(write_only);
+        ASSERT_TRUE(std::ferror(stream)) << row.name;
+        std::fseek(stream, row.from, SEEK_SET);
+        EXPECT_EQ(row.call(stream), row.result) << row.name;
+        EXPECT_EQ(std::ftell(stream), row.position) << row.name;
+        std::fclose(stream);
+        EXPECT_EQ(contents(), row.after) << row.name;
+    }
+}
+
 // 64-bit offsets everywhere, on the 32-bit target too: a sparse file that
 // ends past 4 GiB.
 TEST_F(Faults, FilesPastFourGibibytesWork) {

@@ -1,5 +1,6 @@
 // Faults injected at the library's own system calls through its io hook:
 // a disk that fills up at each write of an edit in turn.
+#include "file.h"
 #include "helpers.h"
 #include "io_hook.h"
 
@@ -54,6 +55,57 @@ TEST_F(Injected, AFailingWriteNeverLeavesAHalfGrownFile) {
                         << where;
             }
         }
+    }
+}
+
+// A read that fails is never taken for the end of a line or of the file: a
+// scan on a caller's stream ends as it would at the end of the file, before
+// the line the failed read cut short; an edit is not made.
+TEST_F(Injected, AFailedReadIsNoLine) {
+    // A key line across the stream's block at 1024; and a line of two
+    // pieces whose second, which reads as a header, starts a read block: a
+    // key added before that header reads the byte before it again.
+    const std::size_t block = iniplace::read_block, at = (1008 + block - 1) / block * block - 998;
+    const std::string pieces =
+        "[a]\nk=1\n" + std::string(at - 9, ';') + "\nx=" + std::string(996, 'v') + "[b]\nq=1\n";
+    const std::string across =
+        "[net]\n" + std::string(993, ';') + "\nport=" + std::string(100, '8') + "\n";
+    ASSERT_EQ(across.find("port"), 1000u);
+    const struct {
+        const char *name;
+        std::string before;
+        hook::Point read; // the read that fails
+        Call call;
+        int status;
+        long position; // of the stream afterwards; -1: no stream
+    } rows[] = {
+        {"parse",
+         across,
+         {{hook::Op::read}, 1024 / int(iniplace::stream_block) + 1},
+         [](const char *p) {
+             FILE *stream = std::fopen(p, "rb");
+             char line[INI_LINE_SIZE];
+             const int found = parse(stream, "net", "port", line, sizeof line);
+             const long at = std::ftell(stream);
+             std::fclose(stream);
+             return found * 10000 + int(at);
+         },
+         INI_SCAN_BOUNDARY * 10000 + 1000,
+         0},
+        {"a new key inside a long line",
+         pieces,
+         {{hook::Op::read}, 1, "", false, 1},
+         set("a", "n", "2"),
+         INI_EOPEN,
+         -1},
+    };
+    for (const auto &row : rows) {
+        put(row.before);
+        hook::arm(row.read, hook::Act::fail, EIO);
+        EXPECT_EQ(row.call(path.c_str()), row.status) << row.name;
+        EXPECT_TRUE(hook::reached()) << row.name;
+        hook::disarm();
+        EXPECT_EQ(contents(), row.before) << row.name;
     }
 }
 

@@ -21,13 +21,14 @@ using iniplace::SystemCall;
 constexpr int stopped = 42; // the exit status of a process a hook ended
 
 // A call: the `nth` (from 1) of the kinds in `ops` since arming, on a file
-// whose name ends in `file` (any file when empty); with `every`, each of
-// them from the nth on.
+// whose name ends in `file` (any file when empty), of `size` bytes when not
+// 0; with `every`, each of them from the nth on.
 struct Point {
     std::vector<Op> ops;
     int nth = 1;
     std::string file;
     bool every = false;
+    std::size_t size = 0;
 };
 
 enum class Act {
@@ -112,8 +113,9 @@ inline int before(SystemCall &call) {
     const std::string file = file_of(call);
     const bool kind =
         std::find(s.point.ops.begin(), s.point.ops.end(), call.op) != s.point.ops.end();
+    const bool sized = s.point.size == 0 || call.size == s.point.size;
     const bool at_point =
-        s.armed && kind && file.size() >= s.point.file.size() &&
+        s.armed && kind && sized && file.size() >= s.point.file.size() &&
         file.compare(file.size() - s.point.file.size(), s.point.file.size(), s.point.file) == 0 &&
         (++s.seen == s.point.nth || (s.point.every && s.seen > s.point.nth));
     if (const int error = at_point ? act_on(call) : 0; error != 0)

@@ -7,9 +7,9 @@
 // names made or removed since their directory's last sync there or not.
 // Recovery must turn each into the old or the new file, and so it must when
 // the power fails again while it runs.
+#include "edit.h"
 #include "helpers.h"
 #include "io_hook.h"
-#include "lines.h"
 
 #include <fcntl.h>
 
@@ -240,27 +240,27 @@ std::string sample() {
     return text;
 }
 
-// Several edits of one file under one journal anchored below them all, as
-// the tool's apply makes them: all made, or none.
+// Several edits of one file made as one change, from the first byte any of
+// them touches to the end, as the tool makes them: all made, or none.
 int batch_of_edits(const char *path) {
     using namespace iniplace;
-    File file;
-    char scratch[read_block];
-    if (!file.open(path, Access::update).ok())
-        return -1;
-    Batch batch(file, {scratch, sizeof scratch});
-    // An edit of no bytes at the start: the journal covers all three.
-    if (const LineEdit start; !batch.make(start).ok())
-        return -1;
-    for (const char *section : {"s5", "s1", "s9"}) {
-        const auto scan = std::make_unique<FileScan>(file);
-        LineEdit edit;
-        if (!plan_write(*scan, section, find_key, "k", key_line(section, "k", section), true, edit)
-                 .ok() ||
-            !batch.make(edit).ok())
-            return -1;
-    }
-    return batch.finish().ok() ? 0 : -1;
+    const Status status = edit_file(path, OnMissing::fail, [](const Editing &editing) {
+        std::string text(static_cast<std::size_t>(editing.file().size()), '\0');
+        std::size_t got = 0;
+        if (!io::read(editing.file().fd(), text.data(), text.size(), 0, got).ok())
+            return failed(Outcome::not_read);
+        std::size_t first = text.size();
+        for (const std::string n : {"5", "1", "9"}) {
+            const std::size_t at = text.find("]\nk=" + n + "\n") + 4;
+            text.replace(at, n.size(), "s" + n);
+            first = std::min(first, at);
+        }
+        char scratch[read_block];
+        const auto at = static_cast<off_t>(first);
+        return editing.make({at, editing.file().size() - at, std::string_view(text).substr(first)},
+                            {scratch, sizeof scratch});
+    });
+    return status.ok() ? 0 : -1;
 }
 
 TEST_F(PowerLoss, RecoveryLeavesTheOldOrTheNewFile) {

@@ -56,47 +56,21 @@ bool splits_line(const File &file, const LineEdit &edit) {
            !at_boundary(file, place.at + place.old_length);
 }
 
-// How the edits of one open file are made: a file being made plainly; an
-// existing one by one change, or for several edits in a batch, which the
-// durable build makes under one journal (from `anchor` on, when known, so
-// that no later edit needs another).
-enum class Way { plain, one, batch };
-
+// How the edits of one open file are made: a file being made plainly, an
+// existing one under a journal in the durable build.
 class Changes {
   public:
-    Changes(File &file, Way way, off_t anchor)
-        : file_(file), scratch_(read_block), batch_(file, scratch()), way_(way), anchor_(anchor) {}
+    Changes(File &file, Journaled journaled) : scratch_(read_block), editing_(file, journaled) {}
 
     Status make(const LineEdit &edit) {
-        if (way_ == Way::plain)
-            return change_new_file(file_, edit, scratch());
-        if (way_ == Way::one)
-            return change(file_, edit, scratch());
-        if (anchor_ >= 0 && durable) {
-            // An edit of no bytes at the anchor makes the journal there.
-            LineEdit start;
-            start.place.at = std::min(anchor_, file_.size());
-            anchor_ = -1;
-            if (const Status made = batch_.make(start); !made.ok())
-                return made;
-        }
-        return batch_.make(edit);
+        return editing_.make(edit.change(), {scratch_.data(), scratch_.size()});
     }
-    Status finish() { return way_ == Way::batch ? batch_.finish() : Status(); }
-    // After a failure: the durable build puts the file back as it was
-    // before the batch; one change undid itself already.
-    Status abandon(const Status &failure) {
-        return way_ == Way::batch ? batch_.abandon(failure) : failure;
-    }
+    Status finish() { return {}; }
+    Status abandon(const Status &failure) { return failure; }
 
   private:
-    Buffer scratch() { return {scratch_.data(), scratch_.size()}; }
-
-    File &file_;
     std::vector<char> scratch_;
-    Batch batch_;
-    Way way_;
-    off_t anchor_;
+    Editing editing_;
 };
 
 // Makes one edit, again while it repeats and changes the file; whether it
@@ -130,16 +104,12 @@ int verdict(const Call &call, bool changed) {
     return call.check && !changed ? exit_not_found : exit_done;
 }
 
-Way way_for(const std::vector<Edit> &edits) {
-    return edits.size() > 1 || (!edits.empty() && edits[0].repeat) ? Way::batch : Way::one;
-}
-
 // Makes the missing file with the edits.
 Status create(const Call &call, const std::vector<Edit> &edits, bool &changed) {
     NewFile made;
     if (const Status opened = made.open(call.file().c_str()); !opened.ok())
         return opened;
-    Changes changes(made.file(), Way::plain, -1);
+    Changes changes(made.file(), Journaled::no);
     return made.place(make_all(call, made.file(), changes, edits, changed));
 }
 
@@ -152,8 +122,9 @@ bool try_edits(const Call &call, const std::vector<Edit> &edits, const Vet &vet,
     status = locked.open(call.file(), !call.check);
     changed = false;
     if (status.ok()) {
-        const off_t anchor = vet ? vet(&locked.file()) : -1;
-        Changes changes(locked.file(), way_for(edits), anchor);
+        if (vet)
+            (void)vet(&locked.file());
+        Changes changes(locked.file(), Journaled::yes);
         status = make_all(call, locked.file(), changes, edits, changed);
         return !to_try_again(status);
     }
@@ -190,15 +161,15 @@ Status plan_set(File &file, LineEdit &edit, const std::string &path, std::string
     if (!values.empty() && values[0] == trimmed(value))
         return {};
     return plan_with_scan(file, edit, section, [&](FileScan &scan, LineEdit &planned) {
-        return plan_write(scan, section, find_key, key, key_line(section, key, value), true,
-                          planned);
+        return plan_write(scan, section, find_key, key, key_line(section, key, value),
+                          LineFound::replaced, planned);
     });
 }
 
 Status plan_add(File &file, LineEdit &edit, std::string_view section, std::string_view entry) {
     return plan_with_scan(file, edit, section, [&](FileScan &scan, LineEdit &planned) {
         return plan_write(scan, section, find_entry, entry_text(entry), entry_line(section, entry),
-                          false, planned);
+                          LineFound::kept, planned);
     });
 }
 

@@ -1,4 +1,4 @@
-#include "stream.h"
+#include "io_stream.h"
 
 #include <fcntl.h>
 

@@ -1,4 +1,4 @@
-#include "names.h"
+#include "io_names.h"
 
 #include <cstring>
 #include <string_view>

@@ -1,0 +1,145 @@
+#include "edit.h"
+
+#include "journal.h"
+
+namespace iniplace {
+
+namespace {
+
+// The change, once the size limit is checked and space reserved.
+Status replace(File &file, const Change &change, Buffer scratch, BytesRead read) {
+    const Status done = replace_prepared(file.io(), file.size(), change.at, change.old_length,
+                                         change.text, scratch, read);
+    if (done.ok())
+        file.resize(end_after(file.size(), change.at, change.old_length, change.text.size()));
+    return done;
+}
+
+// The durable build's change: under a journal of the bytes it changes.
+Status journaled(File &file, const Change &change, Buffer scratch) {
+    // Unless the size stays, the whole tail moves.
+    const off_t end = file.size();
+    const off_t new_end = end_after(end, change.at, change.old_length, change.text.size());
+    const off_t saved = new_end == end ? change.old_length : end - change.at;
+    Journal journal;
+    const Status begun = journal.begin(file.side_name(), file.open_file(), change.at, saved,
+                                       std::min(end, new_end), std::max(end, new_end), scratch);
+    return begun.ok() ? journal.finish(replace(file, change, scratch, {}), scratch) : begun;
+}
+
+} // namespace
+
+Status Editing::make(const Change &change, Buffer scratch, BytesRead read) const {
+    const Status prepared = prepare_replace(file_.io(), file_.size(), change.at, change.old_length,
+                                            change.text.size(), file_.info().sparse);
+    if (!prepared.ok())
+        return prepared;
+    if (durable && journaled_ == Journaled::yes)
+        return journaled(file_, change, scratch);
+    return replace(file_, change, scratch, read);
+}
+
+bool to_try_again(const Status &status) {
+    return status.is(Outcome::exists) || status.is(Outcome::replaced);
+}
+
+Status NewFile::open(const char *path) {
+    Descriptor fd;
+    Status status = find_names(path);
+    if (status.ok())
+        status = make_side_file(fd);
+    if (status.ok())
+        file_.adopt(std::move(fd));
+    return status.ok() || to_try_again(status) || status.is(Outcome::busy)
+               ? status
+               : as(Outcome::not_made, status);
+}
+
+Status NewFile::find_names(const char *path) {
+    // The durable build would find the file's journal by the link's target,
+    // not by this name.
+    FileInfo link;
+    if (durable && io::stat(path, Follow::no, link).ok() && link.link)
+        return failed(Outcome::not_regular, Op::name);
+    const Status found = link_target(path, target_, sizeof target_);
+    return found.ok() ? name_.of_missing(target_) : found;
+}
+
+Status NewFile::make_side_file(Descriptor &fd) {
+    Status status = io::open(name_.get(), Open::fresh, fd);
+    for (int attempt = 1; status.is(Outcome::exists) && attempt < edit_attempts; ++attempt) {
+        if (status = clear_leftover(); !status.is(Outcome::missing))
+            return status;
+        status = io::open(name_.get(), Open::fresh, fd);
+    }
+    if (status.ok())
+        status = io::lock(fd.get(), Lock::exclusive);
+    // Someone may have taken it for a leftover before it was locked.
+    FileInfo made, named;
+    if (status.ok())
+        status = io::stat(fd.get(), made);
+    if (status.ok())
+        status = io::stat(name_.get(), Follow::no, named);
+    if (status.is(Outcome::missing) || (status.ok() && !same_file(made, named)))
+        return failed(Outcome::exists, Op::stat);
+    return status;
+}
+
+Status NewFile::clear_leftover() {
+    Descriptor fd;
+    FileInfo info, named;
+    Status status = io::open(name_.get(), Open::found, fd);
+    if (status.is(Outcome::not_regular))
+        return as(Outcome::untrusted, status);
+    if (status.ok())
+        status = io::stat(fd.get(), info);
+    if (status.ok())
+        status = trust(info, io::user());
+    // Whoever makes the file holds the lock until it stands at its name.
+    if (status.ok())
+        status = io::lock(fd.get(), Lock::exclusive);
+    if (status.ok())
+        status = io::stat(name_.get(), Follow::no, named);
+    if (status.ok() && !same_file(info, named))
+        return failed(Outcome::exists, Op::stat);
+    if (status.is(Outcome::missing))
+        return failed(Outcome::exists, Op::stat);
+    // Nobody works on it. A file made meanwhile may need what stands there
+    // (its journal): the edit starts again and recovery judges it.
+    FileInfo target;
+    if (status.ok()) {
+        status = io::stat(target_, Follow::no, target);
+        if (status.ok())
+            return failed(Outcome::exists, Op::stat);
+        if (status.is(Outcome::missing))
+            status = io::unlink(name_.get());
+    }
+    return status.ok() || status.is(Outcome::missing) ? failed(Outcome::missing, Op::unlink)
+                                                      : status;
+}
+
+Status NewFile::place(const Status &filled) {
+    Status status = filled;
+    mode_t mode = 0;
+    if (status.ok())
+        status = io::new_file_mode(mode);
+    if (status.ok())
+        status = io::set_mode(file_.fd(), mode);
+    // Synced in both builds: after a power loss the file is whole or not
+    // there at all.
+    if (status.ok())
+        status = io::sync(file_.fd());
+    if (status.ok())
+        status = io::rename_new(name_.get(), target_);
+    if (!status.ok()) {
+        (void)io::unlink(name_.get());
+        const bool told = status.is(Outcome::exists) || status.is(Outcome::refused);
+        return told ? status : as(Outcome::not_made, status);
+    }
+    // The new name must stay made.
+    if (durable)
+        status = io::sync_directory(name_.get());
+    return as(Outcome::not_made, status);
+}
+
+} // namespace iniplace
