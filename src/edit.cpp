@@ -2,6 +2,8 @@
 
 #include "journal.h"
 
+#include <cstring>
+
 namespace iniplace {
 
 namespace {
@@ -43,26 +45,27 @@ bool to_try_again(const Status &status) {
     return status.is(Outcome::exists) || status.is(Outcome::replaced);
 }
 
-Status NewFile::open(const char *path) {
+Status NewFile::open(const char *path, Patience &patience) {
+    patience_ = &patience;
     Descriptor fd;
     Status status = find_names(path);
     if (status.ok())
         status = make_side_file(fd);
     if (status.ok())
-        file_.adopt(std::move(fd));
-    return status.ok() || to_try_again(status) || status.is(Outcome::busy)
-               ? status
-               : as(Outcome::not_made, status);
+        file_.adopt(std::move(fd), patience);
+    const bool told = to_try_again(status) || status.is(Outcome::busy) ||
+                      status.is(Outcome::untrusted) || status.is(Outcome::not_regular);
+    return status.ok() || told ? status : as(Outcome::not_made, status);
 }
 
 Status NewFile::find_names(const char *path) {
     // The durable build would find the file's journal by the link's target,
-    // not by this name.
-    FileInfo link;
-    if (durable && io::stat(path, Follow::no, link).ok() && link.link)
-        return failed(Outcome::not_regular, Op::name);
-    const Status found = link_target(path, target_, sizeof target_);
-    return found.ok() ? name_.of_missing(target_) : found;
+    // not by this name: it makes the file at the path, through no link, and
+    // the rename that puts it there replaces nothing, a link made meanwhile
+    // included.
+    const Status target =
+        link_target(path, durable ? Follow::no : Follow::links, target_, sizeof target_);
+    return target.ok() ? name_.of_missing(target_) : target;
 }
 
 Status NewFile::make_side_file(Descriptor &fd) {
@@ -73,7 +76,7 @@ Status NewFile::make_side_file(Descriptor &fd) {
         status = io::open(name_.get(), Open::fresh, fd);
     }
     if (status.ok())
-        status = io::lock(fd.get(), Lock::exclusive);
+        status = io::lock(fd.get(), Lock::exclusive, *patience_);
     // Someone may have taken it for a leftover before it was locked.
     FileInfo made, named;
     if (status.ok())
@@ -87,46 +90,38 @@ Status NewFile::make_side_file(Descriptor &fd) {
 
 Status NewFile::clear_leftover() {
     Descriptor fd;
-    FileInfo info, named;
+    FileInfo info, named, target;
+    SideKind kind = SideKind::empty;
     Status status = io::open(name_.get(), Open::found, fd);
     if (status.is(Outcome::not_regular))
         return as(Outcome::untrusted, status);
     if (status.ok())
         status = io::stat(fd.get(), info);
-    if (status.ok())
-        status = trust(info, io::user());
     // Whoever makes the file holds the lock until it stands at its name.
     if (status.ok())
-        status = io::lock(fd.get(), Lock::exclusive);
+        status = io::lock(fd.get(), Lock::exclusive, *patience_);
     if (status.ok())
         status = io::stat(name_.get(), Follow::no, named);
-    if (status.ok() && !same_file(info, named))
+    if (status.is(Outcome::missing) || (status.ok() && !same_file(info, named)))
         return failed(Outcome::exists, Op::stat);
-    if (status.is(Outcome::missing))
-        return failed(Outcome::exists, Op::stat);
+    if (status.ok())
+        status = side_kind(fd.get(), info, kind);
+    if (status.ok())
+        status = trust(info, kind, io::user());
     // Nobody works on it. A file made meanwhile may need what stands there
     // (its journal): the edit starts again and recovery judges it.
-    FileInfo target;
-    if (status.ok()) {
-        status = io::stat(target_, Follow::no, target);
-        if (status.ok())
-            return failed(Outcome::exists, Op::stat);
-        if (status.is(Outcome::missing))
-            status = io::unlink(name_.get());
-    }
+    if (status.ok() && io::stat(target_, Follow::no, target).ok())
+        return failed(Outcome::exists, Op::stat);
+    if (status.ok())
+        status = io::unlink(name_.get());
     return status.ok() || status.is(Outcome::missing) ? failed(Outcome::missing, Op::unlink)
                                                       : status;
 }
 
 Status NewFile::place(const Status &filled) {
-    Status status = filled;
-    mode_t mode = 0;
-    if (status.ok())
-        status = io::new_file_mode(mode);
-    if (status.ok())
-        status = io::set_mode(file_.fd(), mode);
     // Synced in both builds: after a power loss the file is whole or not
     // there at all.
+    Status status = filled;
     if (status.ok())
         status = io::sync(file_.fd());
     if (status.ok())
@@ -136,9 +131,18 @@ Status NewFile::place(const Status &filled) {
         const bool told = status.is(Outcome::exists) || status.is(Outcome::refused);
         return told ? status : as(Outcome::not_made, status);
     }
-    // The new name must stay made.
+    // The new name must stay made. The file gets the mode a new file gets
+    // only in place, so that what a crash leaves at the side name is known
+    // as the library's own: readable by its owner alone.
+    mode_t mode = 0;
     if (durable)
         status = io::sync_directory(name_.get());
+    if (status.ok())
+        status = io::new_file_mode(mode);
+    if (status.ok())
+        status = io::set_mode(file_.fd(), mode);
+    if (status.ok() && durable)
+        status = io::sync(file_.fd());
     return as(Outcome::not_made, status);
 }
 

@@ -51,7 +51,7 @@ class NewFile {
   public:
     // An empty file to fill for `path`. Outcome::exists when someone made
     // the file, or is making it: the edit starts again on their file.
-    Status open(const char *path);
+    Status open(const char *path, Patience &patience);
     File &file() { return file_; }
     // Puts the file in place once `filled`; removes it when `filled` or
     // anything here failed, which it reports as Outcome::not_made (or
@@ -73,6 +73,7 @@ class NewFile {
     char target_[PATH_MAX] = {};
     SideName name_;
     File file_;
+    Patience *patience_ = nullptr;
 };
 
 // What an edit does when its file is missing: fail (Outcome::missing), make
@@ -89,33 +90,38 @@ constexpr int edit_attempts = 32;
 
 // Makes the missing file `path` with `plan(editing)` on an empty file.
 // Kept out of line, so that the plan's storage is on the stack once.
-template <typename Plan> [[gnu::noinline]] Status make_file(const char *path, Plan &plan) {
+template <typename Plan>
+[[gnu::noinline]] Status make_file(const char *path, Plan &plan, Patience &patience) {
     NewFile made;
-    Status status = made.open(path);
+    Status status = made.open(path, patience);
     if (status.ok())
         status = made.place(plan(Editing(made.file(), Journaled::no)));
     return status;
 }
 
 // One try at an edit of `path`, planned and made by `plan(editing)`.
-template <typename Plan> Status try_edit(const char *path, OnMissing on_missing, Plan &plan) {
+template <typename Plan>
+Status try_edit(const char *path, OnMissing on_missing, Plan &plan, Patience &patience) {
     {
         File file;
-        const Status opened = file.open(path, Access::update);
+        const Status opened = file.open(path, Access::update, patience);
         if (!opened.is(Outcome::missing) || on_missing == OnMissing::fail)
             return opened.ok() ? plan(Editing(file, Journaled::yes)) : opened;
     }
-    return on_missing == OnMissing::make ? make_file(path, plan) : refused(Refusal::too_long);
+    return on_missing == OnMissing::make ? make_file(path, plan, patience)
+                                         : refused(Refusal::too_long);
 }
 
 // An edit of the file at `path`: `plan(editing)` reads the open, locked
 // file and makes its change through editing.make(), or none; a read that
 // failed is its failure. Tried again from the start when the file changed
 // under it.
+// The call's wait for locks is shared by its tries.
 template <typename Plan> Status edit_file(const char *path, OnMissing on_missing, Plan plan) {
+    Patience patience;
     Status status;
     for (int attempt = 0; attempt < edit_attempts; ++attempt)
-        if (status = try_edit(path, on_missing, plan); !to_try_again(status))
+        if (status = try_edit(path, on_missing, plan, patience); !to_try_again(status))
             break;
     return status;
 }

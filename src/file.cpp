@@ -13,7 +13,8 @@ constexpr int reopen_attempts = 32;
 
 } // namespace
 
-Status File::open(const char *path, Access access) {
+Status File::open(const char *path, Access access, Patience &patience) {
+    patience_ = &patience;
     Status status;
     for (int attempt = 0; attempt < reopen_attempts; ++attempt)
         if (status = open_locked(path, access); !status.is(Outcome::replaced))
@@ -31,7 +32,7 @@ Status File::open_locked(const char *path, Access access) {
     bool waited = false;
     Status status = io::open(path, update ? Open::update : Open::read, fd);
     if (status.ok())
-        status = io::lock(fd.get(), update ? Lock::exclusive : Lock::shared, waited);
+        status = io::lock(fd.get(), update ? Lock::exclusive : Lock::shared, *patience_, waited);
     // Its size as the last writer left it.
     if (status.ok())
         status = io::stat(fd.get(), info_);
@@ -65,7 +66,8 @@ Status File::recover(const char *path) {
     return status.ok() || told ? status : as(Outcome::unsafe, status);
 }
 
-void File::adopt(Descriptor fd) {
+void File::adopt(Descriptor fd, Patience &patience) {
+    patience_ = &patience;
     fd_ = std::move(fd);
     info_ = FileInfo();
     info_.regular = true;

@@ -37,16 +37,16 @@ class File {
     // to wait checks that the path still names the file: it is opened again
     // when someone replaced it meanwhile (Outcome::replaced if that goes on).
     // The durable build then puts back an edit a crash interrupted.
-    Status open(const char *path, Access access);
+    Status open(const char *path, Access access, Patience &patience);
     // Takes `fd`, locked, a file this call made for update: it is empty.
-    void adopt(Descriptor fd);
+    void adopt(Descriptor fd, Patience &patience);
 
     Io io() const { return Io(fd_.get()); }
     int fd() const { return fd_.get(); }
     off_t size() const { return info_.size; }
     void resize(off_t size) { info_.size = size; }
     const FileInfo &info() const { return info_; }
-    OpenFile open_file() const { return {fd_.get(), info_, writable_}; }
+    OpenFile open_file() const { return {fd_.get(), info_, writable_, *patience_}; }
     // The durable build's side name of the file, where its journal goes.
     const char *side_name() const { return side_.get(); }
 
@@ -57,6 +57,7 @@ class File {
     Descriptor fd_;
     FileInfo info_;
     bool writable_ = false;
+    Patience *patience_ = nullptr;
     // Only the durable build keeps journals and their names.
     struct NoName {
         Status of_file(int, const char *) { return {}; }

@@ -44,6 +44,8 @@ int flags_for(Open how) {
     switch (how) {
     case Open::read:
         return O_RDONLY | common_flags;
+    case Open::stream:
+        return O_RDONLY | O_CLOEXEC | O_NOCTTY;
     case Open::update:
         return O_RDWR | common_flags;
     case Open::fresh:
@@ -155,6 +157,11 @@ Status open(const char *path, Open how, Descriptor &fd) {
         if (how == Open::fresh || how == Open::found)
             return failure(Outcome::not_regular, Op::open);
         break;
+    case ENAMETOOLONG:
+        // Nothing can stand at a name too long to be made.
+        if (how == Open::found)
+            return failure(Outcome::missing, Op::open);
+        break;
     default:
         break;
     }
@@ -207,6 +214,20 @@ Status read(int fd, char *to, std::size_t count, off_t at, std::size_t &got) {
         got += static_cast<std::size_t>(n);
     }
     return {};
+}
+
+Status read_on(int fd, char *to, std::size_t count, std::size_t &got) {
+    for (;;) {
+        SystemCall call = on_fd(Op::read, fd, -1, count);
+        const long n =
+            perform(call, [to](const SystemCall &c) { return long(::read(c.fd, to, c.size)); });
+        if (n >= 0) {
+            got = static_cast<std::size_t>(n);
+            return {};
+        }
+        if (errno != EINTR)
+            return failure(Outcome::not_read, Op::read);
+    }
 }
 
 Status write(int fd, const char *from, std::size_t count, off_t at) {
@@ -292,26 +313,26 @@ Status sync_directory(const char *path) {
     return {};
 }
 
-Status lock(int fd, Lock how, bool &waited) {
+Status lock(int fd, Lock how, Patience &patience, bool &waited) {
     waited = false;
     if constexpr (INIPLACE_LOCKS == 0)
         return {};
-    constexpr long wait_us = lock_wait_ms * 1000, longest_pause_us = 10000;
+    constexpr long longest_pause_us = 10000;
     const int operation = how == Lock::exclusive ? LOCK_EX : LOCK_SH;
-    long waited_us = 0;
     for (long pause_us = 100;; pause_us = std::min(pause_us * 2, longest_pause_us)) {
         const Status taken = try_lock(fd, operation);
-        if (!taken.is(Outcome::busy) || waited_us >= wait_us)
+        if (!taken.is(Outcome::busy) || patience.left_us() == 0)
             return taken;
         waited = true;
-        pause_for(pause_us);
-        waited_us += pause_us;
+        const long pause = std::min(pause_us, patience.left_us());
+        pause_for(pause);
+        patience.spend(pause);
     }
 }
 
-Status lock(int fd, Lock how) {
+Status lock(int fd, Lock how, Patience &patience) {
     bool waited = false;
-    return lock(fd, how, waited);
+    return lock(fd, how, patience, waited);
 }
 
 Status link(const char *existing, const char *name) {

@@ -70,6 +70,7 @@ inline bool same_file(const FileInfo &a, const FileInfo &b) {
 
 enum class Open {
     read,      // an existing file
+    stream,    // an existing file read from start to end, a FIFO waited on
     update,    // an existing file, for writing too
     fresh,     // made by this call, owner-only, never an existing name or a
                // link: a journal, a new file before it is moved into place
@@ -80,10 +81,21 @@ enum class Open {
 enum class Lock { shared, exclusive };
 enum class Follow { links, no };
 
-// How long a call waits for a lock that another process holds before it
-// gives up (Outcome::busy), in milliseconds. The wait is a series of
-// pauses that grow from a tenth of a millisecond to ten.
+// How long a call waits for the locks other processes hold before it gives
+// up (Outcome::busy), in milliseconds, however many locks it takes and
+// however often it starts again. The wait is a series of pauses that grow
+// from a tenth of a millisecond to ten.
 constexpr long lock_wait_ms = 5000;
+
+// What is left of a call's wait for locks.
+class Patience {
+  public:
+    long left_us() const { return left_us_; }
+    void spend(long us) { left_us_ = us < left_us_ ? left_us_ - us : 0; }
+
+  private:
+    long left_us_ = lock_wait_ms * 1000;
+};
 
 // One call as the test hook sees it.
 struct SystemCall {
@@ -160,6 +172,9 @@ Status stat(const char *path, Follow follow, FileInfo &info);
 // Reads up to `count` bytes at `at` into `to`; `got` is less only at the
 // end of the file.
 Status read(int fd, char *to, std::size_t count, off_t at, std::size_t &got);
+// Reads up to `count` bytes from where `fd` stands (a pipe, a terminal);
+// `got` is 0 only at the end.
+Status read_on(int fd, char *to, std::size_t count, std::size_t &got);
 Status write(int fd, const char *from, std::size_t count, off_t at);
 // Writes `first` and then `second` at `at`, in one call where it can.
 Status write(int fd, std::string_view first, std::string_view second, off_t at);
@@ -172,11 +187,11 @@ Status sync(int fd);
 // Syncs the directory that holds `path`, so that a name made or removed
 // there stays made or removed.
 Status sync_directory(const char *path);
-// Takes the lock, waiting for it at most lock_wait_ms: Outcome::busy when
+// Takes the lock, waiting for it while `patience` lasts: Outcome::busy when
 // another open file of it (another process's, or this one's) holds it that
 // long. `waited` tells whether it was not free at once.
-Status lock(int fd, Lock how, bool &waited);
-Status lock(int fd, Lock how);
+Status lock(int fd, Lock how, Patience &patience, bool &waited);
+Status lock(int fd, Lock how, Patience &patience);
 // Gives the file `existing` the name `name` too; Outcome::exists when a
 // file of that name is there.
 Status link(const char *existing, const char *name);

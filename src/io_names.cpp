@@ -30,6 +30,22 @@ std::size_t directory_length(const char *path) {
     return slash != nullptr ? static_cast<std::size_t>(slash - path) + 1 : 0;
 }
 
+// Whether the link `path` (`link`) may be followed: not one another user
+// made in a sticky directory that anyone may write.
+Status followed_safely(const char *path, const FileInfo &link) {
+    char directory[PATH_MAX];
+    const std::size_t length = directory_length(path);
+    std::memcpy(directory, length > 0 ? path : ".", length > 0 ? length : 1);
+    directory[length > 0 ? length : 1] = '\0';
+    FileInfo holder;
+    if (const Status found = io::stat(directory, Follow::links, holder); !found.ok())
+        return found;
+    const bool shared = (holder.mode & 01002) == 01002;
+    if (shared && link.owner != io::user() && link.owner != holder.owner)
+        return failed(Outcome::untrusted, Op::name);
+    return {};
+}
+
 } // namespace
 
 Status SideName::of_file(int fd, const char *path) {
@@ -77,26 +93,41 @@ Status SideName::add_suffix() {
     return {};
 }
 
-Status link_target(const char *path, char *target, std::size_t size) {
+namespace {
+
+// One step along a chain of links: `target` becomes what the link there
+// names. Outcome::missing when nothing stands at `target`: the chain ends.
+Status follow_link(Follow follow, char *target, std::size_t size) {
+    FileInfo info;
+    const Status found = io::stat(target, Follow::no, info);
+    if (!found.ok())
+        return found;
+    if (!info.link)
+        return failed(Outcome::exists, Op::stat);
+    if (follow == Follow::no)
+        return failed(Outcome::not_regular, Op::name);
+    if (const Status trusted = followed_safely(target, info); !trusted.ok())
+        return trusted;
+    char link[PATH_MAX];
+    if (const Status read = io::read_link(target, link, sizeof link); !read.ok())
+        return read;
+    const std::size_t kept = link[0] == '/' ? 0 : directory_length(target);
+    return join(target, kept, link, target, size);
+}
+
+} // namespace
+
+Status link_target(const char *path, Follow follow, char *target, std::size_t size) {
     if (const std::size_t length = std::strlen(path); length < size)
         std::memcpy(target, path, length + 1);
     else
         return failed(Outcome::not_opened, Op::name, ENAMETOOLONG);
     for (int followed = 0; followed <= most_links; ++followed) {
-        FileInfo info;
-        const Status found = io::stat(target, Follow::no, info);
-        if (found.is(Outcome::missing))
+        const Status step = follow_link(follow, target, size);
+        if (step.is(Outcome::missing))
             return {};
-        if (!found.ok())
-            return found;
-        if (!info.link)
-            return failed(Outcome::exists, Op::stat);
-        char link[PATH_MAX];
-        if (const Status read = io::read_link(target, link, sizeof link); !read.ok())
-            return read;
-        const std::size_t kept = link[0] == '/' ? 0 : directory_length(target);
-        if (const Status joined = join(target, kept, link, target, size); !joined.ok())
-            return joined;
+        if (!step.ok())
+            return step;
     }
     return failed(Outcome::not_opened, Op::name, ELOOP);
 }

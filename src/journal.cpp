@@ -92,17 +92,15 @@ Status undo(int journal, int fd, const JournalHeader &header, Buffer block) {
     return done.ok() ? io::sync(fd) : done;
 }
 
-// Overwrites the header of a whole journal and syncs it: it can undo
-// nothing any more, wherever it stands.
+// Empties a journal and syncs it: it can undo nothing any more, wherever it
+// stands, and keeps none of the file's old bytes.
 Status make_harmless(int journal) {
-    const JournalHeader zero{};
-    const Status written =
-        io::write(journal, reinterpret_cast<const char *>(&zero), sizeof zero, 0);
-    return written.ok() ? io::sync(journal) : written;
+    const Status emptied = io::truncate(journal, 0);
+    return emptied.ok() ? io::sync(journal) : emptied;
 }
 
-// Whether `name` still names the open file `fd` (`info`): a call that
-// waited for a lock may find it removed, or given to another file.
+// Whether `name` still names the open file `info`: a call that waited for a
+// lock may find it removed, or given to another file.
 Status still_named(const char *name, const FileInfo &info) {
     FileInfo named;
     const Status found = io::stat(name, Follow::no, named);
@@ -127,31 +125,58 @@ Status put_back(int journal, const JournalHeader &header, const OpenFile &file) 
 }
 
 // Opens what stands at a side name, and stats it: Outcome::missing when
-// nothing does, ::untrusted for a link or a directory.
-Status open_side(const char *name, Descriptor &journal, FileInfo &info) {
-    const Status found = io::open(name, Open::found, journal);
+// nothing does, ::untrusted for a link or a directory. What cannot be
+// opened (another user's) and is empty is harmless: missing too.
+Status open_side(const char *name, Descriptor &side, FileInfo &info) {
+    const Status found = io::open(name, Open::found, side);
     if (found.is(Outcome::not_regular))
         return as(Outcome::untrusted, found);
-    return found.ok() ? io::stat(journal.get(), info) : found;
+    if (found.is(Outcome::not_opened)) {
+        const bool empty = io::stat(name, Follow::no, info).ok() && info.regular && info.size == 0;
+        return empty ? failed(Outcome::missing, Op::open) : found;
+    }
+    return found.ok() ? io::stat(side.get(), info) : found;
 }
 
-// Checks and locks what open_side() found; Outcome::missing when it was
+// Locks what open_side() found and judges it: its kind, and whether it is
+// the library's to act on (see trust()); Outcome::missing when it was
 // removed while the lock was awaited.
-Status lock_trusted(const char *name, int journal, const FileInfo &info, uid_t owner) {
-    Status status = trust(info, owner);
-    if (status.ok())
-        status = io::lock(journal, Lock::exclusive);
+Status take_side(const char *name, int side, const FileInfo &info, uid_t owner, Patience &patience,
+                 SideKind &kind) {
+    Status status = io::lock(side, Lock::exclusive, patience);
     if (status.ok())
         status = still_named(name, info);
+    if (status.ok())
+        status = side_kind(side, info, kind);
+    if (status.ok())
+        status = trust(info, kind, owner);
     return status.is(Outcome::replaced) ? failed(Outcome::missing, Op::stat) : status;
 }
 
 } // namespace
 
-Status trust(const FileInfo &journal, uid_t owner) {
-    const bool owners_own = journal.owner == io::user() || journal.owner == owner;
-    const bool written_by_owner_alone = (journal.mode & 0222) == 0200;
-    if (journal.regular && journal.links == 1 && written_by_owner_alone && owners_own)
+Status side_kind(int fd, const FileInfo &info, SideKind &kind) {
+    kind = SideKind::empty;
+    if (info.size == 0)
+        return {};
+    char start[sizeof magic] = {};
+    std::size_t got = 0;
+    const Status read = io::read(fd, start, sizeof start, 0, got);
+    if (std::memcmp(start, magic, sizeof magic) == 0)
+        kind = SideKind::journal;
+    else if (std::all_of(start, start + got, [](char byte) { return byte == '\0'; }))
+        kind = SideKind::cut_short;
+    else
+        kind = SideKind::new_file;
+    return read;
+}
+
+Status trust(const FileInfo &side, SideKind kind, uid_t owner) {
+    const bool owners_own = side.owner == io::user() || side.owner == owner;
+    const bool written_by_owner_alone = (side.mode & 0222) == 0200;
+    const bool as_made =
+        kind != SideKind::new_file || (side.owner == io::user() && (side.mode & 07777) == 0600);
+    if (side.regular && side.links == 1 && written_by_owner_alone && owners_own && as_made)
         return {};
     return failed(Outcome::untrusted, Op::stat);
 }
@@ -166,8 +191,9 @@ Status recover(const char *name, const OpenFile &file) {
         (void)io::unlink(name);
         return {};
     }
+    SideKind kind = SideKind::empty;
     if (taken.ok())
-        taken = lock_trusted(name, journal.get(), info, file.info.owner);
+        taken = take_side(name, journal.get(), info, file.info.owner, file.patience, kind);
     if (taken.is(Outcome::missing))
         return {};
     if (!taken.ok())
@@ -176,15 +202,18 @@ Status recover(const char *name, const OpenFile &file) {
     JournalHeader header;
     bool whole = false, fits = false;
     // What cannot be read may hold the only good copy of the file.
-    if (const Status judged = judge(journal.get(), info, file, header, whole, fits); !judged.ok())
-        return as(Outcome::unsafe, judged);
+    if (kind == SideKind::journal) {
+        if (const Status judged = judge(journal.get(), info, file, header, whole, fits);
+            !judged.ok())
+            return as(Outcome::unsafe, judged);
+    }
     if (fits) {
         if (const Status applied = put_back(journal.get(), header, file); !applied.ok())
             return as(Outcome::unsafe, applied);
     }
     // What cannot be removed (an append-only directory) is harmless: it is
-    // made so if it was whole, and taken over by the next edit's journal.
-    if (whole)
+    // emptied if it held a journal, and taken over by the next edit's.
+    if (kind == SideKind::journal)
         (void)make_harmless(journal.get());
     (void)io::unlink(name);
     return {};
@@ -223,23 +252,20 @@ Status Journal::begin(const char *name, const OpenFile &file, off_t at, off_t sa
 Status Journal::open_journal(const OpenFile &file) {
     const Status made = io::open(name_, Open::fresh, journal_);
     if (made.ok())
-        return io::lock(journal_.get(), Lock::exclusive);
+        return io::lock(journal_.get(), Lock::exclusive, file.patience);
     if (!made.is(Outcome::exists))
         return made;
-    // A journal made harmless that could not be removed: this user's own is
-    // taken over. Anything else was put there since the call opened the
-    // file, and is judged when the call opens it again.
+    // What recovery could not remove (an append-only directory) and left
+    // harmless: this user's own is taken over. A journal was put there
+    // since the call opened the file, and is judged when it opens it again.
     FileInfo info;
+    SideKind kind = SideKind::empty;
     Status taken = open_side(name_, journal_, info);
     if (taken.ok() && same_file(info, file.info))
         taken = failed(Outcome::exists, Op::open);
     if (taken.ok())
-        taken = lock_trusted(name_, journal_.get(), info, io::user());
-    JournalHeader header;
-    bool whole = false, fits = false;
-    if (taken.ok())
-        taken = judge(journal_.get(), info, file, header, whole, fits);
-    if (taken.ok() && whole)
+        taken = take_side(name_, journal_.get(), info, io::user(), file.patience, kind);
+    if (taken.ok() && kind == SideKind::journal)
         taken = failed(Outcome::exists, Op::open);
     if (taken.ok())
         taken = io::truncate(journal_.get(), 0);
@@ -269,9 +295,9 @@ Status Journal::save(int fd, Buffer scratch) {
     return done.ok() ? io::sync_directory(name_) : done;
 }
 
-// The journal of edits made and synced: made harmless, then removed. If it
-// cannot be made harmless, its removal must reach the disk, or the edits
-// count as failed: the next call would undo them.
+// The journal of edits made and synced: emptied, then removed. If it cannot
+// be emptied, its removal must reach the disk, or the edits count as
+// failed: the next call would undo them.
 Status Journal::retire() {
     const Status harmless = make_harmless(journal_.get());
     const Status removed = io::unlink(name_);

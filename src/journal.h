@@ -2,7 +2,7 @@
 // changes the first byte of a file, the bytes it will change go into a
 // journal at the file's side name, made owner-only and exclusively, synced
 // with its directory; after the edit the file is synced and the journal
-// made harmless (its header overwritten and synced), then removed. Every
+// made harmless (emptied and synced), then removed. Every
 // call first looks at the side name, holding the file's lock: a whole
 // journal that fits the file is put back through the descriptor the call
 // opened. So after a crash or a power loss at any point the file reads as
@@ -36,27 +36,37 @@ struct JournalHeader {
 };
 
 // The file a call holds open and locked: its descriptor, what fstat told
-// of it, and whether it is open for writing.
+// of it, whether it is open for writing, and what is left of the call's
+// wait for locks.
 struct OpenFile {
     int fd;
     const FileInfo &info;
     bool writable;
+    Patience &patience;
 };
+
+// What stands at a side name, by its first bytes: empty (a journal made
+// harmless), a journal, a journal cut short before its header was written
+// (zero bytes), or a new file a creation cut short left.
+enum class SideKind { empty, journal, cut_short, new_file };
+Status side_kind(int fd, const FileInfo &info, SideKind &kind);
+
+// Whether what stands at a side name is the library's to act on: a
+// regular file with one link, written by its owner alone and owned by the
+// caller or `owner`; a new file left behind must be the caller's and
+// readable by it alone, as the library makes it. Outcome::untrusted else.
+Status trust(const FileInfo &side, SideKind kind, uid_t owner);
 
 // Puts back the edit a crash interrupted, under the file's lock. What
 // stands at `name`: nothing; a whole journal that fits the file, applied
 // through the file's descriptor (opened again for writing through it when
 // the call only reads) and removed; a journal cut short, torn, made
-// harmless or of another file, removed; a second name of the file itself
-// (a creation cut short), removed. Outcome::untrusted for anything that is
-// not a regular file with one link, writable by its owner alone and owned
-// by the caller or the file's owner; ::busy when its lock stays held;
-// ::unsafe when it cannot be judged or applied.
+// harmless or of another file, or a new file a creation left, removed; a
+// second name of the file itself (a creation cut short), removed.
+// Outcome::untrusted for anything trust() refuses; ::busy when its lock
+// stays held; ::unsafe when it cannot be judged or applied (an empty one
+// that cannot be opened is harmless).
 Status recover(const char *name, const OpenFile &file);
-
-// Whether what stands at a side name may be acted on (see recover): owned
-// by `owner` or the caller.
-Status trust(const FileInfo &journal, uid_t owner);
 
 // The journal of an edit, or of several edits of one file, from before the
 // first change to after the last; made under the file's exclusive lock.

@@ -1,8 +1,10 @@
 #include "numbers.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <type_traits>
 
 namespace iniplace {
 
@@ -42,6 +44,18 @@ template <typename Number> bool parse(const char *text, Radix radix, Number &num
     return convert_whole(text, 10, number) || convert_whole(text, 16, number);
 }
 
+template <typename Number> bool parse_given(const char *text, Radix radix, Number &number) {
+    std::string_view digits = text;
+    digits.remove_prefix(std::min(digits.find_first_not_of(" \t\n\v\f\r"), digits.size()));
+    const bool minus = !digits.empty() && digits[0] == '-';
+    if (!digits.empty() && (digits[0] == '-' || digits[0] == '+'))
+        digits.remove_prefix(1);
+    const bool wraps = minus && std::is_unsigned_v<Number>;
+    const bool signs = !digits.empty() && (digits[0] == '-' || digits[0] == '+');
+    const bool binary_prefix = digits.size() >= 2 && digits[0] == '0' && (digits[1] | 0x20) == 'b';
+    return !wraps && !signs && !binary_prefix && !digits.empty() && parse(text, radix, number);
+}
+
 template <typename Number> Text printed(const char *format, Number number) {
     char digits[64];
     std::snprintf(digits, sizeof digits, format, number);
@@ -58,6 +72,14 @@ bool parse_number(const char *text, Radix radix, long &number) {
 
 bool parse_number(const char *text, Radix radix, unsigned long &number) {
     return parse(text, radix, number);
+}
+
+bool parse_given_number(const char *text, Radix radix, long &number) {
+    return parse_given(text, radix, number);
+}
+
+bool parse_given_number(const char *text, Radix radix, unsigned long &number) {
+    return parse_given(text, radix, number);
 }
 
 Text number_text(long number) {

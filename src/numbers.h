@@ -18,6 +18,13 @@ enum class Radix { decimal_then_hex, binary };
 bool parse_number(const char *text, Radix radix, long &number);
 bool parse_number(const char *text, Radix radix, unsigned long &number);
 
+// Reads a number a person gives (a value on the command line) by the same
+// rule, refusing two texts that the rule takes otherwise than they are
+// meant: a minus sign for an unsigned number, which it wraps around, and a
+// leading 0b, which it takes for hexadecimal digits.
+bool parse_given_number(const char *text, Radix radix, long &number);
+bool parse_given_number(const char *text, Radix radix, unsigned long &number);
+
 enum class Base { decimal, hex };
 
 // `-5`, `4000000000`, `0xFF` (upper-case digits, 0 as `0x0`).

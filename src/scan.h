@@ -124,7 +124,8 @@ Found scan_section_in(std::FILE *stream, char *buf, std::size_t size, std::strin
 // failed is reported over what `read` found in what it could read.
 template <typename Read> Status scan_file(const char *path, Read read) {
     File file;
-    if (const Status opened = file.open(path, Access::read); !opened.ok())
+    Patience patience;
+    if (const Status opened = file.open(path, Access::read, patience); !opened.ok())
         return opened;
     FileScan scan(file);
     const Status status = read(scan);

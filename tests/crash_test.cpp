@@ -36,8 +36,11 @@ class Crash : public FileTest {
         std::filesystem::remove_all(journal());
         if (saved.file)
             put(*saved.file);
-        if (saved.journal)
+        // Readable by its owner alone, as the library makes it.
+        if (saved.journal) {
             put(journal(), *saved.journal);
+            chmod(journal().c_str(), 0600);
+        }
     }
     // A get through `name` in a process of its own, which ends at its
     // `crash`-th change (none for 0): 1 if it could not read the file, or

@@ -1,8 +1,10 @@
 // Faults injected at the library's own system calls through its io hook:
 // a disk that fills up at each write of an edit in turn.
 #include "file.h"
+
 #include "helpers.h"
 #include "io_hook.h"
+#include <sys/stat.h>
 
 namespace {
 
@@ -109,6 +111,72 @@ TEST_F(Injected, AFailedReadIsNoLine) {
     }
 }
 
+// What stands at a file's side name (NAME-journal) and is not the library's
+// is never removed; what a creation cut short left there is; a file made
+// while a creation runs gets the edit.
+TEST_F(Injected, TheSideNameIsTheLibrarysOnly) {
+    const std::string side = path + "-journal", mine = "[mine]\nk=1\n";
+    const mode_t made_mode = 0666 & ~[] {
+        const mode_t mask = umask(022);
+        umask(mask);
+        return mask;
+    }();
+    const struct {
+        const char *name;
+        std::function<void()> before; // the file's state, the hook armed
+        Call call;
+        int status;
+        std::optional<std::string> file, left; // the file and its side name after
+    } rows[] = {
+        {"a user's file named like it, a read",
+         [&] {
+             put(sample);
+             put(side, mine);
+         },
+         [](const char *p) {
+             char value[8];
+             return ini_getkey(p, "net", "port", value, sizeof value);
+         },
+         durable_build ? INI_EOPEN : INI_OK, sample, mine},
+        {"a user's file named like it, a new file", [&] { put(side, mine); }, set("s", "k", "v"),
+         INI_EOPEN, std::nullopt, mine},
+        {"made meanwhile",
+         [&] {
+             hook::arm({{hook::Op::stat}, 1, "t.ini"}, hook::Act::run);
+             hook::state().action = [&] { put("[s]\nq=1\n"); };
+         },
+         set("s", "k", "v"), INI_OK, "[s]\nq=1\nk=v\n", std::nullopt},
+        {"a creation ended before its rename, under another mask",
+         [&] {
+             EXPECT_EQ(in_child([&] {
+                           umask(002);
+                           hook::arm({{hook::Op::rename}, 1}, hook::Act::stop);
+                           return set("s", "k", "1")(path.c_str());
+                       }),
+                       hook::stopped);
+         },
+         set("s", "k", "v"), INI_OK, "[s]\nk=v\n", std::nullopt},
+        {"an append-only directory",
+         [&] {
+             hook::arm({{hook::Op::rename, hook::Op::unlink}, 1, "", true}, hook::Act::fail);
+         },
+         [](const char *p) { return ini_setkey(p, "s", "k", "v") + ini_setkey(p, "s", "k", "v"); },
+         2 * INI_EOPEN, std::nullopt, "[s]\nk=v\n"},
+    };
+    for (const auto &row : rows) {
+        std::filesystem::remove(path);
+        std::filesystem::remove(side);
+        row.before();
+        EXPECT_EQ(row.call(path.c_str()), row.status) << row.name;
+        hook::disarm();
+        EXPECT_EQ(bytes_of(path), row.file) << row.name;
+        EXPECT_EQ(bytes_of(side), row.left) << row.name;
+        struct stat info {};
+        if (row.file && !row.left && stat(path.c_str(), &info) == 0)
+            EXPECT_EQ(info.st_mode & 0777, made_mode) << row.name;
+    }
+}
+
 // A journal that cannot be made harmless or removed never undoes an edit
 // reported done: the next call reads the new file, the next edit takes the
 // journal over, and a later call clears it.
@@ -116,8 +184,7 @@ TEST_F(Injected, AJournalLeftBehindUndoesNothing) {
     if (!durable_build)
         GTEST_SKIP() << "only the durable build keeps journals";
     const std::string journal = path + "-journal";
-    // The journal's writes: its saved bytes, its header, then the header
-    // that makes it harmless.
+    // A journal is made harmless by emptying it.
     const struct {
         const char *name;
         hook::Point point; // what fails, as in an append-only directory (EPERM)
@@ -129,14 +196,14 @@ TEST_F(Injected, AJournalLeftBehindUndoesNothing) {
     } rows[] = {
         {"removal", {{hook::Op::unlink}, 1, "-journal", true}, INI_OK, "8080", true, INI_OK, "9"},
         {"making it harmless",
-         {{hook::Op::write}, 3, "-journal"},
+         {{hook::Op::truncate}, 1, "-journal"},
          INI_OK,
          "8080",
          false,
          INI_OK,
          "9"},
         {"both",
-         {{hook::Op::write, hook::Op::unlink}, 3, "-journal", true},
+         {{hook::Op::truncate, hook::Op::unlink}, 1, "-journal", true},
          INI_EOPEN,
          "80",
          true,

@@ -209,6 +209,42 @@ TEST_F(Users, AJournalIsOnlyTheLibrarysOwn) {
     EXPECT_EQ(contents(dir + "/kept"), before);
 }
 
+// In a directory where anyone may make files, a link another user made is
+// not followed to make a file; the caller's own is (by the default build).
+TEST_F(Users, AnotherUsersLinkIsNotFollowed) {
+    std::filesystem::create_directory(dir + "/secret");
+    const std::string target = dir + "/secret/target.ini", link = dir + "/app.ini";
+    ASSERT_EQ(chmod(dir.c_str(), 01777), 0);
+    ASSERT_EQ(as_other([&] { return symlink(target.c_str(), link.c_str()); }), 0);
+    EXPECT_EQ(ini_setkey(link.c_str(), "s", "k", "v"), INI_EOPEN);
+    EXPECT_FALSE(exists(target));
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(target, link);
+    EXPECT_EQ(ini_setkey(link.c_str(), "s", "k", "v"), durable_build ? INI_EOPEN : INI_OK);
+    EXPECT_EQ(exists(target), !durable_build);
+}
+
+// A journal that could not be removed is empty: it keeps no old bytes, and
+// other users, who cannot open it, read the file past it.
+TEST_F(Users, AJournalLeftBehindIsEmptyAndHarmless) {
+    if (!durable_build)
+        GTEST_SKIP() << "only the durable build keeps journals";
+    put(before);
+    chmod(path.c_str(), 0644);
+    hook::arm({{hook::Op::unlink}, 1, "-journal", true}, Act::fail, EPERM);
+    EXPECT_EQ(ini_setkey(path.c_str(), "net", "port", "8080"), INI_OK);
+    hook::disarm();
+    EXPECT_EQ(bytes_of(journal()), "");
+    EXPECT_EQ(as_other([&] {
+                  char value[16];
+                  return ini_getkey(path.c_str(), "net", "port", value, sizeof value) == INI_OK &&
+                                 std::string(value) == "8080"
+                             ? 0
+                             : 1;
+              }),
+              0);
+}
+
 // A journal is readable by the user who edits alone, whatever the file's
 // group and mode, and never widened.
 TEST_F(Users, AJournalIsOwnerOnly) {

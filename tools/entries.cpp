@@ -1,43 +1,46 @@
 // The commands on a section used as a list: entries, first, has, next,
 // prev, add and remove.
-#include "edits.h"
-#include "locked_file.h"
+#include "files.h"
+#include "options.h"
 #include "output.h"
-#include "reading.h"
 
 namespace tool {
 
-using namespace iniplace;
-
 namespace {
 
-// The lines of the call's section (see section_lines); false without it.
-bool read_section(const Call &call, bool comments, std::vector<std::string> &lines) {
-    LockedFile locked;
-    open_for_reading(locked, call.file());
-    Reader reader(locked.file(), call.file());
-    return section_lines(reader, call.args[1], comments, lines);
+// The section's entries, trimmed, in file order: its lines that are neither
+// blank nor comments (key lines too), or with `comments` those as well.
+// False without the section.
+bool section_lines(const Call &call, bool comments, std::vector<std::string> &lines) {
+    std::string text;
+    (void)read_file(call, text);
+    const Document document(std::move(text));
+    const std::vector<int> sections = document.sections_named({call.section(), call.ignore_case});
+    if (sections.empty())
+        return false;
+    for (const Line *line : document.lines_of(sections))
+        if (line->kind != LineKind::blank && (comments || line->kind != LineKind::comment))
+            lines.emplace_back(document.text_of(*line));
+    return true;
 }
 
-// The position of the first of `lines` equal to the trimmed `entry`.
-std::size_t position(const std::vector<std::string> &lines, std::string_view entry) {
-    const std::string_view wanted = trimmed(entry);
-    std::size_t at = 0;
-    while (at < lines.size() && lines[at] != wanted)
-        ++at;
-    return at;
+void refuse_preamble(const Call &call) {
+    if (call.section() == preamble)
+        fail(exit_usage, call.file(),
+             std::string(call.command->name) + " needs a section name, not *");
 }
 
 // The entry `step` places from the first equal to ENTRY (from the start
 // for first), printed.
 int look_up(const Call &call, int step) {
-    if (is_wildcard(call.args[1]))
-        fail(exit_usage, call.file(),
-             std::string(call.command.name) + " needs a section name, not *");
+    refuse_preamble(call);
     std::vector<std::string> entries;
-    if (!read_section(call, false, entries))
+    if (!section_lines(call, false, entries))
         return exit_not_found;
-    const std::size_t found = call.args.size() > 2 ? position(entries, call.args[2]) : 0;
+    const std::string_view wanted = trim(call.has_name() ? call.name() : "");
+    std::size_t found = 0;
+    while (call.has_name() && found < entries.size() && entries[found] != wanted)
+        ++found;
     const std::size_t at = found + static_cast<std::size_t>(step);
     if (found >= entries.size() || at >= entries.size())
         return exit_not_found;
@@ -45,50 +48,130 @@ int look_up(const Call &call, int step) {
     return exit_done;
 }
 
-} // namespace
-
-int cmd_entries(const Call &call) {
+int run_entries(const Call &call) {
     std::vector<std::string> entries;
-    if (!read_section(call, false, entries))
+    if (!section_lines(call, false, entries))
         return exit_not_found;
     print_items(call, entries);
     return exit_done;
 }
 
-int cmd_first(const Call &call) {
+int run_first(const Call &call) {
     return look_up(call, 0);
 }
 
-int cmd_next(const Call &call) {
+int run_next(const Call &call) {
     return look_up(call, 1);
 }
 
-int cmd_prev(const Call &call) {
+int run_prev(const Call &call) {
     return look_up(call, -1);
 }
 
-int cmd_has(const Call &call) {
-    if (is_wildcard(call.args[1]))
-        fail(exit_usage, call.file(), "has needs a section name, not *");
-    LockedFile locked;
-    open_for_reading(locked, call.file());
-    Reader reader(locked.file(), call.file());
-    return has_line(reader, call.args[1], call.args[2]) ? exit_done : exit_not_found;
+int run_has(const Call &call) {
+    refuse_preamble(call);
+    std::vector<std::string> lines;
+    if (!section_lines(call, true, lines))
+        return exit_not_found;
+    const std::string_view wanted = trim(call.name());
+    return std::find(lines.begin(), lines.end(), wanted) != lines.end() ? exit_done
+                                                                        : exit_not_found;
 }
 
-int cmd_add(const Call &call) {
-    Refusal refusal = entry_line(call.args[1], call.args[2]).refusal;
-    // The library adds a blank entry that keeps a carriage return; the
-    // tool, which leaves blank lines out of its listings, refuses it.
-    if (refusal == Refusal::none && is_blank_line(entry_text(call.args[2])))
-        refusal = Refusal::entry_empty;
-    if (refusal != Refusal::none)
-        fail(exit_usage, call.file(), "[" + call.args[1] + "]: " + describe(refused(refusal)));
-    return make_edits(call, {{add_plan(call.args[1], call.args[2])}});
+void refuse_if(const Call &call, const std::optional<std::string> &refusal) {
+    if (refusal)
+        fail(exit_usage, call.file(), "[" + call.section() + "]: " + *refusal);
 }
 
-int cmd_remove(const Call &call) {
-    return make_edits(call, {{entry_removal_plan(call.file(), call.args[1], call.args[2])}});
+int run_add(const Call &call) {
+    refuse_if(call, refuse_section(call.section()));
+    refuse_if(call, refuse_entry(call.name()));
+    return edit(call, Creates::yes, [&](Plan &plan) { plan.add(call.section(), call.name()); });
 }
+
+int run_remove(const Call &call) {
+    return edit(call, Creates::no,
+                [&](Plan &plan) { plan.remove_entry(call.section(), call.name()); });
+}
+
+constexpr unsigned edits =
+    bit(Opt::ignore_case) | bit(Opt::verbose) | bit(Opt::check) | bit(Opt::diff);
+
+} // namespace
+
+const Command entries_command = {
+    "entries",
+    "FILE SECTION",
+    bit(Opt::ignore_case),
+    0,
+    format_bit(Format::lines) | format_bit(Format::json),
+    "print the entries of SECTION",
+    "Prints the entries of SECTION, trimmed, in file order, in all its parts:\n"
+    "its lines that are neither blank nor comments, key lines included. Status\n"
+    "1 if the section is missing.",
+    run_entries};
+
+const Command first_command = {"first",
+                               "FILE SECTION",
+                               bit(Opt::ignore_case),
+                               0,
+                               0,
+                               "print the first entry of SECTION",
+                               "Prints the first entry of SECTION, as entries lists them.",
+                               run_first};
+
+const Command has_command = {"has",
+                             "FILE SECTION ENTRY",
+                             bit(Opt::ignore_case),
+                             0,
+                             0,
+                             "succeed if SECTION holds ENTRY",
+                             "Succeeds (status 0) if a line of SECTION equals ENTRY, compared "
+                             "after\ntrimming (a comment too); status 1 if not.",
+                             run_has};
+
+const Command next_command = {"next",
+                              "FILE SECTION ENTRY",
+                              bit(Opt::ignore_case),
+                              0,
+                              0,
+                              "print the entry after ENTRY",
+                              "Prints the entry after the first one equal to ENTRY, as entries "
+                              "lists\nthem; status 1 if there is none.",
+                              run_next};
+
+const Command prev_command = {"prev",
+                              "FILE SECTION ENTRY",
+                              bit(Opt::ignore_case),
+                              0,
+                              0,
+                              "print the entry before ENTRY",
+                              "Prints the entry before the first one equal to ENTRY, as entries "
+                              "lists\nthem; status 1 if there is none.",
+                              run_prev};
+
+const Command add_command = {
+    "add",
+    "FILE SECTION ENTRY",
+    edits,
+    0,
+    0,
+    "add ENTRY unless a line equals it",
+    "Adds ENTRY as a line of SECTION, after its last line that is neither\n"
+    "blank nor a comment, unless a line of the section equals it (after\n"
+    "trimming); appends the section and makes FILE if missing. A blank entry,\n"
+    "or one that starts with [, ; or #, is refused (status 2).",
+    run_add};
+
+const Command remove_command = {
+    "remove",
+    "FILE SECTION ENTRY",
+    edits,
+    0,
+    0,
+    "remove the first line equal to ENTRY",
+    "Removes the first line of SECTION equal to ENTRY (after trimming);\n"
+    "removing what is not there, from a missing file too, succeeds.",
+    run_remove};
 
 } // namespace tool

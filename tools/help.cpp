@@ -1,7 +1,8 @@
-// --help, the manual page and the bash completion, all made from the
-// command and option tables and the topics.
 #include "help.h"
-#include "iniplace.h"
+
+#include "iniplace_version.h"
+#include "journal.h"
+#include "options.h"
 #include "output.h"
 
 #include <algorithm>
@@ -14,23 +15,17 @@ namespace {
 // The general options every command takes, and the end of the options.
 const std::pair<const char *, const char *> general_options[] = {
     {"--help, -h", "print this help, or with a COMMAND its help"},
-    {"--version", "print the version"},
+    {"--version", "print the version and the build"},
     {"--", "end the options: later arguments are taken as they are, even\n"
            "when they start with -: iniplace set f.ini net n -- --x"},
 };
 
-std::string alternatives(const char *list) {
-    std::string text = list;
-    std::replace(text.begin(), text.end(), ' ', '|');
-    return text;
-}
-
 std::string option_synopsis(const Command &command, const OptionInfo &option) {
     std::string text = std::string("--") + option.name;
     if (option.id == Opt::type)
-        return text + " " + alternatives(command.types);
+        return text + " " + type_names(command.types, "|");
     if (option.id == Opt::format)
-        return text + " " + alternatives(command.formats);
+        return text + " " + format_names(command.formats, "|");
     return option.value != nullptr ? text + " " + option.value : text;
 }
 
@@ -52,17 +47,19 @@ std::string padded(std::string text, std::size_t width) {
 
 std::string option_help(const OptionInfo &option) {
     std::string name = std::string("--") + option.name;
-    return padded(option.value != nullptr ? name + " " + option.value : name, 18) + option.help;
+    return padded(option.value != nullptr ? name + " " + option.value : name, 20) + option.help;
 }
 
-std::string version() {
-    int major = 0, minor = 0, micro = 0;
-    ini_version(&major, &minor, &micro);
-    return std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(micro);
+std::string command_list() {
+    std::string text;
+    for (const Command *command : command_table())
+        text += "  " + padded(std::string(command->name) + " " + command->operands, 30) +
+                command->summary + "\n";
+    return text;
 }
 
-// Text for roff: backslashes, minus signs and control characters at the
-// start of a line escaped.
+// Text for roff: backslashes and minus signs escaped, and a . or ' that
+// starts a line kept from being read as a request.
 std::string roff(std::string_view text) {
     std::string escaped;
     bool line_start = true;
@@ -83,19 +80,8 @@ std::string upper(std::string text) {
     return text;
 }
 
-std::string manual_topics() {
-    std::string text;
-    for (unsigned i = 0; i < topic_count; ++i) {
-        const Topic &topic = topics[i];
-        text += ".SH \"" + upper(topic.title) + "\"\n";
-        text +=
-            topic.preformatted ? ".nf\n" + roff(topic.body) + "\n.fi\n" : roff(topic.body) + "\n";
-    }
-    return text;
-}
-
-// The completion's case for one command: its operands, options and their
-// values.
+// The completion's case for one command: its operands, options and the
+// values of --type and --format.
 std::string completion_case(const Command &command) {
     std::string operands;
     for (const char c : std::string_view(command.operands))
@@ -106,11 +92,16 @@ std::string completion_case(const Command &command) {
         if (takes(command, option.id))
             options += std::string("--") + option.name + " ";
     return std::string("    ") + command.name + ") operands='" + operands + "' options='" +
-           options + "--help' types='" + (command.types ? command.types : "") + "' formats='" +
-           (command.formats ? command.formats : "") + "' ;;\n";
+           options + "--help' types='" + type_names(command.types) + "' formats='" +
+           format_names(command.formats) + "' ;;\n";
 }
 
 } // namespace
+
+std::string version_text() {
+    return std::string("iniplace ") + INIPLACE_VERSION_STRING +
+           (iniplace::durable ? " (durable build: every edit journaled)" : " (default build)");
+}
 
 std::string synopsis(const Command &command) {
     std::string text = std::string("iniplace ") + command.name;
@@ -120,25 +111,26 @@ std::string synopsis(const Command &command) {
     return text + " " + command.operands;
 }
 
-void print_usage(bool to_stdout) {
-    std::string text = "usage: iniplace COMMAND [OPTIONS] FILE [ARGS...]\n\n" +
-                       std::string(description) + "\n\nCommands:\n";
-    for (const Command &command : command_table())
-        text += "  " + padded(std::string(command.name) + " " + command.operands, 30) +
-                command.summary + "\n";
+void print_short_usage() {
+    const std::string text = "usage: iniplace [OPTIONS] COMMAND FILE [ARGS...]\n\nCommands:\n" +
+                             command_list() +
+                             "\n'iniplace --help' explains the commands, the options and how the "
+                             "file is read;\n'iniplace COMMAND --help' one command.\n";
+    std::fputs(text.c_str(), stderr);
+}
+
+void print_help() {
+    std::string text = "usage: iniplace [OPTIONS] COMMAND FILE [ARGS...]\n\n" +
+                       std::string(description) + "\n\nCommands:\n" + command_list();
     text += "\nOptions (see 'iniplace COMMAND --help' for which a command takes):\n";
     for (const OptionInfo &option : option_table())
         text += "  " + option_help(option) + "\n";
     for (const auto &[name, help] : general_options)
-        text += "  " + padded(name, 18) + indented(help, 20).substr(20);
+        text += "  " + padded(name, 20) + indented(help, 22).substr(22);
     for (unsigned i = 0; i < topic_count; ++i)
         if (!topics[i].manual_only)
             text += "\n" + std::string(topics[i].title) + ":\n" + indented(topics[i].body, 2);
-    text += "\nExamples: see the manual page iniplace(1).\n";
-    if (to_stdout)
-        out(text);
-    else
-        std::fputs(text.c_str(), stderr);
+    out(text + "\nExamples, files and known limits: see the manual page iniplace(1).\n");
 }
 
 void print_command_help(const Command &command) {
@@ -154,14 +146,14 @@ void print_command_help(const Command &command) {
 }
 
 void print_manual() {
-    std::string text = ".TH INIPLACE 1 \"\" \"iniplace " + version() +
+    std::string text = ".TH INIPLACE 1 \"\" \"" + roff(version_text()) +
                        "\" \"User Commands\"\n"
                        ".SH NAME\niniplace \\- read and edit INI files in place\n"
-                       ".SH SYNOPSIS\n.B iniplace\n.I COMMAND\n[\\fIOPTIONS\\fR] \\fIFILE\\fR "
+                       ".SH SYNOPSIS\n.B iniplace\n[\\fIOPTIONS\\fR] \\fICOMMAND\\fR \\fIFILE\\fR "
                        "[\\fIARGS\\fR...]\n.SH DESCRIPTION\n" +
                        roff(description) + "\n.SH COMMANDS\n";
-    for (const Command &command : command_table())
-        text += ".TP\n.B " + roff(synopsis(command)) + "\n" + roff(command.help) + "\n";
+    for (const Command *command : command_table())
+        text += ".TP\n.B " + roff(synopsis(*command)) + "\n" + roff(command->help) + "\n";
     text += ".SH OPTIONS\n";
     for (const OptionInfo &option : option_table())
         text += ".TP\n.B " + roff(std::string("--") + option.name) +
@@ -169,31 +161,57 @@ void print_manual() {
                 "\n" + roff(option.help) + "\n";
     for (const auto &[name, help] : general_options)
         text += ".TP\n.B " + roff(name) + "\n" + roff(help) + "\n";
-    out(text + manual_topics());
+    for (unsigned i = 0; i < topic_count; ++i) {
+        const Topic &topic = topics[i];
+        text += ".SH \"" + upper(topic.title) + "\"\n";
+        text +=
+            topic.preformatted ? ".nf\n" + roff(topic.body) + "\n.fi\n" : roff(topic.body) + "\n";
+    }
+    out(text);
 }
 
 // The bash completion: commands, options and their values from the tables;
-// sections, keys and entries from the file named on the command line.
+// sections, keys and entries from the file named on the command line, each
+// matched as plain text and quoted for the shell, never expanded or run.
 void print_completion() {
-    std::string names;
-    std::string cases;
-    for (const Command &command : command_table()) {
-        names += std::string(command.name) + " ";
-        cases += completion_case(command);
+    std::string names, cases;
+    for (const Command *command : command_table()) {
+        names += std::string(command->name) + " ";
+        cases += completion_case(*command);
     }
-    out(R"(# bash completion for iniplace, made by 'iniplace --completion'
+    out(R"sh(# bash completion for iniplace, made by 'iniplace --completion'
+# Fills COMPREPLY with the lines of standard input that start with $cur,
+# quoted for the shell: no word of a file is expanded or run.
+_iniplace_lines() {
+    local line
+    COMPREPLY=()
+    while IFS= read -r line; do
+        [[ $line == "$cur"* ]] && COMPREPLY+=("$(printf '%q' "$line")")
+    done
+}
 _iniplace() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
-    local operands options types formats
+    local operands options types formats word skip= ended= file
     if [[ $cur == = ]]; then cur=; elif [[ $prev == = ]]; then prev=${COMP_WORDS[COMP_CWORD-2]}; fi
-    if ((COMP_CWORD == 1)); then
-        mapfile -t COMPREPLY < <(compgen -W ')" +
-        names + R"(--help --version' -- "$cur")
+    local -a given=()
+    for word in "${COMP_WORDS[@]:1:COMP_CWORD-1}"; do
+        if [[ ! $ended && $word == = ]]; then skip=1; continue; fi
+        if [[ $skip ]]; then skip=; continue; fi
+        if [[ ! $ended && $word == -- ]]; then ended=1; continue; fi
+        if [[ ! $ended && $word == -* && $word != -[0-9]* && $word != - ]]; then
+            case $word in --type|--default|--format|--prefix) skip=1 ;; esac
+            continue
+        fi
+        given+=("$word")
+    done
+    if ((${#given[@]} == 0)); then
+        mapfile -t COMPREPLY < <(compgen -W ')sh" +
+        names + R"sh(--help --version' -- "$cur")
         return
     fi
-    case ${COMP_WORDS[1]} in
-)" + cases +
-        R"(    *) return ;;
+    case ${given[0]} in
+)sh" + cases +
+        R"sh(    *) return ;;
     esac
     case $prev in
     --type) mapfile -t COMPREPLY < <(compgen -W "$types" -- "$cur"); return ;;
@@ -204,31 +222,21 @@ _iniplace() {
         mapfile -t COMPREPLY < <(compgen -W "$options --" -- "$cur")
         return
     fi
-    local -a given=() names=($operands)
-    local word skip= ended= list=
-    for word in "${COMP_WORDS[@]:2:COMP_CWORD-2}"; do
-        if [[ ! $ended && $word == = ]]; then skip=1; continue; fi
-        if [[ $skip ]]; then skip=; continue; fi
-        if [[ ! $ended && $word == -- ]]; then ended=1; continue; fi
-        if [[ ! $ended && $word == -* && $word != -[0-9]* && $word != - ]]; then
-            case $word in --type|--default|--format|--prefix) skip=1 ;; esac
-            continue
-        fi
-        given+=("$word")
-    done
-    case ${names[${#given[@]}]} in
+    local -a names=($operands)
+    file=${given[1]}
+    [[ $file == "~/"* ]] && file=$HOME/${file:2}
+    cur=${cur#[\"\']}
+    case ${names[${#given[@]}-1]} in
     FILE|FRAGMENT)
         compopt -o filenames 2>/dev/null
-        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
-        return ;;
-    SECTION) list=$("${COMP_WORDS[0]}" sections -- "${given[0]}" 2>/dev/null) ;;
-    KEY) list=$("${COMP_WORDS[0]}" keys -- "${given[0]}" "${given[1]}" 2>/dev/null) ;;
-    ENTRY) list=$("${COMP_WORDS[0]}" entries -- "${given[0]}" "${given[1]}" 2>/dev/null) ;;
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur") ;;
+    SECTION) _iniplace_lines < <("${COMP_WORDS[0]}" sections -- "$file" 2>/dev/null) ;;
+    KEY) _iniplace_lines < <("${COMP_WORDS[0]}" keys -- "$file" "${given[2]}" 2>/dev/null) ;;
+    ENTRY) _iniplace_lines < <("${COMP_WORDS[0]}" entries -- "$file" "${given[2]}" 2>/dev/null) ;;
     esac
-    mapfile -t COMPREPLY < <(IFS=$'\n'; compgen -W "$list" -- "$cur")
 }
 complete -F _iniplace iniplace
-)");
+)sh");
 }
 
 } // namespace tool

@@ -1,62 +1,88 @@
 // The listings of keys: sections, keys and list, in lines, for the shell
 // or as JSON.
-#include "locked_file.h"
+#include "files.h"
+#include "options.h"
 #include "output.h"
-#include "reading.h"
+
+#include <unordered_map>
 
 namespace tool {
 
-using namespace iniplace;
-
 namespace {
+
+// A key of a section as the listings show it: once, named as where it
+// first stands, with the value get reads (that of its last line).
+struct Listed {
+    std::string key;
+    std::string value;
+    std::size_t number; // of the line the value is on
+};
+
+// The keys of `sections` get can read, in the order they first appear.
+std::vector<Listed> listed_keys(const Document &document, const std::vector<int> &sections,
+                                bool ignore_case) {
+    std::vector<Listed> keys;
+    std::unordered_map<std::string, std::size_t> seen;
+    for (const Line *line : document.lines_of(sections)) {
+        if (line->kind != LineKind::key || refuse_key(document.name_of(*line)))
+            continue;
+        std::string name(document.name_of(*line)), folded = name;
+        if (ignore_case)
+            for (char &c : folded)
+                c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        const auto [at, made] = seen.try_emplace(folded, keys.size());
+        if (made)
+            keys.push_back({name, "", 0});
+        keys[at->second].value = document.value_of(*line);
+        keys[at->second].number = line->number;
+    }
+    return keys;
+}
 
 struct Section {
     std::string name;
-    KeyLines keys;
+    std::vector<Listed> keys;
 };
 
-// The sections `call` lists (all, or the one named), with their keys.
-std::vector<Section> read_sections(const Call &call) {
-    const bool one = call.args.size() > 1;
-    const auto wanted = [&](std::string_view name) { return !one || call.args[1] == name; };
-    LockedFile locked;
-    open_for_reading(locked, call.file());
-    Reader reader(locked.file(), call.file());
+// The sections a list call shows: the one named, or every one, the preamble
+// first.
+std::vector<Section> listed_sections(const Call &call, const Document &document) {
     std::vector<Section> sections;
-    if (wanted(wildcard))
-        sections.push_back({std::string(wildcard), {}});
-    bool current = !sections.empty();
-    reader.walk([&](const FileLine &line) {
-        if (!line.header) {
-            if (current)
-                sections.back().keys.add(reader, line);
-            return true;
-        }
-        if (current && one)
-            return false;
-        current = line.section != nullptr && wanted(*line.section);
-        if (current)
-            sections.push_back({*line.section, {}});
-        return true;
-    });
+    const std::vector<std::string> &names = document.sections();
+    if (call.operands.size() > 1) {
+        const std::vector<int> named = document.sections_named({call.section(), call.ignore_case});
+        if (!named.empty())
+            sections.push_back({call.section(), listed_keys(document, named, call.ignore_case)});
+        return sections;
+    }
+    for (std::size_t i = 0; i < names.size(); ++i)
+        sections.push_back(
+            {names[i], listed_keys(document, {static_cast<int>(i)}, call.ignore_case)});
     return sections;
+}
+
+// A value printed as text: one with a zero byte would be cut.
+const std::string &text_value(const Call &call, const Listed &key) {
+    if (key.value.find('\0') != std::string::npos)
+        fail(exit_usage, call.file() + ":" + std::to_string(key.number),
+             key.key + ": the value holds a zero byte; --format json shows it");
+    return key.value;
 }
 
 void print_json(const Call &call, const std::vector<Section> &sections) {
     std::string json = "{";
     for (const Section &section : sections) {
-        const bool preamble = is_wildcard(section.name);
-        if (preamble && section.keys.lines().empty())
+        const bool is_preamble = section.name == preamble;
+        if (is_preamble && section.keys.empty())
             continue;
         if (section.name.empty()) {
             warn(call.file(), "the section [] is left out: \"\" is the preamble");
             continue;
         }
-        json += (json.size() > 1 ? "," : "") + json_string(preamble ? "" : section.name) + ":{";
-        const std::vector<KeyLine> &lines = section.keys.lines();
-        for (std::size_t i = 0; i < lines.size(); ++i)
-            json +=
-                (i > 0 ? "," : "") + json_string(lines[i].key) + ":" + json_string(lines[i].value);
+        json += (json.size() > 1 ? "," : "") + json_string(is_preamble ? "" : section.name) + ":{";
+        for (std::size_t i = 0; i < section.keys.size(); ++i)
+            json += (i > 0 ? "," : "") + json_string(section.keys[i].key) + ":" +
+                    json_string(section.keys[i].value);
         json += "}";
     }
     out(json + "}\n");
@@ -65,68 +91,100 @@ void print_json(const Call &call, const std::vector<Section> &sections) {
 // KEY='VALUE' lines for eval, the names with the --prefix: names the shell
 // cannot assign and names of the environment are left out, with a warning.
 void print_shell(const Call &call, const Section &section) {
-    for (const KeyLine &line : section.keys.lines()) {
-        const std::string name = call.prefix + line.key;
-        const std::string where = "[" + section.name + "] " + line.key;
+    for (const Listed &key : section.keys) {
+        const std::string name = call.prefix + key.key;
+        const std::string where = "[" + section.name + "] " + key.key;
         if (!shell_name(name))
             warn(call.file(), where + ": not a shell name, left out");
         else if (environment_name(name))
             warn(call.file(), where + ": " + name + " is an environment-style name, left out");
         else
-            out(name + "=" + shell_quoted(line.value) + "\n");
+            out(name + "=" + shell_quoted(text_value(call, key)) + "\n");
     }
 }
 
-} // namespace
+Document read_document(const Call &call) {
+    std::string text;
+    (void)read_file(call, text);
+    return Document(std::move(text));
+}
 
-int cmd_sections(const Call &call) {
-    LockedFile locked;
-    open_for_reading(locked, call.file());
-    Reader reader(locked.file(), call.file());
-    std::vector<std::string> names;
-    reader.walk([&](const FileLine &line) {
-        if (line.header && line.section != nullptr)
-            names.push_back(*line.section);
-        return true;
-    });
-    print_items(call, names);
+int run_sections(const Call &call) {
+    const Document document = read_document(call);
+    print_items(call, {document.sections().begin() + 1, document.sections().end()});
     return exit_done;
 }
 
-int cmd_keys(const Call &call) {
-    LockedFile locked;
-    open_for_reading(locked, call.file());
-    Reader reader(locked.file(), call.file());
-    KeyLines keys;
-    if (!reader.walk_section(call.args[1], [&](const FileLine &line) { keys.add(reader, line); }))
+int run_keys(const Call &call) {
+    const Document document = read_document(call);
+    const std::vector<int> sections = document.sections_named({call.section(), call.ignore_case});
+    if (sections.empty())
         return exit_not_found;
     std::vector<std::string> names;
-    for (const KeyLine &line : keys.lines())
-        names.push_back(line.key);
+    for (const Listed &key : listed_keys(document, sections, call.ignore_case))
+        names.push_back(key.key);
     print_items(call, names);
     return exit_done;
 }
 
-int cmd_list(const Call &call) {
-    const bool shell = call.format == "sh";
-    if (shell && call.args.size() < 2)
+int run_list(const Call &call) {
+    const bool shell = call.format == Format::sh;
+    if (shell && call.operands.size() < 2)
         usage_error("list --format sh needs a SECTION");
     if (!call.prefix.empty() && !shell)
         usage_error("--prefix goes with --format sh");
     if (!call.prefix.empty() && !shell_name(call.prefix))
         usage_error("the prefix " + call.prefix + " does not start a shell name");
-    const std::vector<Section> sections = read_sections(call);
+    const Document document = read_document(call);
+    const std::vector<Section> sections = listed_sections(call, document);
     if (sections.empty())
         return exit_not_found;
-    if (call.format == "json")
+    if (call.format == Format::json)
         print_json(call, sections);
     else if (shell)
         print_shell(call, sections[0]);
     else
         for (const Section &section : sections)
-            for (const KeyLine &line : section.keys.lines())
-                out(section.name + "." + line.key + "=" + line.value + "\n");
+            for (const Listed &key : section.keys)
+                out(section.name + "." + key.key + "=" + text_value(call, key) + "\n");
     return exit_done;
 }
+
+constexpr unsigned lists = format_bit(Format::lines) | format_bit(Format::json);
+
+} // namespace
+
+const Command keys_command = {
+    "keys",
+    "FILE SECTION",
+    bit(Opt::ignore_case),
+    0,
+    lists,
+    "print the keys of SECTION",
+    "Prints each key of SECTION once, in the order they first appear, in all\n"
+    "its parts: the keys get can read, comments left out. Status 1 if the\n"
+    "section is missing.",
+    run_keys};
+
+const Command sections_command = {"sections",
+                                  "FILE",
+                                  0,
+                                  0,
+                                  lists,
+                                  "print the section names",
+                                  "Prints each section name once, in file order.",
+                                  run_sections};
+
+const Command list_command = {
+    "list",
+    "FILE [SECTION]",
+    bit(Opt::prefix) | bit(Opt::ignore_case),
+    0,
+    lists | format_bit(Format::sh),
+    "print the keys and values of the file or of SECTION",
+    "Prints the keys of the file, or of SECTION, each once with the value get\n"
+    "reads, in the order they first appear; comments are left out (see\n"
+    "Output). Status 1 if SECTION is missing.",
+    run_list};
 
 } // namespace tool

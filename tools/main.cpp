@@ -1,108 +1,26 @@
 // iniplace: read and edit INI files from shell scripts.
 //
-// Every command checks its arguments first, then opens and locks the file,
-// reads it by whole lines with the library's scanner and format rules, and
-// edits it through the library's plans and changes. The command table below
-// is the one source of --help, the manual page and the completion.
-#include "iniplace.h"
+// Every command checks its arguments first, then reads the file whole under
+// the library's lock, the way the common INI tools read files, and makes
+// its edits as byte ranges through the library's edit driver. The command
+// table below is the one source of --help, the manual page and the
+// completion.
+#include "help.h"
 #include "io.h"
+#include "options.h"
 #include "output.h"
 
-#include <cerrno>
 #include <exception>
-#include <fcntl.h>
 #include <new>
 
 namespace tool {
 
 namespace {
 
-constexpr unsigned none = 0;
-
-const Command commands[] = {
-    {"get", "FILE SECTION KEY", Use::read, bit(Opt::default_value) | bit(Opt::all),
-     "string long ulong bin", nullptr, "print the value of KEY in SECTION",
-     "Prints the value of KEY in SECTION: the text after the first = of its\n"
-     "key line, trimmed, whole however long the line; quotes are kept unless\n"
-     "--type string. With --type long, ulong or bin the value is read as a\n"
-     "number (see Numbers) and printed in decimal; a value that is no such\n"
-     "number is status 2. --default VALUE is printed when the key, the section\n"
-     "or the file is missing. --all prints the value of every line of KEY.",
-     cmd_get},
-    {"set", "FILE SECTION KEY VALUE", Use::create, none, "string long ulong hex bin", nullptr,
-     "write KEY=VALUE, creating file and section",
-     "Writes the line KEY=VALUE: replaces the key line get reads, or adds the\n"
-     "line at the end of SECTION, or appends the section; creates FILE if\n"
-     "missing. Nothing is written when get reads VALUE already. --type string\n"
-     "writes the value in double quotes; long, ulong, hex and bin read VALUE\n"
-     "as a number (see Numbers) and write it in decimal, as 0x and upper-case\n"
-     "digits, or as 32 binary digits. Rejected input (status 2) leaves the file\n"
-     "untouched.",
-     cmd_set},
-    {"del", "FILE SECTION [KEY]", Use::edit, bit(Opt::all), nullptr, nullptr,
-     "delete a key line, or a whole section",
-     "Deletes the key line get reads for KEY, or without KEY the whole\n"
-     "section from its header up to the next header; --all deletes every line\n"
-     "of KEY in the section, or every section of the name. Deleting what is\n"
-     "not there succeeds.",
-     cmd_del},
-    {"keys", "FILE SECTION", Use::read, none, nullptr, "lines json", "print the keys of SECTION",
-     "Prints each key of SECTION once, in file order: the keys get can read,\n"
-     "comments left out. Status 1 if the section is missing.",
-     cmd_keys},
-    {"sections", "FILE", Use::read, none, nullptr, "lines json", "print the section names",
-     "Prints each section name once, in file order.", cmd_sections},
-    {"list", "FILE [SECTION]", Use::read, bit(Opt::prefix), nullptr, "lines sh json",
-     "print the key lines of the file or of SECTION",
-     "Prints the key lines of the file, or of SECTION, in file order: each\n"
-     "key once, with the value get reads; comments are left out (see Output).\n"
-     "Status 1 if SECTION is missing.",
-     cmd_list},
-    {"entries", "FILE SECTION", Use::read, none, nullptr, "lines json",
-     "print the entries of SECTION",
-     "Prints the entries of SECTION, trimmed, in file order; blank lines and\n"
-     "comments are left out. Status 1 if the section is missing.",
-     cmd_entries},
-    {"first", "FILE SECTION", Use::read, none, nullptr, nullptr, "print the first entry of SECTION",
-     "Prints the first entry of SECTION, as entries lists them.", cmd_first},
-    {"has", "FILE SECTION ENTRY", Use::read, none, nullptr, nullptr,
-     "succeed if SECTION holds ENTRY",
-     "Succeeds (status 0) if a line of SECTION equals ENTRY, compared after\n"
-     "trimming (a comment too); status 1 if not.",
-     cmd_has},
-    {"next", "FILE SECTION ENTRY", Use::read, none, nullptr, nullptr, "print the entry after ENTRY",
-     "Prints the entry after the first one equal to ENTRY, as entries lists\n"
-     "them; status 1 if there is none.",
-     cmd_next},
-    {"prev", "FILE SECTION ENTRY", Use::read, none, nullptr, nullptr,
-     "print the entry before ENTRY",
-     "Prints the entry before the first one equal to ENTRY, as entries lists\n"
-     "them; status 1 if there is none.",
-     cmd_prev},
-    {"add", "FILE SECTION ENTRY", Use::create, none, nullptr, nullptr,
-     "append ENTRY unless it is there",
-     "Adds ENTRY as the last line of SECTION unless an equal line is there;\n"
-     "appends the section and creates FILE if missing. A blank entry or one\n"
-     "starting with [ is rejected (status 2).",
-     cmd_add},
-    {"remove", "FILE SECTION ENTRY", Use::edit, none, nullptr, nullptr,
-     "remove the first line equal to ENTRY",
-     "Removes the first line of SECTION equal to ENTRY (after trimming);\n"
-     "succeeds if there is none.",
-     cmd_remove},
-    {"apply", "FILE [FRAGMENT]", Use::create, none, nullptr, nullptr,
-     "bring FILE in line with an INI fragment",
-     "Reads an INI fragment of at most 1048576 bytes from FRAGMENT, or from\n"
-     "standard input when it is - or absent, and brings FILE in line with it\n"
-     "under one lock: each key line is set (KEY=VALUE, the value trimmed),\n"
-     "each other line added as an entry of its section unless present; blank\n"
-     "lines, comments and a byte-order mark at the start are passed over. The\n"
-     "whole fragment is checked first: if any line would be rejected, or goes\n"
-     "to a section that holds a line longer than 998 bytes, nothing is\n"
-     "written (status 2, naming the line). A failure of the file part way\n"
-     "(status 3) can leave the lines before it applied, except in the durable\n"
-     "build, which makes all the edits under one journal and undoes them.",
-     cmd_apply},
+const Command *const commands[] = {
+    &get_command,  &set_command,     &del_command,    &keys_command,  &sections_command,
+    &list_command, &entries_command, &first_command,  &has_command,   &next_command,
+    &prev_command, &add_command,     &remove_command, &apply_command,
 };
 
 bool closed_input = false;
@@ -111,10 +29,11 @@ bool closed_input = false;
 // and messages meant for the terminal would land in the user's file. It
 // is held by /dev/null, opened for reading: writing a closed standard
 // output or error still fails (status 3) instead of losing the output,
-// and apply refuses a closed standard input.
+// and reading a closed standard input is refused.
 bool standard_descriptors_open() {
     for (int fd = 0; fd <= 2; ++fd) {
-        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+        iniplace::FileInfo info;
+        if (!iniplace::io::stat(fd, info).is(iniplace::Outcome::not_read))
             continue;
         iniplace::Descriptor held;
         if (!iniplace::io::open("/dev/null", iniplace::Open::read, held).ok() || held.get() != fd)
@@ -125,50 +44,43 @@ bool standard_descriptors_open() {
     return true;
 }
 
-const Command *find_command(std::string_view name) {
-    for (const Command &command : commands)
-        if (name == command.name)
-            return &command;
-    return nullptr;
-}
-
-// Runs what the arguments ask for; a failure is thrown.
+// Runs what the command line asks for; a failure is thrown.
 int dispatch(const std::vector<std::string> &words) {
-    if (words.empty()) {
-        print_usage(false);
+    const Request request = read_command_line(words);
+    switch (request.action) {
+    case Action::usage:
+        print_short_usage();
         return exit_usage;
-    }
-    const std::string &first = words[0];
-    if (first == "--help" || first == "-h" || first == "help") {
-        const Command *topic = words.size() > 1 ? find_command(words[1]) : nullptr;
-        topic != nullptr ? print_command_help(*topic) : print_usage(true);
+    case Action::help:
+        request.call.command != nullptr ? print_command_help(*request.call.command) : print_help();
         return exit_done;
-    }
-    if (first == "--version") {
-        int major = 0, minor = 0, micro = 0;
-        ini_version(&major, &minor, &micro);
-        out("iniplace " + std::to_string(major) + "." + std::to_string(minor) + "." +
-            std::to_string(micro) + "\n");
+    case Action::version:
+        out(version_text() + "\n");
         return exit_done;
-    }
     // Used by the build to make the manual page and the bash completion.
-    if (first == "--manual" || first == "--completion") {
-        first == "--manual" ? print_manual() : print_completion();
+    case Action::manual:
+        print_manual();
         return exit_done;
+    case Action::completion:
+        print_completion();
+        return exit_done;
+    case Action::run:
+        break;
     }
-    const Command *command = find_command(first);
-    if (command == nullptr)
-        usage_error("unknown command '" + first + "'");
-    Call call(*command);
-    if (!read_options(call, {words.begin() + 1, words.end()}))
-        return exit_done;
-    return command->run(call);
+    return request.call.command->run(request.call);
 }
 
 } // namespace
 
-Table<Command> command_table() {
+CommandTable command_table() {
     return {std::begin(commands), std::end(commands)};
+}
+
+const Command *find_command(std::string_view name) {
+    for (const Command *command : commands)
+        if (name == command->name)
+            return command;
+    return nullptr;
 }
 
 bool input_closed() {

@@ -1,6 +1,4 @@
-// The options: their table, which commands take them, and the reading of
-// a command's arguments. Options stand anywhere; -- ends them.
-#include "tool.h"
+#include "options.h"
 
 #include <algorithm>
 
@@ -14,19 +12,31 @@ const OptionInfo options[] = {
      "print VALUE when the key, its section or the file is missing"},
     {Opt::format, "format", "FORMAT", "print lines (the default), json or, with list, sh"},
     {Opt::prefix, "prefix", "PREFIX", "with --format sh: put PREFIX before each name"},
-    {Opt::all, "all", nullptr, "every copy of a repeated key (get, del) or section (del)"},
-    {Opt::verbose, "verbose", nullptr, "say changed or unchanged on standard error"},
+    {Opt::all, "all", nullptr, "every line of a key that stands on several (get, set, del)"},
+    {Opt::ignore_case, "ignore-case", nullptr,
+     "match section and key names without regard to ASCII case"},
+    {Opt::verbose, "verbose", nullptr, "say changed, would change or unchanged on standard error"},
     {Opt::check, "check", nullptr, "write nothing; status 0 if it would change the file, 1 if not"},
+    {Opt::diff, "diff", nullptr, "print what the edit changes as a unified diff"},
 };
 
-bool listed(const char *list, std::string_view word) {
-    for (std::string_view rest = list != nullptr ? list : ""; !rest.empty();) {
-        const std::size_t end = std::min(rest.find(' '), rest.size());
-        if (rest.substr(0, end) == word)
-            return true;
-        rest.remove_prefix(std::min(end + 1, rest.size()));
-    }
-    return false;
+const char *const type_words[] = {"text", "string", "long", "ulong", "hex", "bin"};
+const char *const format_words[] = {"lines", "sh", "json"};
+
+template <std::size_t N>
+std::string names(const char *const (&words)[N], unsigned bits, const char *joint) {
+    std::string text;
+    for (std::size_t i = 0; i < N; ++i)
+        if (bits & (1u << i))
+            text += (text.empty() ? "" : joint) + std::string(words[i]);
+    return text;
+}
+
+template <std::size_t N> int index_of(const char *const (&words)[N], std::string_view word) {
+    for (std::size_t i = 0; i < N; ++i)
+        if (word == words[i])
+            return static_cast<int>(i);
+    return -1;
 }
 
 const OptionInfo *find_option(std::string_view name) {
@@ -41,27 +51,44 @@ bool operand(std::string_view word) {
     return word.size() < 2 || word[0] != '-' || (word[1] >= '0' && word[1] <= '9');
 }
 
-void set_option(Call &call, Opt id, const std::string &value) {
-    const Command &command = call.command;
-    switch (id) {
-    case Opt::type:
-        if (!listed(command.types, value))
-            usage_error(std::string(command.name) + " takes no --type " + value);
-        call.type = value;
+// An option as given: its entry and its value.
+struct Given {
+    const OptionInfo *option;
+    std::string value;
+    std::string word; // as written, for messages
+};
+
+void set_option(Call &call, const Given &given) {
+    const Command &command = *call.command;
+    const std::string name = std::string("--") + given.option->name;
+    if (!takes(command, given.option->id))
+        usage_error(std::string(command.name) + " takes no " + name);
+    switch (given.option->id) {
+    case Opt::type: {
+        const int type = index_of(type_words, given.value);
+        if (type < 0 || (command.types & (1u << type)) == 0)
+            usage_error(std::string(command.name) + " takes no --type " + given.value);
+        call.type = static_cast<Type>(type);
         break;
-    case Opt::format:
-        if (!listed(command.formats, value))
-            usage_error(std::string(command.name) + " takes no --format " + value);
-        call.format = value;
+    }
+    case Opt::format: {
+        const int format = index_of(format_words, given.value);
+        if (format < 0 || (command.formats & (1u << format)) == 0)
+            usage_error(std::string(command.name) + " takes no --format " + given.value);
+        call.format = static_cast<Format>(format);
         break;
+    }
     case Opt::default_value:
-        call.default_value = value;
+        call.default_value = given.value;
         break;
     case Opt::prefix:
-        call.prefix = value;
+        call.prefix = given.value;
         break;
     case Opt::all:
         call.all = true;
+        break;
+    case Opt::ignore_case:
+        call.ignore_case = true;
         break;
     case Opt::verbose:
         call.verbose = true;
@@ -69,89 +96,130 @@ void set_option(Call &call, Opt id, const std::string &value) {
     case Opt::check:
         call.check = true;
         break;
+    case Opt::diff:
+        call.diff = true;
+        break;
     }
 }
 
-// Takes the option `word` (--name or --name=value), and its value from the
-// next word where it takes one; returns the words used.
-std::size_t take_option(Call &call, const std::string &word, const std::string *next) {
+// Reads the option `word` (--name or --name=value), with its value from
+// `next` where it takes one; returns the words used.
+std::size_t read_option(const std::string &word, const std::string *next,
+                        std::vector<Given> &given) {
     const std::size_t equals = word.find('=');
     const std::string name = word.substr(0, equals);
     const OptionInfo *option =
-        name.size() > 2 ? find_option(std::string_view(name).substr(2)) : nullptr;
+        name.size() > 2 && name[1] == '-' ? find_option(name.substr(2)) : nullptr;
     if (option == nullptr)
         usage_error("unknown option '" + word + "' (put -- before values that start with -)");
-    if (!takes(call.command, option->id))
-        usage_error(std::string(call.command.name) + " takes no " + name);
     if (option->value == nullptr) {
         if (equals != std::string::npos)
             usage_error(name + " takes no value");
-        set_option(call, option->id, "");
+        given.push_back({option, "", word});
         return 1;
     }
     if (equals != std::string::npos) {
-        set_option(call, option->id, word.substr(equals + 1));
+        given.push_back({option, word.substr(equals + 1), word});
         return 1;
     }
     if (next == nullptr)
         usage_error(name + " needs a value");
-    set_option(call, option->id, *next);
+    given.push_back({option, *next, word});
     return 2;
 }
 
 void check_operands(const Call &call) {
     std::size_t required = 0, allowed = 0;
-    for (std::string_view rest = call.command.operands; !rest.empty();) {
+    for (std::string_view rest = call.command->operands; !rest.empty();) {
         ++allowed;
         required += rest[0] != '[';
         rest.remove_prefix(std::min(rest.find(' '), rest.size() - 1) + 1);
     }
-    if (call.args.size() < required || call.args.size() > allowed)
-        usage_error("usage: " + synopsis(call.command));
+    if (call.operands.size() < required || call.operands.size() > allowed)
+        usage_error(std::string("usage: iniplace ") + call.command->name + " [OPTIONS] " +
+                    call.command->operands);
+}
+
+// The action a word of its own asks for, or none.
+Action action_of(std::string_view word) {
+    if (word == "-h" || word == "--help")
+        return Action::help;
+    if (word == "--version")
+        return Action::version;
+    if (word == "--manual")
+        return Action::manual;
+    return word == "--completion" ? Action::completion : Action::run;
 }
 
 } // namespace
 
-Table<OptionInfo> option_table() {
+OptionTable option_table() {
     return {std::begin(options), std::end(options)};
 }
 
 bool takes(const Command &command, Opt id) {
-    switch (id) {
-    case Opt::type:
-        return command.types != nullptr;
-    case Opt::format:
-        return command.formats != nullptr;
-    case Opt::verbose:
-    case Opt::check:
-        return command.use != Use::read;
-    case Opt::default_value:
-    case Opt::prefix:
-    case Opt::all:
-        break;
-    }
-    return (command.extras & bit(id)) != 0;
+    if (id == Opt::type)
+        return command.types != 0;
+    if (id == Opt::format)
+        return command.formats != 0;
+    return (command.options & bit(id)) != 0;
 }
 
-bool read_options(Call &call, const std::vector<std::string> &words) {
+std::string type_names(unsigned bits, const char *joint) {
+    return names(type_words, bits, joint);
+}
+
+std::string format_names(unsigned bits, const char *joint) {
+    return names(format_words, bits, joint);
+}
+
+namespace {
+
+// Sorts the words into options, operands and the action asked for.
+Action sort_words(const std::vector<std::string> &words, std::vector<Given> &given,
+                  std::vector<std::string> &operands) {
+    Action asked = Action::run;
     bool ended = false;
-    for (std::size_t i = 0; i < words.size();) {
+    for (std::size_t i = 0; i < words.size(); ++i) {
         const std::string &word = words[i];
-        if (ended || operand(word)) {
-            call.args.push_back(word);
-            ++i;
-        } else if (word == "--") {
+        const Action action = ended ? Action::run : action_of(word);
+        if (asked == Action::run)
+            asked = action;
+        if (ended || operand(word))
+            operands.push_back(word);
+        else if (word == "--")
             ended = true;
-            ++i;
-        } else if (word == "-h" || word == "--help") {
-            print_command_help(call.command);
-            return false;
-        } else {
-            i += take_option(call, word, i + 1 < words.size() ? &words[i + 1] : nullptr);
-        }
+        else if (action == Action::run)
+            i += read_option(word, i + 1 < words.size() ? &words[i + 1] : nullptr, given) - 1;
     }
-    check_operands(call);
-    return true;
+    // help COMMAND is COMMAND --help.
+    if (!operands.empty() && operands[0] == "help") {
+        asked = Action::help;
+        operands.erase(operands.begin());
+    }
+    return asked;
+}
+
+} // namespace
+
+Request read_command_line(const std::vector<std::string> &words) {
+    Request request;
+    std::vector<Given> given;
+    std::vector<std::string> operands;
+    request.action = sort_words(words, given, operands);
+    if (!operands.empty() && (request.call.command = find_command(operands[0])) == nullptr)
+        usage_error("unknown command '" + operands[0] + "'");
+    if (request.action != Action::run)
+        return request;
+    if (request.call.command == nullptr) {
+        request.action = Action::usage;
+        return request;
+    }
+    request.call.operands.assign(operands.begin() + 1, operands.end());
+    for (const Given &option : given)
+        set_option(request.call, option);
+    check_operands(request.call);
+    return request;
 }
 
 } // namespace tool

@@ -119,7 +119,7 @@ std::string json_array(const std::vector<std::string> &items) {
 }
 
 void print_items(const Call &call, const std::vector<std::string> &items) {
-    if (call.format == "json") {
+    if (call.format == Format::json) {
         out(json_array(items) + "\n");
         return;
     }

@@ -2,7 +2,7 @@
 // exit status, messages, JSON strings and shell quoting.
 #pragma once
 
-#include "tool.h"
+#include "options.h"
 
 namespace tool {
 

@@ -1,7 +1,8 @@
-// The iniplace tool's shared parts: the exit statuses, the commands and a
-// call of one, and the one way a command fails. Each group of commands has
-// its own file; main.cpp holds the command table that --help, the manual
-// page and the completion are made from.
+// The iniplace tool's shared parts: the exit statuses, a command and a call
+// of one, the options parsed into their values, and the one way a command
+// fails. Each group of commands has its own file, with each command's
+// usage and help next to its code; main.cpp lists them in the one command
+// table behind --help, the manual page and the completion.
 #pragma once
 
 #include <cstddef>
@@ -17,64 +18,77 @@ constexpr int exit_not_found = 1;
 constexpr int exit_usage = 2;
 constexpr int exit_file = 3;
 
-// What a command does with its file, and so which lock it takes.
-enum class Use { read, edit, create };
-
-// The options of the commands. type, format, verbose and check follow from
-// a command's other fields; the rest a command lists in `extras`.
-enum class Opt { type, default_value, format, prefix, all, verbose, check };
+// The options. Which a command takes is a set of these bits.
+enum class Opt : unsigned {
+    type,
+    default_value,
+    format,
+    prefix,
+    all,
+    ignore_case,
+    verbose,
+    check,
+    diff,
+};
 
 constexpr unsigned bit(Opt id) {
     return 1u << static_cast<unsigned>(id);
 }
+
+// How a value is read or written (--type), and how a listing is printed
+// (--format).
+enum class Type { text, string, long_number, ulong_number, hex, bin };
+enum class Format { lines, sh, json };
 
 struct Call;
 
 struct Command {
     const char *name;
     const char *operands; // optional ones in brackets
-    Use use;
-    unsigned extras;     // bits of the options default, prefix and all
-    const char *types;   // accepted --type values, space separated; null: none
-    const char *formats; // accepted --format values; null: none
+    unsigned options;     // the Opt bits it takes
+    unsigned types;       // the Type bits --type takes (1 << Type)
+    unsigned formats;     // the Format bits --format takes
     const char *summary;
     const char *help;
     int (*run)(const Call &);
 };
 
-struct OptionInfo {
-    Opt id;
-    const char *name;
-    const char *value; // what the option takes; null for a flag
-    const char *help;
+// The commands, in the order --help lists them.
+struct CommandTable {
+    const Command *const *first;
+    const Command *const *last;
+    const Command *const *begin() const { return first; }
+    const Command *const *end() const { return last; }
 };
+CommandTable command_table();
+const Command *find_command(std::string_view name);
 
-// A table of the tool: its entries in order.
-template <typename Entry> struct Table {
-    const Entry *first;
-    const Entry *last;
-    const Entry *begin() const { return first; }
-    const Entry *end() const { return last; }
-};
-
-Table<Command> command_table();
-Table<OptionInfo> option_table();
-bool takes(const Command &command, Opt id);
+// The commands, by group: keys.cpp, list.cpp, entries.cpp, apply.cpp.
+extern const Command get_command, set_command, del_command;
+extern const Command keys_command, sections_command, list_command;
+extern const Command entries_command, first_command, has_command, next_command, prev_command,
+    add_command, remove_command;
+extern const Command apply_command;
 
 struct Call {
-    explicit Call(const Command &to_run) : command(to_run) {}
-
-    const Command &command;
-    std::vector<std::string> args; // FILE first
-    std::string type;
-    std::string format = "lines";
+    const Command *command = nullptr;
+    std::vector<std::string> operands; // FILE first
+    Type type = Type::text;
+    Format format = Format::lines;
     std::string prefix;
     std::optional<std::string> default_value;
     bool all = false;
+    bool ignore_case = false;
     bool verbose = false;
     bool check = false;
+    bool diff = false;
 
-    const std::string &file() const { return args[0]; }
+    const std::string &file() const { return operands[0]; }
+    const std::string &section() const { return operands[1]; }
+    // The operand after SECTION (KEY or ENTRY), or none.
+    const std::string &name() const { return operands[2]; }
+    bool has_name() const { return operands.size() > 2; }
+    const std::string &value() const { return operands[3]; }
 };
 
 // A command that cannot go on: its exit status and the one line that says
@@ -94,32 +108,5 @@ void warn(std::string_view file, std::string_view message);
 // Whether standard input was closed when the tool started (a descriptor
 // of /dev/null holds its place).
 bool input_closed();
-
-// Reads the options and operands after the command name.
-// False when it printed the help of the command (-h, --help).
-bool read_options(Call &call, const std::vector<std::string> &words);
-
-// The commands, by group: keys.cpp, entries.cpp, list.cpp, apply.cpp.
-int cmd_get(const Call &call);
-int cmd_set(const Call &call);
-int cmd_del(const Call &call);
-int cmd_keys(const Call &call);
-int cmd_sections(const Call &call);
-int cmd_list(const Call &call);
-int cmd_entries(const Call &call);
-int cmd_first(const Call &call);
-int cmd_has(const Call &call);
-int cmd_next(const Call &call);
-int cmd_prev(const Call &call);
-int cmd_add(const Call &call);
-int cmd_remove(const Call &call);
-int cmd_apply(const Call &call);
-
-// help.cpp: the texts made from the tables.
-void print_usage(bool to_stdout);
-void print_command_help(const Command &command);
-void print_manual();
-void print_completion();
-std::string synopsis(const Command &command);
 
 } // namespace tool

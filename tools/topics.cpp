@@ -4,43 +4,67 @@
 namespace tool {
 
 const char *const description =
-    "Reads and edits an INI file in place. Values go to standard output, one\n"
-    "per line; errors go to standard error, one line naming the file.";
+    "Reads and edits INI files in place, the way the common tools read them,\n"
+    "changing only the lines an edit names and keeping the file's own style.\n"
+    "Values go to standard output, one per line; errors go to standard error,\n"
+    "one line naming the file and, where a line is at fault, its number.";
 
 const Topic topics[] = {
-    {"Format",
-     "A header is a line whose first byte after spaces and tabs is [: [net],\n"
-     "blanks after it allowed, names the section net; [ net ] and [net] x name\n"
-     "none. The lines before the first header are the preamble. In a section,\n"
-     "a line that holds = is a key line: its key is what stands before the\n"
-     "first space, tab or =, its value what follows the first =, trimmed of\n"
-     "spaces and tabs, quotes kept. A line whose first byte after blanks is ;\n"
-     "or # is a comment: list, keys and entries leave it out and apply does\n"
-     "not copy it; get, set and del never match it unless the KEY starts with\n"
-     "that byte. Every other line that is not blank is an entry, key lines\n"
-     "included. Lines end with a line feed; a carriage return before it is\n"
-     "ignored. Only the first header of a name counts: lines under a later\n"
-     "header of that name are never read. Of a key repeated in a section, get,\n"
-     "set and del use the first line (with --all, get and del every one). set\n"
-     "writes the line KEY=VALUE over the old one, whose spacing goes (port = 80\n"
-     "becomes port=80), unless the key has that value already. The library\n"
-     "reads a line longer than 998 bytes in pieces of 998; the tool reads it\n"
-     "whole: get and list print its whole value and entries its whole text, and\n"
-     "no later piece is taken for a header, a key or an entry. The tool writes\n"
-     "no line longer than 998 bytes, and refuses (status 2) an edit that would\n"
-     "begin or end inside a longer line, where the library sees a later piece\n"
-     "as a line of its own; apply refuses a fragment with a line for a section\n"
-     "that holds such a line or that a later piece names.",
-     false, false},
+    {"Reading the file",
+     "The tool reads files as the common INI tools do; where programs that use\n"
+     "the library read them otherwise, the right column says so.\n"
+     "\n"
+     "  what              the tool                       the library's C functions\n"
+     "  comment           ; or # first after blanks      an ordinary line\n"
+     "  header            [NAME], blanks and a ; or #    [NAME] alone on its line\n"
+     "                    comment allowed after it\n"
+     "  key name          the text before the first =,   the text up to the first\n"
+     "                    blanks around it removed,      blank or =\n"
+     "                    matched whole\n"
+     "  value             the text after the first =, blanks removed (both)\n"
+     "  byte-order mark   read past and kept             part of the first line\n"
+     "  repeated section  one section, read in file      the first copy only\n"
+     "                    order\n"
+     "  repeated key      get: the last; set and del     the first\n"
+     "                    refuse it unless --all\n"
+     "  name case         as written; --ignore-case      as written\n"
+     "                    for ASCII case\n"
+     "  long line         read and edited whole          read in pieces of 998\n"
+     "                                                   bytes\n"
+     "\n"
+     "A line that starts with [ but is no header ends the section before it and\n"
+     "names none. A line that is neither blank, a comment, a header nor a key\n"
+     "line is an entry; entries lists key lines too. Lines end with a line feed,\n"
+     "or a carriage return and a line feed.",
+     false, true},
+    {"Editing", "An edit changes only the bytes it names. A changed value keeps its\n"
+                "line's indentation, the spacing around = and the line end. A new key\n"
+                "line copies the layout of the section's last key line (else the file's)\n"
+                "and the file's line end, and goes right after the section's last line\n"
+                "that is neither blank nor a comment; a new section goes at the end of the\n"
+                "file, after a blank line when the file's sections are so separated. del\n"
+                "of a section removes its header, its lines and the blank lines after\n"
+                "them, and leaves the comment lines right above the next header, which\n"
+                "introduce it. The tool writes no line longer than 998 bytes, which\n"
+                "programs that use the library would read in pieces, and refuses such an\n"
+                "edit (status 2). An edit that changes nothing writes nothing: the file\n"
+                "keeps its bytes and its modification time. The tool and programs that\n"
+                "use the library take turns on a file: each call holds an advisory lock\n"
+                "(flock) on it, shared to read and exclusive to edit, and waits for it at\n"
+                "most 5 seconds; then it gives up (status 3, busy), the file as it was.\n"
+                "A missing file is written beside its name, synced and moved into place:\n"
+                "it appears whole or not at all, and nothing is left when that fails. In\n"
+                "the durable build every edit is journaled."},
     {"Sections and keys",
-     "SECTION names a section by its header. The section * stands for the\n"
-     "preamble: get, set, del with a KEY, keys, list, entries, add and remove\n"
-     "work on it as on a section, and apply puts the lines before the\n"
-     "fragment's first header there. del without KEY refuses * (status 2,\n"
-     "nothing deleted), and so do first, has, next and prev. A KEY is a name:\n"
-     "get, set and del refuse an empty key, *, a key holding = or starting\n"
-     "with [, a space or a tab; keys and list leave out lines with such keys\n"
-     "(=1, *=2), which get can never read."},
+     "SECTION names a section by its header. * stands for the preamble, the\n"
+     "lines before the first header: get, set, del with a KEY, keys, list,\n"
+     "entries, add and remove work on it as on a section, and apply puts the\n"
+     "fragment's lines before its first header there; del without KEY, first,\n"
+     "has, next and prev refuse it (status 2). A KEY is a name: the tool\n"
+     "refuses an empty key, *, a key holding = or a line break, starting with\n"
+     "[, ; or #, or starting or ending with a blank, none of which would read\n"
+     "back. A value or entry with a line break, or a value holding a zero\n"
+     "byte where it is to be printed as text, is refused too."},
     {"Numbers", "The file's values are read as numbers the library's way: long and ulong\n"
                 "take decimal digits (never octal: 010 is 10), else hexadecimal digits\n"
                 "with or without 0x (ff and 0xff are 255, 1e3 is 483); bin takes binary\n"
@@ -53,16 +77,16 @@ const Topic topics[] = {
                 "digit is a value, not an option: set --type long f.ini net n -5. set\n"
                 "writes long and ulong in decimal, hex as 0x and upper-case digits, bin as\n"
                 "32 binary digits (a value of more than 32 bits is refused)."},
-    {"Output", "list prints SECTION.KEY=VALUE lines (the preamble is *). --format json\n"
-               "prints one object of sections, each an object of keys with string\n"
-               "values, the preamble under \"\" when it holds keys (a section [] is left\n"
-               "out, with a warning). Each key is listed once, with the value get reads.\n"
-               "keys, sections and entries print one item per line, or a JSON array of\n"
-               "strings. JSON strings carry valid UTF-8 as it is, \" and \\ escaped, and\n"
-               "control bytes as \\u0000 to \\u001F; each byte that is not part of valid\n"
-               "UTF-8 is written as a lone low surrogate \\uDC80 to \\uDCFF (byte 0x80 to\n"
-               "0xFF), which no valid text gives, so that different names stay different\n"
-               "and the bytes can be had back (Python's json module with surrogateescape\n"
+    {"Output", "list prints SECTION.KEY=VALUE lines (the preamble is *), each key once\n"
+               "with the value get reads; --format json prints one object of sections,\n"
+               "each an object of keys with string values, the preamble under \"\" when\n"
+               "it holds keys (a section [] is left out, with a warning). keys, sections\n"
+               "and entries print one item per line, or a JSON array of strings. JSON\n"
+               "strings carry valid UTF-8 as it is, \" and \\ escaped, and control bytes\n"
+               "as \\u0000 to \\u001F; each byte that is not part of valid UTF-8 is\n"
+               "written as a lone low surrogate \\uDC80 to \\uDCFF (byte 0x80 to 0xFF),\n"
+               "which no valid text gives, so that different names stay different and\n"
+               "the bytes can be had back (Python's json module with surrogateescape\n"
                "does; jq shows such an escape as U+FFFD).\n"
                "--format sh prints KEY='VALUE' lines for the shell's eval, for one\n"
                "SECTION, each name after the --prefix. eval of them sets shell variables\n"
@@ -77,28 +101,16 @@ const Topic topics[] = {
                "auto_resume). eval cannot be trusted to keep the script's own variables:\n"
                "a key named like one of them sets it; give a --prefix that none of them\n"
                "starts with. Under set -a every name set is exported to the programs the\n"
-               "script starts."},
-    {"Edits", "An edit that changes nothing writes nothing: set when get reads the\n"
-              "value already, however the line is spaced (port = 80 stays as it is),\n"
-              "add when the entry is there, del and remove when there is nothing to\n"
-              "delete; the file keeps its bytes and its modification time. iniplace\n"
-              "and programs that use the library take turns on a file: each call holds\n"
-              "an advisory lock (flock) on it, shared for reads, exclusive for edits,\n"
-              "and waits at most 5 seconds for it; then it gives up with status 3\n"
-              "(busy), the file as it was. A write that fails (a full disk, a file-size\n"
-              "limit) is status 3, the edit did not take effect. A missing file is\n"
-              "written beside its name, synced and moved into place: it appears whole\n"
-              "or not at all, and nothing is left behind when that fails. In the\n"
-              "durable build every edit is journaled, all of apply's edits under one\n"
-              "journal."},
-    {"Exit status", "0 done or found; 1 not found (with --check: nothing would change);\n"
-                    "2 usage error or rejected input, nothing written (a fragment over\n"
-                    "1048576 bytes included); 3 the file could not be opened, locked (busy for\n"
-                    "5 seconds), read or written, or standard input could not be read or\n"
-                    "standard output written\n"
-                    "(a closed one included). Writing into a closed pipe ends the tool by\n"
-                    "SIGPIPE, as it does other filters; where SIGPIPE is ignored, that is\n"
-                    "status 3."},
+               "script starts.\n"
+               "--diff prints the lines an edit changes as a unified diff (with --check\n"
+               "nothing is written)."},
+    {"Exit status", "0 done or found; 1 not found (with --check: nothing would change); 2\n"
+                    "usage error or refused input, nothing written; 3 the file could not be\n"
+                    "opened, locked (busy for 5 seconds), read or written, or standard input\n"
+                    "could not be read or standard output written (a closed one included).\n"
+                    "Deleting what is not there, from a missing file too, succeeds. Writing\n"
+                    "into a closed pipe ends the tool by SIGPIPE, as it does other filters;\n"
+                    "where SIGPIPE is ignored, that is status 3."},
     {"Examples",
      "A value with a default, as a number:\n"
      "    port=$(iniplace get --type long --default 80 gw.ini net port)\n"
@@ -106,6 +118,10 @@ const Topic topics[] = {
      "    if iniplace set --check gw.ini net port 8080; then\n"
      "        iniplace set gw.ini net port 8080 && service gw restart\n"
      "    fi\n"
+     "Review an edit before it is made:\n"
+     "    iniplace set --check --diff /etc/php/8.2/cli/php.ini PHP memory_limit 256M\n"
+     "A Samba share's setting, a key with spaces:\n"
+     "    iniplace set /etc/samba/smb.conf global 'server string' 'Samba %v'\n"
      "A section as shell variables, named after a prefix that none of the\n"
      "script's own variables starts with:\n"
      "    eval \"$(iniplace list --format sh --prefix net_ gw.ini net)\"\n"
@@ -113,16 +129,33 @@ const Topic topics[] = {
      "The file as JSON, read with jq:\n"
      "    iniplace list --format json gw.ini | jq -r '.net.port'\n"
      "Several settings at once, from a here-document:\n"
-     "    iniplace apply gw.ini <<'END'\n"
-     "    [net]\n"
-     "    port = 8080\n"
-     "    [ntp]\n"
-     "    ntp2.example.net\n"
+     "    iniplace apply /etc/mysql/my.cnf <<'END'\n"
+     "    [mysqld]\n"
+     "    max_connections = 200\n"
+     "    [client]\n"
      "    END\n"
      "Every value of a repeated key, then every copy of it deleted:\n"
      "    iniplace get --all gw.ini hosts allow\n"
      "    iniplace del --all gw.ini hosts allow",
      true, true},
+    {"Files",
+     "FILE-journal, beside FILE (named after FILE's resolved name): a missing\n"
+     "file is written there before it is moved into place, and the durable\n"
+     "build keeps the undo journal of an edit there, made readable by its\n"
+     "owner alone. What a crash leaves there is put back or removed by the next\n"
+     "call on FILE.",
+     true},
+    {"See also",
+     "The library's manual, docs/library.md, and the manual of the durable\n"
+     "build, docs/durable.md, of the iniplace sources; flock(2).",
+     true},
+    {"Bugs",
+     "The tool reads a file whole, and refuses one over 64 MiB. A line longer\n"
+     "than 998 bytes is read whole, but no edit may write one. Programs that\n"
+     "write the file without its lock (an editor saving a copy over it) are\n"
+     "not held off. In a directory where others can make files, they can make\n"
+     "every call on a file fail (never change it): see the library's manual.",
+     true},
 };
 
 const unsigned topic_count = sizeof topics / sizeof topics[0];

@@ -1,0 +1,184 @@
+#include "files.h"
+
+#include "diff.h"
+#include "edit.h"
+#include "output.h"
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+namespace tool {
+
+using namespace iniplace;
+
+namespace {
+
+std::string error_text(const Status &status) {
+    return status.error != 0 ? std::strerror(status.error) : "failed";
+}
+
+// The file open in `file`, whole.
+Status read_open(const std::string &path, const File &file, std::string &text) {
+    if (static_cast<std::uint64_t>(file.size()) > file_max)
+        fail(exit_file, path,
+             "larger than " + std::to_string(file_max) + " bytes, which the tool reads whole");
+    text.assign(static_cast<std::size_t>(file.size()), '\0');
+    std::size_t got = 0;
+    const Status read = io::read(file.fd(), text.data(), text.size(), 0, got);
+    text.resize(got);
+    return read;
+}
+
+// What an edit came to, for --check, --diff and --verbose.
+struct Result {
+    bool changed = false;
+    std::string diff; // with --diff
+};
+
+// Plans on `text` and keeps what the edits make of it.
+std::vector<Edit> plan_on(const Call &call, const Planner &planner, std::string text,
+                          Result &result, std::size_t &from, std::string &tail) {
+    const Document document(std::move(text));
+    Plan plan(document, call.file(), call.ignore_case);
+    planner(plan);
+    std::vector<Edit> edits = plan.edits();
+    result = {};
+    if (edits.empty())
+        return edits;
+    result.changed = true;
+    from = edits.front().at;
+    tail = applied(document, edits, from);
+    if (call.diff)
+        result.diff = unified_diff(call.file(), document, edits);
+    return edits;
+}
+
+// With --check: the edits planned on the file as it reads, none made.
+Result check(const Call &call, Creates creates, const Planner &planner) {
+    Result result;
+    std::string text, tail;
+    std::size_t from = 0;
+    if (read_file(call, text, true) || creates == Creates::yes)
+        (void)plan_on(call, planner, std::move(text), result, from, tail);
+    return result;
+}
+
+// The edits planned and made through the library's driver, which opens the
+// file for update and locks it, or makes it when missing. A failure of the
+// plan is carried out of the driver and thrown after it.
+Result make(const Call &call, Creates creates, const Planner &planner) {
+    Result result;
+    std::exception_ptr error;
+    const auto plan_and_make = [&](const Editing &editing) -> Status {
+        try {
+            std::string text, tail;
+            std::size_t from = 0;
+            if (const Status read = read_open(call.file(), editing.file(), text); !read.ok())
+                return read;
+            const off_t end = editing.file().size();
+            if (plan_on(call, planner, std::move(text), result, from, tail).empty())
+                return {};
+            std::vector<char> scratch(read_block);
+            const auto at = static_cast<off_t>(from);
+            return editing.make({at, end - at, tail}, {scratch.data(), scratch.size()});
+        } catch (...) {
+            error = std::current_exception();
+            return refused(Refusal::none);
+        }
+    };
+    const Status status =
+        edit_file(call.file().c_str(), creates == Creates::yes ? OnMissing::make : OnMissing::fail,
+                  plan_and_make);
+    if (error)
+        std::rethrow_exception(error);
+    if (status.is(Outcome::missing) && creates == Creates::no)
+        return {};
+    if (!status.ok())
+        fail_file(call.file(), status);
+    return result;
+}
+
+} // namespace
+
+std::string read_all(int fd, const std::string &name, std::size_t most) {
+    std::string text;
+    char chunk[65536];
+    for (std::size_t got = 1; got > 0;) {
+        if (const Status read = io::read_on(fd, chunk, sizeof chunk, got); !read.ok())
+            fail_file(name, read);
+        if (text.size() + got > most)
+            fail(exit_usage, name,
+                 "longer than " + std::to_string(most) + " bytes; nothing written");
+        text.append(chunk, got);
+    }
+    return text;
+}
+
+bool read_file(const Call &call, std::string &text, bool missing_ok) {
+    if (call.file() == "-") {
+        if (input_closed())
+            fail(exit_file, "standard input", "closed");
+        text = read_all(0, "standard input", file_max);
+        return true;
+    }
+    File file;
+    Patience patience;
+    Status status = file.open(call.file().c_str(), Access::read, patience);
+    if (status.is(Outcome::missing) && missing_ok)
+        return false;
+    if (status.ok())
+        status = read_open(call.file(), file, text);
+    if (!status.ok())
+        fail_file(call.file(), status);
+    return true;
+}
+
+int edit(const Call &call, Creates creates, const Planner &planner) {
+    if (call.file() == "-")
+        usage_error(std::string(call.command->name) + " edits a FILE: - is for reading");
+    const Result result = call.check ? check(call, creates, planner) : make(call, creates, planner);
+    if (call.diff)
+        out(result.diff);
+    if (call.verbose)
+        std::fputs(!result.changed ? "unchanged\n"
+                   : call.check    ? "would change\n"
+                                   : "changed\n",
+                   stderr);
+    return call.check && !result.changed ? exit_not_found : exit_done;
+}
+
+std::string describe(const Status &status) {
+    switch (status.outcome) {
+    case Outcome::not_regular:
+        return status.op == Op::name ? "a symbolic link to a missing file: the durable build "
+                                       "makes no file through a link"
+                                     : "not a regular file";
+    case Outcome::busy:
+        return "busy: another process held its lock for " + std::to_string(lock_wait_ms / 1000) +
+               " seconds; nothing changed";
+    case Outcome::not_read:
+        return "cannot be read: " + error_text(status);
+    case Outcome::not_written:
+        return "the edit did not take effect: " + error_text(status);
+    case Outcome::not_made:
+        return "cannot be made: " + error_text(status) + "; nothing was left behind";
+    case Outcome::hard_linked:
+        return "has more than one hard link, whose names would not find its journal; the "
+               "durable build does not edit it";
+    case Outcome::untrusted:
+        return "what stands at its journal's name is neither this user's nor the file owner's, or "
+               "not a plain file; nothing changed";
+    case Outcome::unsafe:
+        return "no journal could be made or put back: " + error_text(status) +
+               "; the file was not touched";
+    default:
+        return error_text(status);
+    }
+}
+
+void fail_file(const std::string &path, const Status &status) {
+    fail(exit_file, path, describe(status));
+}
+
+} // namespace tool

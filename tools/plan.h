@@ -1,0 +1,106 @@
+// The edits of a command, planned on the tool's reading of a file, in the
+// file's own style: a changed value keeps its line's indentation, spacing
+// and line end; a new key line copies the section's last key line and the
+// file's line end, and goes right after the section's last line that is
+// neither blank nor a comment; a deleted section leaves the comment lines
+// right above the next header. The edits are byte ranges of the file's
+// text, made as one change from the first byte they touch to the end.
+#pragma once
+
+#include "document.h"
+
+#include <deque>
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace tool {
+
+// A byte range of the file's text and its new bytes.
+struct Edit {
+    std::size_t at = 0;
+    std::size_t old_length = 0;
+    std::string text;
+};
+
+// What the tool refuses to write, and why, or nothing: a section, key,
+// value or entry that would not read back as given, or a line the library
+// would read in pieces.
+std::optional<std::string> refuse_section(std::string_view section);
+std::optional<std::string> refuse_key(std::string_view key);
+std::optional<std::string> refuse_value(std::string_view value);
+std::optional<std::string> refuse_entry(std::string_view entry);
+
+class Plan {
+  public:
+    // `file` names the file in messages.
+    Plan(const Document &document, std::string_view file, bool ignore_case);
+
+    const Document &document() const { return document_; }
+    Match match(std::string_view name) const { return {name, ignore_case_}; }
+    // The sections `section` names, as sections_named() finds them.
+    const std::vector<int> &sections(const std::string &section) const;
+    // The key lines of `key` in `sections`, in file order.
+    std::vector<const Line *> key_lines(const std::vector<int> &sections,
+                                        const std::string &key) const;
+
+    // Sets `key` of `section` to `value` where it differs; a new key line
+    // (and section) where there is none. A key on more than one line is
+    // refused unless `all`.
+    void set(const std::string &section, const std::string &key, const std::string &value,
+             bool all);
+    // Deletes the key line (with `all` every line) of `key`.
+    void remove_key(const std::string &section, const std::string &key, bool all);
+    // Deletes every part of `section`.
+    void remove_section(const std::string &section);
+    // Adds `entry` as the last line of `section` unless a line equals it.
+    void add(const std::string &section, const std::string &entry);
+    // Deletes the first line of `section` that equals `entry`.
+    void remove_entry(const std::string &section, const std::string &entry);
+    // Makes `section`, empty, where the file lacks it.
+    void make_section(const std::string &section);
+
+    bool changes() const { return !edits_.empty() || !added_.empty(); }
+    // The edits, in file order, new lines and sections included.
+    std::vector<Edit> edits() const;
+
+  private:
+    struct Added {
+        std::vector<int> sections; // empty: a new section
+        std::string name;
+        std::string lines;
+        std::unordered_set<std::string> entries; // the lines, trimmed
+    };
+    Added &added_to(const std::string &section);
+    void add_line(const std::string &section, std::string_view line);
+    std::string key_line(const std::vector<int> &sections, std::string_view key,
+                         std::string_view value) const;
+    std::size_t insertion_point(const std::vector<int> &sections) const;
+    // The first line after the part of a section that starts at the line
+    // `header` that a deletion keeps: the next header, or the comments
+    // right above it.
+    std::size_t part_kept(std::size_t header) const;
+    std::string new_sections() const;
+    void check_length(std::size_t length, std::size_t number) const;
+
+    // A name as the index holds it: as written, or in lower case.
+    std::string folded(std::string_view name) const;
+
+    const Document &document_;
+    std::string file_;
+    bool ignore_case_;
+    std::vector<Edit> edits_;
+    std::deque<Added> added_;
+    std::unordered_map<std::string, std::size_t> added_by_name_;
+    // Each section's numbers by name, and each key's lines by section and
+    // name: a plan of many edits looks each up once.
+    std::unordered_map<std::string, std::vector<int>> sections_;
+    std::unordered_map<std::string, std::vector<const Line *>> keys_;
+    // The trimmed lines of each section, once an entry is looked for.
+    mutable std::unordered_map<int, std::unordered_set<std::string_view>> texts_;
+};
+
+// The text of `document` after `edits`, from byte `from` on.
+std::string applied(const Document &document, const std::vector<Edit> &edits, std::size_t from);
+
+} // namespace tool
