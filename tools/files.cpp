@@ -30,15 +30,42 @@ Status read_open(const std::string &path, const File &file, std::string &text) {
     return read;
 }
 
-// What an edit came to, for --check, --diff and --verbose.
-struct Result {
-    bool changed = false;
-    std::string diff; // with --diff
-};
+// The start of the line `count` lines before the one that holds byte
+// `at` of `text`, and the end of the line `count` lines after it.
+std::size_t lines_before(std::string_view text, std::size_t at, int count) {
+    std::size_t start = text.rfind('\n', at == 0 ? 0 : at - 1);
+    for (int i = 0; i < count && start != std::string_view::npos && start > 0; ++i)
+        start = text.rfind('\n', start - 1);
+    return start == std::string_view::npos ? 0 : start + 1;
+}
+
+std::size_t lines_after(std::string_view text, std::size_t at, int count) {
+    std::size_t end = at;
+    for (int i = 0; i <= count && end < text.size(); ++i)
+        end = std::min(text.find('\n', end), text.size() - 1) + 1;
+    return std::max(end, std::min(at, text.size()));
+}
+
+// The text before and after the edits around the lines they change, with
+// three lines on each side; the whole file when it is small.
+void neighbourhood(const Document &document, const std::vector<Edit> &edits, std::size_t from,
+                   const std::string &tail, EditResult &result) {
+    constexpr std::size_t small = 16384;
+    const std::string_view old_text = document.text();
+    const std::string new_text = std::string(old_text.substr(0, from)) + tail;
+    const Edit &last = edits.back();
+    const bool whole = old_text.size() <= small && new_text.size() <= small;
+    const std::size_t start = whole ? 0 : lines_before(old_text, from, 3);
+    const std::size_t old_end =
+        whole ? old_text.size() : lines_after(old_text, last.at + last.old_length, 3);
+    const std::size_t new_end = old_end + new_text.size() - old_text.size();
+    result.before = old_text.substr(start, old_end - start);
+    result.after = new_text.substr(start, new_end - start);
+}
 
 // Plans on `text` and keeps what the edits make of it.
 std::vector<Edit> plan_on(const Call &call, const Planner &planner, std::string text,
-                          Result &result, std::size_t &from, std::string &tail) {
+                          EditResult &result, std::size_t &from, std::string &tail) {
     const Document document(std::move(text));
     Plan plan(document, call.file(), call.ignore_case);
     planner(plan);
@@ -49,14 +76,16 @@ std::vector<Edit> plan_on(const Call &call, const Planner &planner, std::string 
     result.changed = true;
     from = edits.front().at;
     tail = applied(document, edits, from);
-    if (call.diff)
+    if (call.diff) {
         result.diff = unified_diff(call.file(), document, edits);
+        neighbourhood(document, edits, from, tail, result);
+    }
     return edits;
 }
 
 // With --check: the edits planned on the file as it reads, none made.
-Result check(const Call &call, Creates creates, const Planner &planner) {
-    Result result;
+EditResult check(const Call &call, Creates creates, const Planner &planner) {
+    EditResult result;
     std::string text, tail;
     std::size_t from = 0;
     if (read_file(call, text, true) || creates == Creates::yes)
@@ -67,8 +96,8 @@ Result check(const Call &call, Creates creates, const Planner &planner) {
 // The edits planned and made through the library's driver, which opens the
 // file for update and locks it, or makes it when missing. A failure of the
 // plan is carried out of the driver and thrown after it.
-Result make(const Call &call, Creates creates, const Planner &planner) {
-    Result result;
+EditResult make(const Call &call, Creates creates, const Planner &planner) {
+    EditResult result;
     std::exception_ptr error;
     const auto plan_and_make = [&](const Editing &editing) -> Status {
         try {
@@ -134,10 +163,14 @@ bool read_file(const Call &call, std::string &text, bool missing_ok) {
     return true;
 }
 
+EditResult run_edit(const Call &call, Creates creates, const Planner &planner) {
+    return call.check ? check(call, creates, planner) : make(call, creates, planner);
+}
+
 int edit(const Call &call, Creates creates, const Planner &planner) {
     if (call.file() == "-")
         usage_error(std::string(call.command->name) + " edits a FILE: - is for reading");
-    const Result result = call.check ? check(call, creates, planner) : make(call, creates, planner);
+    const EditResult result = run_edit(call, creates, planner);
     if (call.diff)
         out(result.diff);
     if (call.verbose)

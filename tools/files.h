@@ -25,9 +25,18 @@ std::string read_all(int fd, const std::string &name, std::size_t most);
 // Plans a command's edits on the file as it reads.
 using Planner = std::function<void(Plan &plan)>;
 enum class Creates { no, yes };
+// What an edit came to: whether it changed the file (with --check: would),
+// and with --diff the unified diff and the text before and after around the
+// lines it changed.
+struct EditResult {
+    bool changed = false;
+    std::string diff, before, after;
+};
 // Makes the planned edits of FILE, creating it when missing if `creates`
 // (a missing file otherwise has nothing to change); with --check it writes
-// nothing, --diff prints the edits as a unified diff, --verbose says
+// nothing.
+EditResult run_edit(const Call &call, Creates creates, const Planner &planner);
+// The same for a command: --diff prints the unified diff, --verbose says
 // changed or unchanged. Returns the exit status.
 int edit(const Call &call, Creates creates, const Planner &planner);
 

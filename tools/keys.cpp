@@ -56,8 +56,8 @@ bool printed_value(const Call &call, const std::string &value, bool given, std::
     }
 }
 
-// The value text set writes for VALUE and the --type; false for a VALUE
-// that is no number of the type, or too long a string.
+} // namespace
+
 bool written_value(const Call &call, std::string &text) {
     const char *const value = call.value().c_str();
     const Radix radix = call.type == Type::bin ? Radix::binary : Radix::decimal_then_hex;
@@ -92,6 +92,8 @@ bool written_value(const Call &call, std::string &text) {
     text = std::string(typed.line());
     return typed.fits();
 }
+
+namespace {
 
 int run_get(const Call &call) {
     refuse_if(call, refuse_key(call.name()));

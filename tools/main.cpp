@@ -7,6 +7,7 @@
 // completion.
 #include "help.h"
 #include "io.h"
+#include "module.h"
 #include "options.h"
 #include "output.h"
 
@@ -95,9 +96,12 @@ int main(int argc, char **argv) {
     using namespace tool;
     if (!standard_descriptors_open())
         return exit_file;
+    const std::vector<std::string> words(argv + 1, argv + argc);
+    if (runs_as_module(words))
+        return finish(run_module(words[0]));
     int status = exit_done;
     try {
-        status = dispatch({argv + 1, argv + argc});
+        status = dispatch(words);
     } catch (const Failure &failure) {
         report(failure);
         status = failure.status;

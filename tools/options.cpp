@@ -165,6 +165,11 @@ bool takes(const Command &command, Opt id) {
     return (command.options & bit(id)) != 0;
 }
 
+std::optional<Type> type_named(std::string_view name) {
+    const int type = index_of(type_words, name);
+    return type < 0 ? std::nullopt : std::optional<Type>(static_cast<Type>(type));
+}
+
 std::string type_names(unsigned bits, const char *joint) {
     return names(type_words, bits, joint);
 }

@@ -27,6 +27,8 @@ constexpr unsigned type_bit(Type type) {
 constexpr unsigned format_bit(Format format) {
     return 1u << static_cast<unsigned>(format);
 }
+// The type a --type value names, if any.
+std::optional<Type> type_named(std::string_view name);
 // The names of the --type or --format values in `bits`, separated by `joint`.
 std::string type_names(unsigned bits, const char *joint = " ");
 std::string format_names(unsigned bits, const char *joint = " ");

@@ -100,6 +100,8 @@ std::string json_string(std::string_view text) {
         const std::size_t length = byte >= 0x80 ? utf8_length(text.substr(i)) : 1;
         if (byte == '"' || byte == '\\')
             json.append(1, '\\').append(1, static_cast<char>(byte));
+        else if (byte == '\n' || byte == '\t')
+            json += byte == '\n' ? "\\n" : "\\t";
         else if (byte < 0x20)
             json += escape(byte);
         else if (length == 0)

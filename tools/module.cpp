@@ -1,0 +1,237 @@
+// The tool as an Ansible module. Ansible runs a binary module with one
+// argument, a file holding the task's arguments as a JSON object, and reads
+// one JSON object from its standard output. The tool takes a single
+// argument that is neither an option nor a command for such a file: it
+// edits as the commands do, with the task's check and diff modes, and
+// replies whatever the file holds in valid JSON.
+#include "module.h"
+
+#include "files.h"
+#include "io.h"
+#include "numbers.h"
+#include "options.h"
+#include "output.h"
+
+#include <rapidjson/document.h>
+#include <rapidjson/error/en.h>
+
+#include <unordered_set>
+
+namespace tool {
+
+namespace {
+
+constexpr std::size_t arguments_max = std::size_t{1} << 20;
+
+// The arguments of a task, as the INI module of Ansible names them.
+struct Task {
+    std::string path;
+    std::optional<std::string> section, option, value, type;
+    std::vector<std::string> entries;
+    bool present = true, create = true, ignore_case = false, entries_given = false;
+    bool check = false, diff = false;
+};
+
+const char *const known[] = {"path",   "section", "option", "value",      "state",
+                             "create", "entries", "type",   "ignore_case"};
+
+[[noreturn]] void refuse(const std::string &message) {
+    throw Failure{exit_usage, "", message};
+}
+
+// A JSON value as the text a string argument takes: strings as they are,
+// numbers and booleans written out (as Ansible writes them for its own
+// modules), null as none.
+std::optional<std::string> text_of(const char *name, const rapidjson::Value &value) {
+    if (value.IsNull())
+        return std::nullopt;
+    if (value.IsString())
+        return std::string(value.GetString(), value.GetStringLength());
+    if (value.IsBool())
+        return value.GetBool() ? "True" : "False";
+    if (value.IsInt64())
+        return std::to_string(value.GetInt64());
+    if (value.IsUint64())
+        return std::to_string(value.GetUint64());
+    refuse(std::string("argument ") + name + " must be a string");
+}
+
+bool flag_of(const char *name, const rapidjson::Value &value) {
+    if (value.IsBool())
+        return value.GetBool();
+    const std::optional<std::string> text = text_of(name, value);
+    for (const char *yes : {"yes", "true", "True", "on", "1"})
+        if (text == yes)
+            return true;
+    for (const char *no : {"no", "false", "False", "off", "0"})
+        if (text == no)
+            return false;
+    refuse(std::string("argument ") + name + " must be a boolean");
+}
+
+void take(Task &task, std::string_view name, const rapidjson::Value &value) {
+    if (name == "path")
+        task.path = text_of("path", value).value_or("");
+    else if (name == "section")
+        task.section = text_of("section", value).value_or(std::string(preamble));
+    else if (name == "option")
+        task.option = text_of("option", value);
+    else if (name == "value")
+        task.value = text_of("value", value);
+    else if (name == "type")
+        task.type = text_of("type", value);
+    else if (name == "create")
+        task.create = flag_of("create", value);
+    else if (name == "ignore_case")
+        task.ignore_case = flag_of("ignore_case", value);
+    else if (name == "_ansible_check_mode")
+        task.check = flag_of("_ansible_check_mode", value);
+    else if (name == "_ansible_diff")
+        task.diff = flag_of("_ansible_diff", value);
+    else if (name == "state") {
+        const std::optional<std::string> state = text_of("state", value);
+        if (state != "present" && state != "absent")
+            refuse("argument state must be present or absent, not " + state.value_or("null"));
+        task.present = state == "present";
+    } else if (name == "entries") {
+        if (!value.IsArray())
+            refuse("argument entries must be a list");
+        task.entries_given = true;
+        for (const rapidjson::Value &entry : value.GetArray())
+            task.entries.push_back(text_of("entries", entry).value_or(""));
+    }
+}
+
+// Reads the task's arguments; names what is unknown, missing or in
+// conflict.
+Task read_task(const std::string &file) {
+    iniplace::Descriptor fd;
+    if (const iniplace::Status opened =
+            iniplace::io::open(file.c_str(), iniplace::Open::stream, fd);
+        !opened.ok())
+        fail_file(file, opened);
+    const std::string text = read_all(fd.get(), file, arguments_max);
+    rapidjson::Document json;
+    json.Parse(text.data(), text.size());
+    if (json.HasParseError() || !json.IsObject())
+        refuse(file + ": not a JSON object of module arguments: " +
+               rapidjson::GetParseError_En(json.GetParseError()));
+    Task task;
+    std::string unknown;
+    for (const auto &member : json.GetObject()) {
+        const std::string name(member.name.GetString(), member.name.GetStringLength());
+        const bool ours = std::find(std::begin(known), std::end(known), name) != std::end(known);
+        if (!ours && name.rfind("_ansible_", 0) != 0)
+            unknown += (unknown.empty() ? "" : ", ") + name;
+        take(task, name, member.value);
+    }
+    if (!unknown.empty())
+        refuse("unsupported parameters: " + unknown +
+               "; supported: path, section, option, "
+               "value, state, create, entries, type, ignore_case");
+    if (task.path.empty() || !task.section)
+        refuse(std::string("missing required arguments: ") +
+               (task.path.empty() ? task.section ? "path" : "path, section" : "section"));
+    if (task.option && task.entries_given)
+        refuse("parameters are mutually exclusive: option, entries");
+    if (task.value && !task.option)
+        refuse("value needs an option");
+    if (task.option && task.present && !task.value)
+        refuse("state is present but all of the following are missing: value");
+    return task;
+}
+
+// The call the task makes, as the command line would give it.
+Call call_for(const Task &task, const Command &command) {
+    Call call;
+    call.command = &command;
+    call.operands = {task.path, *task.section};
+    if (task.option)
+        call.operands.push_back(*task.option);
+    if (task.value)
+        call.operands.push_back(*task.value);
+    if (task.type) {
+        const std::optional<Type> type = type_named(*task.type);
+        if (!type || (command.types & type_bit(*type)) == 0)
+            refuse("argument type must be one of: " + type_names(command.types, ", "));
+        call.type = *type;
+    }
+    call.ignore_case = task.ignore_case;
+    call.check = task.check;
+    call.diff = task.diff;
+    return call;
+}
+
+// What the task asks the file to be.
+void plan_task(const Task &task, const std::string &value, Plan &plan) {
+    const std::string &section = *task.section;
+    if (task.option && task.present)
+        plan.set(section, *task.option, value, false);
+    else if (task.option)
+        plan.remove_key(section, *task.option, true);
+    else if (task.entries_given)
+        for (const std::string &entry : task.entries)
+            task.present ? plan.add(section, entry) : plan.remove_entry(section, entry);
+    else if (task.present)
+        plan.make_section(section);
+    else
+        plan.remove_section(section);
+}
+
+// Checks what the task would write, as the commands check it.
+void check_task(const Task &task) {
+    std::optional<std::string> refusal = refuse_section(*task.section);
+    if (!refusal && task.option)
+        refusal = refuse_key(*task.option);
+    for (const std::string &entry : task.entries)
+        if (!refusal && task.present)
+            refusal = refuse_entry(entry);
+    if (refusal)
+        refuse(*refusal);
+}
+
+std::string reply(const Task &task, const EditResult &result) {
+    std::string json =
+        std::string("{\"changed\":") + (result.changed ? "true" : "false") +
+        ",\"path\":" + json_string(task.path) + ",\"msg\":" +
+        json_string(result.changed ? task.check ? "would change" : "changed" : "unchanged");
+    if (task.diff)
+        json += ",\"diff\":{\"before\":" + json_string(result.before) +
+                ",\"after\":" + json_string(result.after) +
+                ",\"before_header\":" + json_string(task.path + " (before)") +
+                ",\"after_header\":" + json_string(task.path + " (after)") + "}";
+    return json + "}\n";
+}
+
+} // namespace
+
+bool runs_as_module(const std::vector<std::string> &words) {
+    return words.size() == 1 && !words[0].empty() && words[0][0] != '-' &&
+           find_command(words[0]) == nullptr && words[0] != "help";
+}
+
+int run_module(const std::string &arguments) {
+    try {
+        const Task task = read_task(arguments);
+        check_task(task);
+        Call call = call_for(task, set_command);
+        std::string value = task.value.value_or("");
+        if (task.option && task.present && !written_value(call, value))
+            refuse(*task.value + " is not a " + type_names(type_bit(call.type)));
+        const bool creates = task.present && task.create;
+        std::string text;
+        if (task.present && !task.create && !read_file(call, text, true))
+            refuse(task.path + " does not exist, and create is false");
+        const EditResult result = run_edit(call, creates ? Creates::yes : Creates::no,
+                                           [&](Plan &plan) { plan_task(task, value, plan); });
+        out(reply(task, result));
+        return exit_done;
+    } catch (const Failure &failure) {
+        const std::string message =
+            failure.file.empty() ? failure.message : failure.file + ": " + failure.message;
+        out("{\"failed\":true,\"changed\":false,\"msg\":" + json_string(message) + "}\n");
+        return 1;
+    }
+}
+
+} // namespace tool
