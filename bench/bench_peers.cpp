@@ -4,10 +4,12 @@
 #include "corpus.h"
 
 #include <SimpleIni.h>
+#include <algorithm>
 #include <cstring>
 #include <glib.h>
 #include <ini.h>
 #include <iniparser/iniparser.h>
+#include <map>
 #include <minIni.h>
 
 namespace {
@@ -22,14 +24,23 @@ bool is_set(Op op) {
     return op == Op::set_same || op == Op::set_longer || op == Op::set_shorter ||
            op == Op::set_new || op == Op::set_start || op == Op::set_end;
 }
+bool is_startup(Op op) {
+    return op == Op::startup_20 || op == Op::startup_200;
+}
 // Entry lists are a notion of iniplace's; none of the peers has them.
 bool keys_only(Op op) {
-    return op < Op::entry_has;
+    return op < Op::entry_has || is_startup(op);
 }
 
 bool run_minini(Op op, const Target &t, const char *path, const std::string &) {
     const char *section = t.section.c_str(), *key = t.key.c_str();
     char value[256];
+    if (is_startup(op)) {
+        for (const auto &[s, k] : t.keys)
+            if (ini_gets(s.c_str(), k.c_str(), "", value, sizeof value, path) <= 0)
+                return false;
+        return true;
+    }
     if (op == Op::get_typed)
         return ini_getl(section, key, -1, path) != -1;
     if (is_get(op))
@@ -45,22 +56,30 @@ struct InihQuery {
     const Target *target;
     std::string value;
     bool found;
+    std::map<std::pair<std::string, std::string>, std::string> all; // at start-up
 };
 
 int inih_handler(void *user, const char *section, const char *name, const char *value) {
     auto *query = static_cast<InihQuery *>(user);
-    if (!query->found && query->target->section == section && query->target->key == name) {
+    if (!query->target->keys.empty())
+        query->all.emplace(std::make_pair(section, name), value);
+    else if (!query->found && query->target->section == section && query->target->key == name) {
         query->value = value;
         query->found = true;
     }
     return 1;
 }
 
+// Parsed once; at start-up every key kept in a map and looked up there.
 bool run_inih(Op op, const Target &t, const char *path, const std::string &) {
-    InihQuery query{&t, {}, false};
-    if (ini_parse(path, inih_handler, &query) != 0 || !query.found)
+    InihQuery query{&t, {}, false, {}};
+    if (ini_parse(path, inih_handler, &query) != 0)
         return false;
-    return op != Op::get_typed || std::strtol(query.value.c_str(), nullptr, 10) > 0;
+    if (is_startup(op))
+        return std::all_of(t.keys.begin(), t.keys.end(),
+                           [&](const auto &key) { return query.all.count(key) != 0; });
+    return query.found &&
+           (op != Op::get_typed || std::strtol(query.value.c_str(), nullptr, 10) > 0);
 }
 
 bool run_iniparser(Op op, const Target &t, const char *path, const std::string &) {
@@ -69,7 +88,10 @@ bool run_iniparser(Op op, const Target &t, const char *path, const std::string &
         return false;
     const std::string entry = t.section + ":" + t.key;
     bool done = true;
-    if (op == Op::get_typed) {
+    if (is_startup(op)) {
+        for (const auto &[s, k] : t.keys)
+            done = done && iniparser_getstring(dict, (s + ":" + k).c_str(), nullptr) != nullptr;
+    } else if (op == Op::get_typed) {
         done = iniparser_getlongint(dict, entry.c_str(), -1) != -1;
     } else if (is_get(op)) {
         done = iniparser_getstring(dict, entry.c_str(), nullptr) != nullptr;
@@ -100,6 +122,10 @@ bool run_simpleini(Op op, const Target &t, const char *path, const std::string &
     if (ini.LoadFile(path) < 0)
         return false;
     const char *section = t.section.c_str(), *key = t.key.c_str();
+    if (is_startup(op))
+        return std::all_of(t.keys.begin(), t.keys.end(), [&](const auto &k) {
+            return ini.GetValue(k.first.c_str(), k.second.c_str()) != nullptr;
+        });
     if (op == Op::get_typed)
         return ini.GetLongValue(section, key, -1) != -1;
     if (is_get(op))
@@ -115,7 +141,13 @@ bool run_gkeyfile(Op op, const Target &t, const char *path, const std::string &)
     GKeyFile *file = g_key_file_new();
     bool done = g_key_file_load_from_file(file, path, G_KEY_FILE_KEEP_COMMENTS, nullptr);
     const char *section = t.section.c_str(), *key = t.key.c_str();
-    if (done && op == Op::get_typed) {
+    if (done && is_startup(op)) {
+        for (const auto &[s, k] : t.keys) {
+            gchar *value = g_key_file_get_string(file, s.c_str(), k.c_str(), nullptr);
+            done = done && value != nullptr;
+            g_free(value);
+        }
+    } else if (done && op == Op::get_typed) {
         GError *error = nullptr;
         g_key_file_get_integer(file, section, key, &error);
         done = error == nullptr;
@@ -142,7 +174,7 @@ bool run_gkeyfile(Op op, const Target &t, const char *path, const std::string &)
 int main(int argc, char **argv) {
     bench::register_all("minIni", keys_only, run_minini);
     bench::register_all(
-        "inih", [](Op op) { return is_get(op); }, run_inih);
+        "inih", [](Op op) { return is_get(op) || is_startup(op); }, run_inih);
     bench::register_all("iniparser", keys_only, run_iniparser);
     bench::register_all("SimpleIni", keys_only, run_simpleini);
     bench::register_all("GKeyFile", keys_only, run_gkeyfile);

@@ -236,26 +236,30 @@ def instruction_table(build, wanted):
 
 
 def durable_table(build, args):
-    """The durable build's edits against a safe save, on files synced before
-    each edit; returns {size: {op: {column: value}}}."""
+    """The durable build's edits against the default build's and a safe save,
+    on files synced before each edit; returns {size: {op: {column: value}}}."""
     binary = Path(build, "bench", "bench_iniplace")
+    default = Path(args.build, "bench", "bench_iniplace")
     if not binary.exists():
         print(f"warning: {binary} not found, no durable figures", file=sys.stderr)
         return {}
     pattern = f"^(iniplace|safe_save)/({'|'.join(DURABLE_OPS)})/(4K|1M)$"
-    figures = Figures(trials_of([binary], args.trials, args.min_time, pattern,
-                                dict(os.environ, INIPLACE_BENCH_SYNC="1")))
-    print("\n### The durable build against a safe save\n")
-    print("| operation | size | durable iniplace | safe save | ÷ safe save |")
-    print("|---|---|---|---|---|")
+    synced = dict(os.environ, INIPLACE_BENCH_SYNC="1")
+    figures = Figures(trials_of([binary], args.trials, args.min_time, pattern, synced))
+    defaults = Figures(trials_of([default], args.trials, args.min_time,
+                                 pattern.replace("|safe_save", ""), synced))
+    print("\n### The durable build against the default build and a safe save\n")
+    print("| operation | size | durable iniplace | default iniplace | safe save | ÷ safe save |")
+    print("|---|---|---|---|---|---|")
     results = {}
     for size in ["4K", "1M"]:
         for op in DURABLE_OPS:
             row = {"iniplace": figures.cost("iniplace", op, size),
+                   "default": defaults.cost("iniplace", op, size),
                    "safe_save": figures.cost("safe_save", op, size),
                    "/safe_save": figures.ratio(op, size, "safe_save")}
             results.setdefault(size, {})[op] = row
-            print(f"| {op} | {size} | {fmt_time(row['iniplace'])} "
+            print(f"| {op} | {size} | {fmt_time(row['iniplace'])} | {fmt_time(row['default'])} "
                   f"| {fmt_time(row['safe_save'])} | {fmt_ratio(row['/safe_save'])} |")
     return results
 

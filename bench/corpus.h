@@ -4,6 +4,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -92,6 +93,8 @@ enum class Op {
     entry_has,
     entry_add,
     entry_remove,
+    startup_20, // a program's start: 20 keys read, spread over the file
+    startup_200,
 };
 
 struct OpInfo {
@@ -118,13 +121,38 @@ inline const std::vector<OpInfo> &operations() {
         {Op::entry_has, "entry_has", false, true},
         {Op::entry_add, "entry_add", true, true},
         {Op::entry_remove, "entry_remove", true, true},
+        {Op::startup_20, "startup_20", false, false},
+        {Op::startup_200, "startup_200", false, false},
     };
     return all;
 }
 
-// The section, key and new value an operation works on.
+// The keys a program reads at start-up: `count` of them, spread over the
+// sections of the file, in file order (a key is read again when the file
+// holds fewer).
+inline std::vector<std::pair<std::string, std::string>> startup_keys(const Corpus &corpus,
+                                                                     int count) {
+    std::vector<std::pair<std::string, std::string>> keys;
+    const int spread = std::min(count, corpus.sections);
+    for (int i = 0; i < count; ++i) {
+        const int s = (i % spread) * corpus.sections / spread;
+        keys.emplace_back(Corpus::section_name(s), Corpus::key_name(i / spread % 10));
+    }
+    std::stable_sort(keys.begin(), keys.end(), [](const auto &a, const auto &b) {
+        return std::stoi(a.first.substr(4)) < std::stoi(b.first.substr(4));
+    });
+    return keys;
+}
+
+inline int startup_count(Op op) {
+    return op == Op::startup_20 ? 20 : op == Op::startup_200 ? 200 : 0;
+}
+
+// The section, key and new value an operation works on; the keys read at
+// start-up.
 struct Target {
     std::string section, key, value;
+    std::vector<std::pair<std::string, std::string>> keys = {};
 };
 
 inline Target target(const Corpus &corpus, Op op) {
@@ -156,6 +184,9 @@ inline Target target(const Corpus &corpus, Op op) {
         return {"hosts", "", "host-new.example.net"};
     case Op::entry_remove:
         return {"hosts", "", "host-3.example.net"};
+    case Op::startup_20:
+    case Op::startup_200:
+        return {"", "", "", startup_keys(corpus, startup_count(op))};
     default:
         return {corpus.middle(), Corpus::key_name(5), ""};
     }

@@ -22,7 +22,7 @@ long seek_to(std::FILE *stream, off_t at, int whence) {
 
 } // namespace
 
-Io::Io(std::FILE *stream) : fd_(::fileno(stream)), stream_(stream) {}
+Io::Io(std::FILE *stream, off_t at) : fd_(::fileno(stream)), stream_(stream), stream_at_(at) {}
 
 Status Io::read(char *to, std::size_t count, off_t at, std::size_t &got) const {
     if (stream_ == nullptr)

@@ -12,7 +12,8 @@ namespace iniplace {
 class Io {
   public:
     explicit Io(int fd) : fd_(fd) {}
-    explicit Io(std::FILE *stream);
+    // A caller's stream; `at`, where it stands when known, spares a seek.
+    explicit Io(std::FILE *stream, off_t at = -1);
 
     // Reads up to `count` bytes at `at`, fewer only at the end of the file.
     Status read(char *to, std::size_t count, off_t at, std::size_t &got) const;

@@ -301,7 +301,7 @@ Found scan_stream(std::FILE *stream, char *buf, std::size_t size, Step step) {
         return Found::no_section;
     buf[size - 1] = '\0';
     char block[stream_block];
-    const Io io(stream);
+    const Io io(stream, start);
     LineReader in(io, start, -1, {block, sizeof block});
     Scanner scanner(in, buf, size - 2);
     const Found found = step(scanner);

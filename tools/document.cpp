@@ -45,6 +45,8 @@ Document::Document(std::string text) : text_(std::move(text)) {
     if (const std::size_t feed = text_.find('\n'); feed != std::string::npos)
         line_end_ = feed > 0 && text_[feed - 1] == '\r' ? "\r\n" : "\n";
     sections_.emplace_back(preamble);
+    section_lines_.emplace_back();
+    lines_.reserve(text_.size() / 24 + 1);
     int section = 0;
     for (std::size_t start = 0; start < text_.size();) {
         const std::size_t feed = text_.find('\n', start);
@@ -55,11 +57,13 @@ Document::Document(std::string text) : text_(std::move(text)) {
 }
 
 int Document::section_index(std::string_view name) {
-    for (std::size_t i = 1; i < sections_.size(); ++i)
-        if (sections_[i] == name)
-            return static_cast<int>(i);
-    sections_.emplace_back(name);
-    return static_cast<int>(sections_.size() - 1);
+    const auto [at, made] =
+        section_numbers_.try_emplace(std::string(name), static_cast<int>(sections_.size()));
+    if (made) {
+        sections_.emplace_back(name);
+        section_lines_.emplace_back();
+    }
+    return at->second;
 }
 
 void Document::read_line(std::size_t start, std::size_t end, int &section) {
@@ -87,6 +91,8 @@ void Document::read_line(std::size_t start, std::size_t end, int &section) {
     else
         line.kind = LineKind::entry;
     line.section = section;
+    if (section >= 0 && line.kind != LineKind::header)
+        section_lines_[static_cast<std::size_t>(section)].push_back(lines_.size());
     lines_.push_back(line);
 }
 
@@ -142,10 +148,11 @@ std::vector<int> Document::sections_named(const Match &match) const {
 
 std::vector<const Line *> Document::lines_of(const std::vector<int> &sections) const {
     std::vector<const Line *> found;
-    for (const Line &line : lines_)
-        if (line.kind != LineKind::header &&
-            std::find(sections.begin(), sections.end(), line.section) != sections.end())
-            found.push_back(&line);
+    for (const int section : sections)
+        for (const std::size_t index : section_lines_[static_cast<std::size_t>(section)])
+            found.push_back(&lines_[index]);
+    if (sections.size() > 1)
+        std::sort(found.begin(), found.end());
     return found;
 }
 

@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace tool {
@@ -78,6 +79,8 @@ class Document {
     std::string text_;
     std::vector<Line> lines_;
     std::vector<std::string> sections_;
+    std::unordered_map<std::string, int> section_numbers_;
+    std::vector<std::vector<std::size_t>> section_lines_; // each section's, in file order
     std::string_view line_end_ = "\n";
     std::size_t text_start_ = 0;
 };

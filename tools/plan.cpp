@@ -94,10 +94,6 @@ Plan::Plan(const Document &document, std::string_view file, bool ignore_case)
     const std::vector<std::string> &names = document.sections();
     for (std::size_t i = 1; i < names.size(); ++i)
         sections_[folded(names[i])].push_back(static_cast<int>(i));
-    for (const Line &line : document.lines())
-        if (line.kind == LineKind::key)
-            keys_[std::to_string(line.section) + '\n' + folded(document.name_of(line))].push_back(
-                &line);
 }
 
 std::string Plan::folded(std::string_view name) const {
@@ -119,12 +115,16 @@ const std::vector<int> &Plan::sections(const std::string &section) const {
 std::vector<const Line *> Plan::key_lines(const std::vector<int> &sections,
                                           const std::string &key) const {
     std::vector<const Line *> lines;
-    for (const int section : sections)
-        if (const auto found = keys_.find(std::to_string(section) + '\n' + folded(key));
-            found != keys_.end())
+    for (const int section : sections) {
+        auto [keys, made] = keys_.try_emplace(section);
+        if (made)
+            for (const Line *line : document_.lines_of({section}))
+                if (line->kind == LineKind::key)
+                    keys->second[folded(document_.name_of(*line))].push_back(line);
+        if (const auto found = keys->second.find(folded(key)); found != keys->second.end())
             lines.insert(lines.end(), found->second.begin(), found->second.end());
-    std::sort(lines.begin(), lines.end(),
-              [](const Line *a, const Line *b) { return a->start < b->start; });
+    }
+    std::sort(lines.begin(), lines.end());
     return lines;
 }
 

@@ -92,10 +92,11 @@ class Plan {
     std::vector<Edit> edits_;
     std::deque<Added> added_;
     std::unordered_map<std::string, std::size_t> added_by_name_;
-    // Each section's numbers by name, and each key's lines by section and
-    // name: a plan of many edits looks each up once.
+    // Each section's numbers by name, and, once a section is looked in,
+    // its key lines by name: a plan of many edits looks each up once.
     std::unordered_map<std::string, std::vector<int>> sections_;
-    std::unordered_map<std::string, std::vector<const Line *>> keys_;
+    mutable std::unordered_map<int, std::unordered_map<std::string, std::vector<const Line *>>>
+        keys_;
     // The trimmed lines of each section, once an entry is looked for.
     mutable std::unordered_map<int, std::unordered_set<std::string_view>> texts_;
 };

@@ -1,0 +1,162 @@
+#!/usr/bin/env python3
+"""Runs one playbook, 5 hosts on the local connection and 50 settings each,
+with iniplace's module (iniplace.fleet.ini) and with Ansible's INI module
+(community.general.ini_file), on fresh copies of a configuration written
+the way people write them (comments, spacing, a key with spaces). Measures
+the wall time of the playbook, the bytes each left changed outside the 50
+named lines, and whether each file kept its inode; reports the module's
+size for the target when the ppc32 build is there. Prints a table; --save
+merges the figures into a results file of compare.py (key "fleet")."""
+
+import argparse
+import difflib
+import json
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+HOSTS = 5
+SECTIONS = 10
+
+
+def configuration():
+    text = "; The gateway's settings, kept by hand.\n\n"
+    for s in range(SECTIONS):
+        text += f"[part{s}]\n# part {s}\n"
+        for k in range(8):
+            text += f"key{k} = value-{s}-{k}\n" if k % 3 else f"key{k}=value-{s}-{k}\n"
+        text += f"display name = Part {s}\n\n"
+    return text
+
+
+def settings():
+    """50 settings: 40 values changed, 10 keys added."""
+    changed = [(f"part{i % SECTIONS}", f"key{i // SECTIONS}", f"new-{i}") for i in range(40)]
+    added = [(f"part{i}", "added", f"added-{i}") for i in range(10)]
+    return changed + added
+
+
+def playbook(module, path):
+    items = "\n".join(f"        - {{section: {s}, option: '{o}', value: '{v}'}}"
+                      for s, o, v in settings())
+    path.write_text(f"""- hosts: all
+  gather_facts: false
+  tasks:
+    - {module}:
+        path: "{{{{ root }}}}/gateway.ini"
+        section: "{{{{ item.section }}}}"
+        option: "{{{{ item.option }}}}"
+        value: "{{{{ item.value }}}}"
+      loop:
+{items}
+""")
+
+
+def outside(before, after):
+    """Bytes of the lines that differ, the 50 named lines left out."""
+    named = {(s, o) for s, o, _ in settings()}
+
+    def kept(text):
+        lines, section = [], None
+        for line in text.splitlines(keepends=True):
+            stripped = line.strip()
+            if stripped.startswith("["):
+                section = stripped[1:stripped.find("]")]
+            key = stripped.split("=", 1)[0].strip() if "=" in stripped else None
+            if (section, key) not in named:
+                lines.append(line)
+        return lines
+
+    diff = difflib.ndiff(kept(before), kept(after))
+    return sum(len(line) - 2 for line in diff if line[:1] in "+-")
+
+
+def relaid(before, after):
+    """How many of the named lines that stood in the file changed their layout
+    (indentation, spaces around =) beyond their value."""
+    def layouts(text):
+        found, section = {}, None
+        for line in text.splitlines():
+            stripped = line.strip()
+            if stripped.startswith("["):
+                section = stripped[1:stripped.find("]")]
+            elif "=" in stripped:
+                name, value = line.split("=", 1)
+                found[(section, name.strip())] = name + "=" + value[:len(value) - len(value.lstrip())]
+        return found
+    old, new = layouts(before), layouts(after)
+    return sum(1 for s, o, _ in settings() if (s, o) in old and old[(s, o)] != new.get((s, o)))
+
+
+def run(module, work, environment):
+    text = configuration()
+    inodes = {}
+    for h in range(HOSTS):
+        host = work / f"h{h}"
+        shutil.rmtree(host, ignore_errors=True)
+        host.mkdir()
+        (host / "gateway.ini").write_text(text)
+        inodes[h] = (host / "gateway.ini").stat().st_ino
+    book = work / "book.yml"
+    playbook(module, book)
+    start = time.monotonic()
+    subprocess.run(["ansible-playbook", "-i", str(work / "inventory"), str(book)], check=True,
+                   capture_output=True, env=environment)
+    seconds = time.monotonic() - start
+    files = [work / f"h{h}" / "gateway.ini" for h in range(HOSTS)]
+    return {"seconds": seconds,
+            "outside": max(outside(text, f.read_text()) for f in files),
+            "relaid": max(relaid(text, f.read_text()) for f in files),
+            "inodes kept": sum(files[h].stat().st_ino == inodes[h] for h in range(HOSTS))}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--collections", default="build/bench/ansible",
+                        help="the collections path the build made")
+    parser.add_argument("--target-module",
+                        default="build/ppc32/ansible/ansible_collections/iniplace/fleet/"
+                                "plugins/modules/ini")
+    parser.add_argument("--trials", type=int, default=3)
+    parser.add_argument("--save", metavar="FILE", help="merge the figures into FILE (JSON)")
+    args = parser.parse_args()
+    if shutil.which("ansible-playbook") is None:
+        print("warning: ansible-playbook not found, no fleet figures", file=sys.stderr)
+        return 0
+    results = {}
+    with tempfile.TemporaryDirectory() as scratch:
+        work = Path(scratch)
+        (work / "inventory").write_text("".join(
+            f"h{h} ansible_connection=local root={work}/h{h}\n" for h in range(HOSTS)))
+        environment = dict(os.environ, ANSIBLE_COLLECTIONS_PATH=str(Path(args.collections).resolve())
+                           + ":/usr/lib/python3/dist-packages", ANSIBLE_HOME=str(work / "home"),
+                           ANSIBLE_PYTHON_INTERPRETER="auto_silent", ANSIBLE_FORKS=str(HOSTS))
+        for name, module in (("iniplace.fleet.ini", "iniplace.fleet.ini"),
+                             ("community.general.ini_file", "community.general.ini_file")):
+            trials = [run(module, work, environment) for _ in range(args.trials)]
+            results[name] = dict(trials[-1], seconds=statistics.median(t["seconds"] for t in trials))
+    target = Path(args.target_module)
+    results["module size"] = target.stat().st_size if target.exists() else None
+    print("\n### A fleet: 5 hosts, 50 settings each\n")
+    print("| module | playbook | bytes changed outside the named lines | named lines re-laid "
+          "| inodes kept |")
+    print("|---|---|---|---|---|")
+    for name in ("iniplace.fleet.ini", "community.general.ini_file"):
+        row = results[name]
+        print(f"| {name} | {row['seconds']:.1f} s | {row['outside']} | {row['relaid']} of 40 "
+              f"| {row['inodes kept']} of {HOSTS} |")
+    if args.save:
+        path = Path(args.save)
+        saved = json.loads(path.read_text()) if path.exists() else {}
+        saved["fleet"] = results
+        path.write_text(json.dumps(saved, indent=1, ensure_ascii=False) + "\n")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
