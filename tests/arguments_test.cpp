@@ -117,6 +117,11 @@ TEST_F(Arguments, AreRefusedBeforeTheFileIsTouched) {
         EXPECT_EQ(c.call(path.c_str()), c.status) << c.name << " (no file)";
         EXPECT_FALSE(exists(path)) << c.name << " (no file)";
     }
+    // The interface's version, whatever the release, into any out-parameters.
+    int version[3] = {};
+    EXPECT_EQ(
+        ini_version(version, version + 1, version + 2) + ini_version(nullptr, nullptr, nullptr), 2);
+    EXPECT_EQ(std::vector<int>(version, version + 3), (std::vector<int>{1, 0, 0}));
 }
 
 } // namespace

@@ -6,10 +6,10 @@
 // as one of the values written, the list's first entry is always there).
 #include "tool.h"
 
-#include <pthread.h>
 #include <sys/mman.h>
 
 #include <atomic>
+#include <thread>
 
 namespace {
 
@@ -96,31 +96,16 @@ int tool_rounds(const std::string &path, const Writer &writer) {
     return failures;
 }
 
-struct Thread {
-    std::string path;
-    int section, rounds, failures;
-};
-
 int write(const std::string &path, const Writer &writer) {
     if (writer.kind == Kind::library)
         return write_rounds(path, writer.section, writer.rounds);
     if (writer.kind != Kind::library_twice)
         return tool_rounds(path, writer);
-    Thread threads[] = {{path, writer.section, writer.rounds, 0},
-                        {path, writer.section + 1, writer.rounds, 0}};
-    pthread_t ids[2];
-    for (int t = 0; t < 2; ++t)
-        pthread_create(
-            &ids[t], nullptr,
-            [](void *data) -> void * {
-                auto *thread = static_cast<Thread *>(data);
-                thread->failures = write_rounds(thread->path, thread->section, thread->rounds);
-                return nullptr;
-            },
-            &threads[t]);
-    for (const pthread_t id : ids)
-        pthread_join(id, nullptr);
-    return threads[0].failures + threads[1].failures;
+    int other = 0;
+    std::thread second([&] { other = write_rounds(path, writer.section + 1, writer.rounds); });
+    const int first = write_rounds(path, writer.section, writer.rounds);
+    second.join();
+    return first + other;
 }
 
 // Whether one reading of every key and of the list is of a whole file.

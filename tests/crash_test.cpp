@@ -1,8 +1,8 @@
-// The durable build under crashes: the process ends at a call that changes
-// a file (a write, truncation, reservation, sync, link, rename or unlink),
-// at every such call of an edit and of the recovery that follows; the next
-// call must then find the old file or the new one. And what a reboot, a damaged
-// journal or another name of the file does to that.
+// The durable build after a crash, where the process ended at a call that
+// changes a file: what a reboot, a damaged journal or another name of the
+// file does to the recovery. (Every point of every kind of edit:
+// tests/power_loss_test.cpp; a call that meets an edit in progress:
+// tests/concurrency_test.cpp.)
 #include "helpers.h"
 #include "io_hook.h"
 
@@ -42,13 +42,10 @@ class Crash : public FileTest {
             chmod(journal().c_str(), 0600);
         }
     }
-    // A get through `name` in a process of its own, which ends at its
-    // `crash`-th change (none for 0): 1 if it could not read the file, or
-    // `stopped`.
-    int get(int crash, const std::string &name = "") const {
+    // A get through `name` in a process of its own: 1 if it could not read
+    // the file.
+    int get(const std::string &name = "") const {
         return in_child([&] {
-            if (crash > 0)
-                hook::arm({hook::changes, crash}, Act::stop);
             char value[8];
             return ini_getkey((name.empty() ? path : name).c_str(), "net", "port", value, 8) ==
                    INI_EOPEN;
@@ -62,54 +59,6 @@ class Crash : public FileTest {
         });
     }
 };
-
-TEST_F(Crash, EveryPointLeavesTheOldOrTheNewFile) {
-    const Success kinds[] = {
-        {"growing set", before, set("net", "port", "8080"), replaced("port=80\n", "port=8080\n")},
-        {"shrinking set", before, set("net", "port", "8"), replaced("port=80\n", "port=8\n")},
-        {"same-length set", before, set("net", "port", "81"), replaced("port=80\n", "port=81\n")},
-        {"new key", before, set("net", "mtu", "9"), replaced("host=gw\n", "host=gw\nmtu=9\n")},
-        {"new section", before, set("new", "k", "v"), before + "[new]\nk=v\n"},
-        {"delete key", before, del("net", "host"), replaced("host=gw\n", "")},
-        {"delete section", before, del_section("hosts"), replaced("[hosts]\nalpha\nbeta\n", "")},
-        {"delete entry", before, drop("hosts", "alpha"), replaced("alpha\n", "")},
-        {"add entry", before, add("hosts", "gamma"), replaced("beta\n", "beta\ngamma\n")},
-        {"create", std::nullopt, set("new", "k", "v"), "[new]\nk=v\n"},
-    };
-    int points = 0;
-    for (const auto &kind : kinds) {
-        for (int point = 1;; ++point) {
-            restore({kind.before, std::nullopt});
-            const int edited = crash(kind.edit, {hook::changes, point});
-            const std::string where = std::string(kind.name) + ", crash " + std::to_string(point);
-            if (edited != stopped) {
-                EXPECT_EQ(edited, INI_OK) << where;
-                EXPECT_EQ(state(), (Files{kind.after, std::nullopt})) << where;
-                break;
-            }
-            ++points;
-            const Files left = state();
-            for (int again = 1;; ++again) {
-                restore(left);
-                const int recovered = get(again);
-                points += recovered == stopped;
-                const int status = get(0);
-                const Files now = state();
-                const std::string at = where + ", recovery crash " + std::to_string(again);
-                EXPECT_TRUE(now.file == kind.before || now.file == kind.after) << at;
-                // Reads of a missing file look for no journal: the next
-                // creating edit removes what is left.
-                EXPECT_EQ(status, now.file ? 0 : 1) << at;
-                EXPECT_TRUE(!now.journal || !now.file) << at;
-                if (recovered != stopped)
-                    break;
-            }
-            EXPECT_EQ(kind.edit(path.c_str()), INI_OK) << where;
-            EXPECT_EQ(state(), (Files{kind.after, std::nullopt})) << where;
-        }
-    }
-    std::printf("[ crash    ] %d crash points checked\n", points);
-}
 
 // A reboot may give the disk another device number, and some file systems
 // make up inode numbers at every mount: a whole journal fits its file by
@@ -164,7 +113,7 @@ TEST_F(Crash, WhatStandsAtTheJournalsNameIsJudged) {
         restore(half);
         EXPECT_EQ(in_child([&] {
                       c.make();
-                      return get(0);
+                      return get();
                   }),
                   c.status == INI_EOPEN)
             << c.name;
@@ -187,55 +136,16 @@ TEST_F(Crash, AFilesOtherNamesFindItsJournal) {
     std::filesystem::create_symlink("t.ini", link);
     restore({before, std::nullopt});
     ASSERT_EQ(crash(set("net", "port", "8080"), {{hook::Op::write}, 2, "link.ini"}, link), stopped);
-    EXPECT_EQ(get(0), 0);
+    EXPECT_EQ(get(), 0);
     EXPECT_EQ(state(), (Files{before, std::nullopt}));
     EXPECT_EQ(set("net", "host", "a")(path.c_str()), INI_OK);
-    EXPECT_EQ(get(0, link), 0);
+    EXPECT_EQ(get(link), 0);
     EXPECT_EQ(state(), (Files{replaced("host=gw\n", "host=a\n"), std::nullopt}));
     // A file with a second hard link is not edited: that name would not
     // find the journal.
     ASSERT_EQ(::link(path.c_str(), hard.c_str()), 0);
     EXPECT_EQ(set("net", "host", "b")(hard.c_str()), INI_EOPEN);
     EXPECT_EQ(contents(hard), replaced("host=gw\n", "host=a\n"));
-}
-
-// A call on a file that an edit holds waits for the edit to end: undoing it
-// half-way, or reading it, would find neither file.
-TEST_F(Crash, ACallWaitsForAnEditInProgress) {
-    // A tail of several blocks, stopped after its first block moved.
-    const std::string big = before + std::string(40000, ';') + "\n";
-    restore({big, std::nullopt});
-    const pid_t writer = fork();
-    if (writer == 0) {
-        hook::arm({{hook::Op::write}, 3, "t.ini"}, Act::pause);
-        _exit(set("net", "port", "8080")(path.c_str()));
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(writer, &status, WUNTRACED), writer);
-    ASSERT_TRUE(WIFSTOPPED(status));
-    int at_lock[2];
-    ASSERT_EQ(pipe(at_lock), 0);
-    const pid_t reader = fork();
-    if (reader == 0) {
-        // Says when it first finds the file's lock taken, then waits for it.
-        hook::arm({{hook::Op::pause}, 1}, Act::tell, at_lock[1]);
-        hook::state().instant_waits = false;
-        char value[16];
-        _exit(ini_getkey(path.c_str(), "net", "port", value, sizeof value) == INI_OK &&
-                      std::string(value) == "8080"
-                  ? 0
-                  : 1);
-    }
-    char told = 0;
-    ASSERT_EQ(read(at_lock[0], &told, 1), 1);
-    EXPECT_EQ(waitpid(reader, &status, WNOHANG), 0);
-    kill(writer, SIGCONT);
-    ASSERT_EQ(waitpid(writer, &status, 0), writer);
-    EXPECT_EQ(status, 0);
-    ASSERT_EQ(waitpid(reader, &status, 0), reader);
-    EXPECT_EQ(status, 0);
-    EXPECT_TRUE(state() == (Files{std::string(big).replace(big.find("port=80\n"), 8, "port=8080\n"),
-                                  std::nullopt}));
 }
 
 } // namespace

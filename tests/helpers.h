@@ -8,13 +8,16 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fcntl.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -105,6 +108,39 @@ template <typename Body> int in_child(Body body) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 200 + WTERMSIG(status);
 }
 
+// A child that takes the lock `how` (none for 0) on `name`, as `user` when
+// not 0, and holds it until it is destroyed.
+class Holder {
+  public:
+    Holder(const std::string &name, int how, uid_t user = 0) {
+        int ready[2];
+        EXPECT_EQ(pipe(ready), 0);
+        pid_ = fork();
+        if (pid_ == 0) {
+            if (user != 0 && (setgid(user) != 0 || setuid(user) != 0))
+                _exit(99);
+            const int fd = ::open(name.c_str(), O_RDONLY);
+            if (fd < 0 || (how != 0 && flock(fd, how) != 0) || ::write(ready[1], "!", 1) != 1)
+                _exit(98);
+            pause();
+            _exit(0);
+        }
+        char byte = 0;
+        close(ready[1]);
+        held_ = read(ready[0], &byte, 1) == 1;
+        close(ready[0]);
+    }
+    ~Holder() {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    bool held() const { return held_; }
+
+  private:
+    pid_t pid_;
+    bool held_ = false;
+};
+
 class FileTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -135,8 +171,20 @@ class FileTest : public ::testing::Test {
                 EXPECT_FALSE(exists(path)) << c.name;
         }
     }
-    // Opens the test file; closed by the test.
-    FILE *open_stream(const char *mode = "r+b") const { return std::fopen(path.c_str(), mode); }
+    // Opens the test file, closed by the test, with its error flag set as
+    // a read that failed before the call would leave it: the flag is not
+    // the call's failure.
+    FILE *open_stream(const char *mode = "r+b") const {
+        FILE *stream = std::fopen(path.c_str(), mode);
+        const int fd = fileno(stream), kept = dup(fd), write_only = open(path.c_str(), O_WRONLY);
+        dup2(write_only, fd);
+        (void)std::fgetc(stream); // a read of a descriptor open for writing only fails
+        dup2(kept, fd);
+        close(kept);
+        close(write_only);
+        EXPECT_TRUE(std::ferror(stream));
+        return stream;
+    }
 
     std::string dir;
     std::string path;

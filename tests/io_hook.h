@@ -1,12 +1,11 @@
-// The library's io hook, for tests linked with a hooked build: fails, ends
-// or pauses a call named by its kind, its file and its number, and
-// records every call.
+// The library's io hook, for tests linked with a hooked build: fails or
+// ends a call named by its kind, its file and its number, or runs an
+// action there, and records every call.
 #pragma once
 
 #include "io.h"
 
 #include <algorithm>
-#include <csignal>
 #include <functional>
 #include <map>
 #include <string>
@@ -34,9 +33,7 @@ struct Point {
 enum class Act {
     fail,      // the call fails with `error`
     stop,      // the process ends, as in a crash
-    pause,     // the process stops (SIGSTOP) and goes on when continued
     fill_disk, // the call writes half its bytes, every later write none
-    tell,      // a byte goes to the descriptor `error` first, then the call
     run,       // state().action runs first, then the call
 };
 
@@ -63,7 +60,6 @@ struct State {
     bool armed = false, full = false;
     std::function<void()> action;     // Act::run
     long paused_us = 0;               // the pauses of lock waits
-    bool instant_waits = true;        // skipped, not slept
     std::map<int, std::string> names; // descriptor -> file name
     std::vector<Record> calls;
 };
@@ -89,11 +85,6 @@ inline int act_on(SystemCall &call) {
         return s.error;
     case Act::stop:
         _exit(stopped);
-    case Act::pause:
-        raise(SIGSTOP);
-        return 0;
-    case Act::tell:
-        return write(s.error, "!", 1) == 1 ? 0 : EIO;
     case Act::run:
         s.action();
         return 0;
@@ -123,7 +114,7 @@ inline int before(SystemCall &call) {
     // A lock wait runs in no time: its pauses are counted, not slept.
     if (call.op == Op::pause) {
         s.paused_us += call.at;
-        return s.instant_waits ? EINTR : 0;
+        return EINTR;
     }
     return 0;
 }
@@ -151,7 +142,7 @@ inline const iniplace::IoHook installed = {before, after};
 // reports, or the descriptor told); every call is recorded from now on.
 inline void arm(const Point &point, Act act, int error = ENOSPC) {
     State &s = state();
-    s = State{point, act, error, 0, true, false, {}, 0, true, {}, {}};
+    s = State{point, act, error, 0, true, false, {}, 0, {}, {}};
     iniplace::set_io_hook(&installed);
 }
 

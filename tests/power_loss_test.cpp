@@ -5,8 +5,10 @@
 // last sync plus any of the writes and truncations made since (none, all,
 // each one, all but one, some at random, one torn at 512-byte sectors), and
 // names made or removed since their directory's last sync there or not.
-// Recovery must turn each into the old or the new file, and so it must when
-// the power fails again while it runs.
+// The state a crash of the process leaves (every change kept) is among
+// them. Recovery must turn each into the old or the new file, and so it
+// must when the power fails again while it runs; an edit that is the first
+// call after a crash edits the file it recovered.
 #include "edit.h"
 #include "helpers.h"
 #include "io_hook.h"
@@ -124,6 +126,10 @@ class Recorder {
     Names now_;
 };
 
+// The tiny build's many small writes multiply the power-loss states, not the
+// cases: there, only the states a crash of the process leaves are built.
+constexpr bool crash_only = iniplace::read_block < 1024;
+
 // Which unsynced changes a power loss keeps, and which of them it tears.
 struct Loss {
     std::vector<bool> kept;
@@ -156,6 +162,8 @@ std::vector<Loss> losses(const Disk &disk, std::mt19937 &random) {
     const std::size_t count = disk.unsynced.size();
     const std::vector<bool> none(count, false), all(count, true);
     std::vector<Loss> ways = {{none, count, 0}, {all, count, 0}};
+    if (crash_only)
+        return ways;
     for (std::size_t i = 0; i < count; ++i) {
         std::vector<bool> one = none, but_one = all;
         one[i] = true;
@@ -183,6 +191,8 @@ class PowerLoss : public FileTest {
         std::filesystem::remove(path + "-journal");
         for (const auto &[name, bytes] : files)
             put(name, bytes);
+        // Readable by its owner alone, as the library makes it.
+        chmod((path + "-journal").c_str(), 0600);
     }
     std::vector<Record> record(const std::map<std::string, std::string> &files,
                                const Call &call) const {
@@ -192,11 +202,12 @@ class PowerLoss : public FileTest {
         hook::disarm();
         return hook::state().calls;
     }
-    // Every state a power loss may leave during `calls`, made on `files`:
-    // recovered, then judged; with `again`, also the power lost during
-    // each recovery.
-    void check(const std::map<std::string, std::string> &files, const std::vector<Record> &calls,
-               const std::function<void(const std::string &)> &judge, bool again) {
+    // Every state a power loss may leave during `calls` of `kind`'s edit,
+    // made on `files`: a get recovers it and finds the old or the new file;
+    // with `again`, also the power lost during each recovery. An edit made
+    // first after a crash (every change kept) edits the file it recovered.
+    void check(const Success &kind, const std::map<std::string, std::string> &files,
+               const std::vector<Record> &calls, bool again) {
         Recorder recorder(files);
         for (std::size_t point = 0; point <= calls.size(); ++point) {
             if (point > 0)
@@ -206,13 +217,21 @@ class PowerLoss : public FileTest {
             const auto ways = losses(recorder.disk(), random);
             for (std::size_t way = 0; way < ways.size(); ++way) {
                 const auto left = after(recorder.disk(), ways[way]);
-                // The one state a crash of the process leaves: the power
-                // may fail again while it is recovered.
-                if (again && way == 1)
-                    check(left, record(left, read), judge, false);
+                const std::string where = std::string(kind.name) + ", point " +
+                                          std::to_string(point) + ", loss " + std::to_string(way);
+                if (way == 1) {
+                    if (again)
+                        check(kind, left, record(left, read), false);
+                    lay(left);
+                    EXPECT_EQ(kind.edit(path.c_str()), INI_OK) << where;
+                    EXPECT_EQ(bytes_of(path), kind.after) << where;
+                    EXPECT_FALSE(exists(path + "-journal")) << where;
+                }
                 lay(left);
                 (void)read(path.c_str());
-                judge("point " + std::to_string(point) + ", loss " + std::to_string(way));
+                const std::optional<std::string> now = bytes_of(path);
+                EXPECT_TRUE(now == kind.before || now == kind.after) << where;
+                EXPECT_TRUE(!now || !exists(path + "-journal")) << where;
                 ++states;
             }
         }
@@ -251,10 +270,14 @@ int batch_of_edits(const char *path) {
             return failed(Outcome::not_read);
         std::size_t first = text.size();
         for (const std::string n : {"5", "1", "9"}) {
-            const std::size_t at = text.find("]\nk=" + n + "\n") + 4;
-            text.replace(at, n.size(), "s" + n);
-            first = std::min(first, at);
+            const std::size_t found = text.find("]\nk=" + n + "\n");
+            if (found != std::string::npos) {
+                text.replace(found + 4, n.size(), "s" + n);
+                first = std::min(first, found + 4);
+            }
         }
+        if (first == text.size())
+            return Status();
         char scratch[read_block];
         const auto at = static_cast<off_t>(first);
         return editing.make({at, editing.file().size() - at, std::string_view(text).substr(first)},
@@ -296,14 +319,7 @@ TEST_F(PowerLoss, RecoveryLeavesTheOldOrTheNewFile) {
             files[path] = *kind.before;
         const auto calls = record(files, kind.edit);
         ASSERT_TRUE(contents() == kind.after) << kind.name;
-        check(
-            files, calls,
-            [&](const std::string &where) {
-                const std::optional<std::string> now = bytes_of(path);
-                EXPECT_TRUE(now == kind.before || now == kind.after) << kind.name << ", " << where;
-                EXPECT_TRUE(!now || !exists(path + "-journal")) << kind.name << ", " << where;
-            },
-            true);
+        check(kind, files, calls, true);
     }
     std::printf("[ power    ] %d states after a power loss checked\n", states);
 }

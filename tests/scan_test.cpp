@@ -33,6 +33,7 @@ const char *const two_sections = "[a]\nx=1\n[b]\ny=2\n";
 // block, and one that ends where the default build's 16 KB block does.
 const std::string to_block_end = "[s]\nk=" + std::string(57, 'v');
 const std::string last_line = "z=" + std::string(57, 'v');
+const std::string piece(998, 'x'); // a whole piece of a long line
 std::string to_16k_end() {
     std::string text = "[s]\n";
     for (int line = 0; line < 255; ++line)
@@ -88,6 +89,13 @@ TEST_F(Parse, LeavesTheStreamAndTheBufferWhereTheCallerEdits) {
         {"[ net ]\nk=1\n[Net]\nk=2\n[net] ; old\nk=3\n", "net", "k", INI_SCAN_NONE, 38, "k=3"},
         {"[net]  \r\nk=1\n", "net", "k", INI_SCAN_LINE, 9, "k=1"},
         {std::string("\0[a]\nk=1\n[a]\nk=2\n", 17), "a", "k", INI_SCAN_LINE, 13, "k=2"},
+        // A later piece of a long line is a line of its own, exactly at the
+        // piece boundary: a header, or a key line.
+        {"[a]\n" + piece + "[b]\nk=1\n", "b", "k", INI_SCAN_LINE, 1006, "k=1"},
+        {"[a]\n" + piece + " \t[b]\nk=1\n", "b", "k", INI_SCAN_LINE, 1008, "k=1"},
+        {"[a]\n" + piece + "k=2\n", "a", "k", INI_SCAN_LINE, 1002, "k=2"},
+        {"[a]\n" + piece.substr(1) + "[b]\nk=1\n", "b", "k", INI_SCAN_NONE, 1009, "k=1"},
+        {"[a]\n" + piece + "[b]\nk=1\n", "a", "k", INI_SCAN_BOUNDARY, 1002, "[b]"},
     };
     for (const auto &c : cases) {
         put(c.content);
@@ -190,31 +198,6 @@ TEST_F(Parse, LongLinesAreReadInPiecesAndEditedWhole) {
         EXPECT_EQ(std::strlen(buffer), std::min<std::size_t>(c.length, 998) - 2) << c.length;
         EXPECT_EQ(ini_setkey(path.c_str(), "a", "k", "1"), INI_OK);
         EXPECT_EQ(contents(), "[a]\nk=1\nz=1\n") << c.length << " " << c.end;
-    }
-}
-
-// A later piece of a long line starts a line: it can be a header or a key
-// line, but only exactly at the piece boundary.
-TEST_F(Parse, ALaterPieceIsALineOfItsOwn) {
-    const std::string piece(998, 'x');
-    const struct {
-        std::string content;
-        const char *section;
-        int status;
-        const char *value;
-    } cases[] = {
-        {"[a]\n" + piece + "[b]\nk=1\n", "b", INI_OK, "1"},
-        {"[a]\n" + piece + " \t[b]\nk=1\n", "b", INI_OK, "1"},
-        {"[a]\n" + piece + "k=2\n", "a", INI_OK, "2"},
-        {"[a]\n" + piece.substr(1) + "[b]\nk=1\n", "b", INI_NOT_FOUND, nullptr},
-        {"[a]\n" + piece + "[b]\nk=1\n", "a", INI_NOT_FOUND, nullptr},
-    };
-    for (const auto &c : cases) {
-        put(c.content);
-        Marked<8> value;
-        EXPECT_EQ(ini_getkey(path.c_str(), c.section, "k", value.bytes, 8), c.status) << c.content;
-        if (c.value != nullptr)
-            EXPECT_EQ(value.text(), c.value) << c.content;
     }
 }
 

@@ -37,7 +37,7 @@ int look_up(const Call &call, int step) {
     std::vector<std::string> entries;
     if (!section_lines(call, false, entries))
         return exit_not_found;
-    const std::string_view wanted = trim(call.has_name() ? call.name() : "");
+    const std::string_view wanted = call.has_name() ? trim(call.name()) : std::string_view();
     std::size_t found = 0;
     while (call.has_name() && found < entries.size() && entries[found] != wanted)
         ++found;

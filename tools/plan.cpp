@@ -285,8 +285,6 @@ std::string Plan::new_sections() const {
             separated = lines[i - 1].kind == LineKind::blank;
     std::string blocks;
     bool after_text = text.size() > document_.text_start();
-    if (after_text && text.back() != '\n')
-        blocks += end;
     const bool ends_blank = !lines.empty() && lines.back().kind == LineKind::blank;
     for (const Added &added : added_) {
         if (!added.sections.empty())
@@ -305,16 +303,20 @@ std::vector<Edit> Plan::edits() const {
     for (const Added &added : added_) {
         if (added.sections.empty())
             continue;
-        const std::size_t at = insertion_point(added.sections);
-        const bool unended =
-            at == text.size() && at > document_.text_start() && text.back() != '\n';
-        all.push_back({at, 0, (unended ? std::string(document_.line_end()) : "") + added.lines});
+        all.push_back({insertion_point(added.sections), 0, added.lines});
     }
     if (std::string blocks = new_sections(); !blocks.empty())
         all.push_back({text.size(), 0, std::move(blocks)});
     std::stable_sort(all.begin(), all.end(), [](const Edit &a, const Edit &b) {
         return a.at != b.at ? a.at < b.at : a.old_length < b.old_length;
     });
+    // A last line without its line end gets one before the lines added after it.
+    const bool unended = text.size() > document_.text_start() && text.back() != '\n';
+    const auto appended = std::find_if(all.begin(), all.end(), [&](const Edit &edit) {
+        return edit.at == text.size() && edit.old_length == 0;
+    });
+    if (unended && appended != all.end())
+        appended->text.insert(0, document_.line_end());
     return all;
 }
 

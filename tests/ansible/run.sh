@@ -3,7 +3,7 @@
 # connection, each with its own directory of files: the first run changes
 # them as expected/ holds them, byte for byte; the second changes nothing;
 # --check writes nothing; --diff shows the changes; an unknown argument
-# fails the task, naming it.
+# fails the task, naming it; ansible-doc shows the module's documentation.
 # usage: run.sh COLLECTIONS DATA (the build's ansible/ and tests/real)
 set -eu
 collections=$1
@@ -56,6 +56,9 @@ same() {
 }
 
 for host in $hosts; do echo "$host ansible_connection=local root=$work/$host"; done > "$work/inventory"
+
+ansible-doc iniplace.fleet.ini > "$work/out" 2>&1 || fail "ansible-doc"
+grep -q "Edits an INI file on the host" "$work/out" || fail "no documentation"
 
 lay
 play "$here/site.yml" || fail "the first run"

@@ -42,6 +42,16 @@ if [[ -x $prefix/bin/iniplace ]]; then
             COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _iniplace; echo "${COMPREPLY[*]}"
         done' _ "$completion" "$tool" "$source/examples/device.ini")
     [[ $offered == $'device net ntp log\nport' ]] || { echo "completion offered: $offered"; exit 1; }
+    # A file's names are offered quoted, and nothing they hold runs.
+    ran=$work/ran hostile=$work/hostile.ini
+    printf '[$(touch %s)]\n[`touch %s`]\n[{a,b}]\n[~root]\n[*]\n[my name]\n[it'"'"'s "q"]\n' \
+        "$ran" "$ran" > "$hostile"
+    offered=$(env -u LD_LIBRARY_PATH bash -c 'source "$1"
+        COMP_WORDS=("$2" get "$3" ""); COMP_CWORD=3; _iniplace; printf "%s\n" "${COMPREPLY[@]}"' \
+        _ "$completion" "$tool" "$hostile")
+    expected=$(printf '%s\n' "\\\$\\(touch\\ $ran\\)" "\\\`touch\\ $ran\\\`" '\{a\,b\}' '\~root' '\*' \
+        'my\ name' "it\\'s\\ \\\"q\\\"")
+    [[ $offered == "$expected" && ! -e $ran ]] || { echo "completion offered: $offered"; exit 1; }
     echo "$tool: ok"
 fi
 
