@@ -178,10 +178,12 @@ def time_tables(figures):
             costs = {p: c for p, c in costs.items() if c is not None}
             best = min(costs, key=costs.get) if costs else None
             row = {impl: figures.cost(impl, op, size)
-                   for impl in ["iniplace", "floor", "checked", "searched"] + PEERS}
+                   for impl in ["iniplace", "one_pass", "floor", "checked", "searched"] + PEERS}
             row["best peer"] = best
             for other in ["floor", "checked", "searched", "minIni", "best peer"]:
                 row[f"/{other}"] = figures.ratio(op, size, other)
+            # A program's start-up read in one pass of the building blocks.
+            row["one_pass/best peer"] = figures.ratio(op, size, "best peer", mine="one_pass")
             results[size][op] = row
             print(f"| {op} | {fmt_time(row['iniplace'])} | {fmt_time(row['floor'])} "
                   f"| {fmt_time(row['checked'])} | {fmt_time(row['minIni'])} "

@@ -45,7 +45,7 @@
  *
  * Built with INIPLACE_DURABLE, every edit by path is journaled in
  * NAME-journal (NAME: the file's resolved name), made owner-only (0600), and
- * a crash or a power loss leaves the old or the new file (see the README).
+ * a crash or a power loss leaves the old or the new file (docs/durable.md).
  * That build never edits without a journal: where none can be made (a
  * read-only directory, no space, the file-size limit), and for a file with
  * more than one hard link, an edit returns INI_EOPEN and leaves the file as

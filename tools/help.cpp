@@ -99,7 +99,7 @@ std::string completion_case(const Command &command) {
 } // namespace
 
 std::string version_text() {
-    return std::string("iniplace ") + INIPLACE_VERSION_STRING +
+    return std::string("iniplace ") + INIPLACE_RELEASE +
            (iniplace::durable ? " (durable build: every edit journaled)" : " (default build)");
 }
 

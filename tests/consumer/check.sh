@@ -17,6 +17,9 @@ else
 fi
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
+for document in LICENSE CHANGELOG.md README.md docs/library.md; do
+    [[ -s $prefix/share/doc/iniplace/$document ]] || { echo "not installed: $document"; exit 1; }
+done
 
 cmake -S "$source/tests/consumer" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$prefix" \
       -DEXAMPLE_SOURCE="$source/examples/read_config.c" >/dev/null
