@@ -69,37 +69,63 @@ bool flag_of(const char *name, const rapidjson::Value &value) {
     refuse(std::string("argument ") + name + " must be a boolean");
 }
 
+// The arguments that are plain texts or flags, and the fields they fill.
+const std::pair<const char *, std::optional<std::string> Task::*> text_arguments[] = {
+    {"option", &Task::option}, {"value", &Task::value}, {"type", &Task::type}};
+const std::pair<const char *, bool Task::*> flag_arguments[] = {
+    {"create", &Task::create},
+    {"ignore_case", &Task::ignore_case},
+    {"_ansible_check_mode", &Task::check},
+    {"_ansible_diff", &Task::diff}};
+
+// Whether the state asked for is present (else absent).
+bool present_of(const rapidjson::Value &value) {
+    const std::optional<std::string> state = text_of("state", value);
+    if (state != "present" && state != "absent")
+        refuse("argument state must be present or absent, not " + state.value_or("null"));
+    return state == "present";
+}
+
+std::vector<std::string> entries_of(const rapidjson::Value &value) {
+    if (!value.IsArray())
+        refuse("argument entries must be a list");
+    std::vector<std::string> entries;
+    for (const rapidjson::Value &entry : value.GetArray())
+        entries.push_back(text_of("entries", entry).value_or(""));
+    return entries;
+}
+
 void take(Task &task, std::string_view name, const rapidjson::Value &value) {
+    for (const auto &[argument, field] : text_arguments)
+        if (name == argument)
+            task.*field = text_of(argument, value);
+    for (const auto &[argument, field] : flag_arguments)
+        if (name == argument)
+            task.*field = flag_of(argument, value);
     if (name == "path")
         task.path = text_of("path", value).value_or("");
     else if (name == "section")
         task.section = text_of("section", value).value_or(std::string(preamble));
-    else if (name == "option")
-        task.option = text_of("option", value);
-    else if (name == "value")
-        task.value = text_of("value", value);
-    else if (name == "type")
-        task.type = text_of("type", value);
-    else if (name == "create")
-        task.create = flag_of("create", value);
-    else if (name == "ignore_case")
-        task.ignore_case = flag_of("ignore_case", value);
-    else if (name == "_ansible_check_mode")
-        task.check = flag_of("_ansible_check_mode", value);
-    else if (name == "_ansible_diff")
-        task.diff = flag_of("_ansible_diff", value);
-    else if (name == "state") {
-        const std::optional<std::string> state = text_of("state", value);
-        if (state != "present" && state != "absent")
-            refuse("argument state must be present or absent, not " + state.value_or("null"));
-        task.present = state == "present";
-    } else if (name == "entries") {
-        if (!value.IsArray())
-            refuse("argument entries must be a list");
+    else if (name == "state")
+        task.present = present_of(value);
+    else if (name == "entries") {
+        task.entries = entries_of(value);
         task.entries_given = true;
-        for (const rapidjson::Value &entry : value.GetArray())
-            task.entries.push_back(text_of("entries", entry).value_or(""));
     }
+}
+
+// What is missing from a task, or in conflict in it; empty when nothing.
+std::string conflict_in(const Task &task) {
+    if (task.path.empty() || !task.section)
+        return std::string("missing required arguments: ") +
+               (task.path.empty() ? task.section ? "path" : "path, section" : "section");
+    if (task.option && task.entries_given)
+        return "parameters are mutually exclusive: option, entries";
+    if (task.value && !task.option)
+        return "value needs an option";
+    if (task.option && task.present && !task.value)
+        return "state is present but all of the following are missing: value";
+    return "";
 }
 
 // Reads the task's arguments; names what is unknown, missing or in
@@ -129,15 +155,8 @@ Task read_task(const std::string &file) {
         refuse("unsupported parameters: " + unknown +
                "; supported: path, section, option, "
                "value, state, create, entries, type, ignore_case");
-    if (task.path.empty() || !task.section)
-        refuse(std::string("missing required arguments: ") +
-               (task.path.empty() ? task.section ? "path" : "path, section" : "section"));
-    if (task.option && task.entries_given)
-        refuse("parameters are mutually exclusive: option, entries");
-    if (task.value && !task.option)
-        refuse("value needs an option");
-    if (task.option && task.present && !task.value)
-        refuse("state is present but all of the following are missing: value");
+    if (const std::string conflict = conflict_in(task); !conflict.empty())
+        refuse(conflict);
     return task;
 }
 
