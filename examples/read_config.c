@@ -30,14 +30,16 @@ int main(int argc, char **argv) {
     if (stream == NULL)
         return 1;
     /* Read the keys of [net] in one pass: each call with "*" reads the next
-     * line of the section; the key lines are those holding '='. */
+     * line of the section; the key lines are those holding '='. The first
+     * line of a key is the one a get reads. */
+    int have_mode = 0;
     for (int found = parse_section(stream, "net", line, sizeof line, 0); found == INI_SCAN_LINE;
          found = parse_section(stream, "*", line, sizeof line, 0)) {
         char *text = trim_string(line), *equals = strchr(text, '=');
         if (equals == NULL)
             continue; /* not a key line */
         size_t length = strcspn(text, " \t=");
-        if (length == 4 && strncmp(text, "mode", 4) == 0)
+        if (length == 4 && strncmp(text, "mode", 4) == 0 && !have_mode++)
             snprintf(mode, sizeof mode, "%s", trim_string(equals + 1));
     }
     printf("address mode:  %s\n", mode);

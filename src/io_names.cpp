@@ -60,7 +60,7 @@ Status SideName::of_missing(const char *path) {
     const std::size_t length = directory_length(path);
     const char *const base = path + length;
     if (*base == '\0')
-        return failed(Outcome::not_regular, Op::name, EISDIR);
+        return failed(Outcome::not_regular, Op::open, EISDIR);
     char directory[PATH_MAX];
     if (length >= sizeof directory)
         return failed(Outcome::not_opened, Op::name, ENAMETOOLONG);

@@ -65,7 +65,8 @@ def facts():
         ("fragment (MiB)", 2 ** fragment >> 20, [r"fragment[^.]*? (\d+) MiB"]),
         ("fragment (bytes)", 2 ** fragment, [r"fragment[^.]*? at most ([\d,]+) bytes"]),
         ("file read whole (MiB)", file_max, [r"refuses one over (\d+) MiB",
-                                              r"files? (?:over|larger than) (\d+) MiB"]),
+                                              r"files? (?:over|larger than) (\d+) MiB",
+                                              r"whole, up to (\d+) MiB"]),
         ("stack (KB)", stack, [r"at most (\d+) KB of stack"]),
     ]
 

@@ -49,6 +49,11 @@ struct ToolCase {
     std::string input = ""; // standard input, and the fragment file
 };
 
+// The module's reply to a task it refuses.
+std::string module_failed(const std::string &message) {
+    return R"({"failed":true,"changed":false,"msg":")" + message + "\"}\n";
+}
+
 // A command that changes the file and prints nothing; one that prints and
 // changes nothing.
 ToolCase edits(Args args, Change change, std::string input = "") {
@@ -119,6 +124,8 @@ TEST_F(Tool, ReadKeysAndNumbers) {
         {{"get", "FILE", "net", "x", "--type=long", "--default=0b101"}, 2, "", "0b101 is not", {}},
         {{"get", "FILE", "net", "x", "--type", "bin", "--default", "-1"}, 2, "", "-1 is not", {}},
         {{"get", "FILE", "blob", "v"}, 0, long_value + "\n", "", {}},
+        {{"get", "-", "s", "k"}, 2, "", "UTF-16 byte-order mark", {}, {"\xFF\xFE[\0s\0]\0", 8}},
+        {{"get", "FRAG", "s", "k"}, 2, "", "UTF-16 byte-order mark", {}, {"\xFE\xFF\0[\0s\0]", 8}},
     });
 }
 
@@ -265,6 +272,10 @@ TEST_F(Tool, OptionsAndUsage) {
         {{"frob", "FILE"}, 2, "", "unknown command 'frob'", {}},
         {{"--verbose", "set", "FILE", "net", "port", "90"}, 0, "", "changed\n", {{"80", "90"}}},
         {{"set", "-", "s", "k", "v"}, 2, "", "set edits a FILE", {}},
+        {{"set", "", "s", "k", "v"}, 2, "", "the FILE name is empty", {}},
+        // A single argument is the module's only when it names a JSON file.
+        {{"gett"}, 2, "", "unknown command 'gett'", {}},
+        {{"FILE"}, 2, "", "unknown command", {}},
     });
     const Outcome usage = run({});
     EXPECT_EQ(usage.status, 2);
@@ -287,6 +298,19 @@ TEST_F(Tool, FileErrorsNameTheFileAndCreateNothing) {
         {{"set", "NONE", "s", "n", "--type", "ulong", "--", "-1"}, 2, "", "-1 is not a ulong", {}},
         {{"set", "NONE", "s", "k", "v", "--check"}, 0, "", "", {}},
         {{"get", "DIR", "s", "k"}, 3, "", "not a regular file", {}},
+        // The module refuses what the commands refuse, and a zero byte.
+        {{"FRAG"},
+         1,
+         module_failed("the value must not hold a line feed or a carriage return"),
+         "",
+         {},
+         R"({"path":")" + path + R"(","section":"s","option":"k","value":"a\n[b]"})"},
+        {{"FRAG"},
+         1,
+         module_failed("an argument holds a zero byte"),
+         "",
+         {},
+         R"({"path":")" + path + R"(","section":"s\u0000","option":"k","value":"v"})"},
     });
     // A link to a missing file: the default build makes its target, the
     // durable build refuses.
@@ -295,6 +319,21 @@ TEST_F(Tool, FileErrorsNameTheFileAndCreateNothing) {
     std::filesystem::remove(missing());
     EXPECT_EQ(call({"add", "NONE", "s", "e"}).status, 0);
     EXPECT_EQ(contents(missing()), "[s]\ne\n");
+    // On a file the caller may read but not write, an edit that changes
+    // nothing succeeds; one that would change it fails.
+    if (geteuid() == 0) {
+        put(device);
+        ASSERT_EQ(chmod(path.c_str(), 0444) | chmod(dir.c_str(), 0755), 0);
+        EXPECT_EQ(in_child([&] {
+                      return setgid(65534) != 0 || setuid(65534) != 0
+                                 ? 99
+                                 : run({"set", path, "net", "port", "80"}).status * 100 +
+                                       run({"del", path, "net", "nokey"}).status * 10 +
+                                       run({"set", path, "net", "port", "81"}).status;
+                  }),
+                  3);
+        EXPECT_EQ(contents(), device);
+    }
     // The tool reads files whole, up to 64 MiB exactly.
     for (const off_t size : {off_t{64} << 20, (off_t{64} << 20) + 1}) {
         put("[s]\nk=1\n");
@@ -318,9 +357,12 @@ TEST_F(Tool, ClosedOrFullStandardStreams) {
     put(device);
     const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
     const Outcome result = run({"list", path}, "", full);
-    close(full);
     EXPECT_EQ(result.status, 3);
     EXPECT_NE(result.err.find("standard output: No space left"), std::string::npos);
+    // A diff that cannot be printed keeps the file as it is.
+    EXPECT_EQ(run({"set", "--diff", path, "net", "port", "81"}, "", full).status, 3);
+    close(full);
+    EXPECT_EQ(contents(), device);
     const Outcome closed = run({"get", path, "net", "mode"}, "", -1);
     EXPECT_EQ(closed.status, 3);
     EXPECT_NE(closed.err.find("standard output: Bad file descriptor"), std::string::npos);

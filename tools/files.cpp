@@ -18,6 +18,15 @@ std::string error_text(const Status &status) {
     return status.error != 0 ? std::strerror(status.error) : "failed";
 }
 
+// The tool reads text whose line ends are single bytes: UTF-8 and the like.
+// A UTF-16 file would be read and edited as bytes, and spoilt.
+void refuse_utf16(const std::string &path, std::string_view text) {
+    if (text.rfind("\xFF\xFE", 0) == 0 || text.rfind("\xFE\xFF", 0) == 0)
+        fail(exit_usage, path,
+             "starts with a UTF-16 byte-order mark: the tool reads UTF-8 and other text whose "
+             "line ends are single bytes");
+}
+
 // The file open in `file`, whole.
 Status read_open(const std::string &path, const File &file, std::string &text) {
     if (static_cast<std::uint64_t>(file.size()) > file_max)
@@ -27,6 +36,7 @@ Status read_open(const std::string &path, const File &file, std::string &text) {
     std::size_t got = 0;
     const Status read = io::read(file.fd(), text.data(), text.size(), 0, got);
     text.resize(got);
+    refuse_utf16(path, text);
     return read;
 }
 
@@ -96,9 +106,11 @@ EditResult check(const Call &call, Creates creates, const Planner &planner) {
 // The edits planned and made through the library's driver, which opens the
 // file for update and locks it, or makes it when missing. A failure of the
 // plan is carried out of the driver and thrown after it.
-EditResult make(const Call &call, Creates creates, const Planner &planner) {
+EditResult make(const Call &call, Creates creates, const Planner &planner,
+                const BeforeWrite &before_write) {
     EditResult result;
     std::exception_ptr error;
+    bool kept = false;
     const auto plan_and_make = [&](const Editing &editing) -> Status {
         try {
             std::string text, tail;
@@ -108,6 +120,10 @@ EditResult make(const Call &call, Creates creates, const Planner &planner) {
             const off_t end = editing.file().size();
             if (plan_on(call, planner, std::move(text), result, from, tail).empty())
                 return {};
+            if (before_write && !before_write(result)) {
+                kept = true;
+                return {};
+            }
             std::vector<char> scratch(read_block);
             const auto at = static_cast<off_t>(from);
             return editing.make({at, end - at, tail}, {scratch.data(), scratch.size()});
@@ -123,8 +139,15 @@ EditResult make(const Call &call, Creates creates, const Planner &planner) {
         std::rethrow_exception(error);
     if (status.is(Outcome::missing) && creates == Creates::no)
         return {};
+    // A file the caller may read but not write: an edit that changes
+    // nothing succeeds.
+    if (status.is(Outcome::not_opened) && status.op == Op::open)
+        if (const EditResult planned = check(call, creates, planner); !planned.changed)
+            return planned;
     if (!status.ok())
         fail_file(call.file(), status);
+    if (kept)
+        result.changed = false;
     return result;
 }
 
@@ -149,6 +172,7 @@ bool read_file(const Call &call, std::string &text, bool missing_ok) {
         if (input_closed())
             fail(exit_file, "standard input", "closed");
         text = read_all(0, "standard input", file_max);
+        refuse_utf16("standard input", text);
         return true;
     }
     File file;
@@ -163,15 +187,23 @@ bool read_file(const Call &call, std::string &text, bool missing_ok) {
     return true;
 }
 
-EditResult run_edit(const Call &call, Creates creates, const Planner &planner) {
-    return call.check ? check(call, creates, planner) : make(call, creates, planner);
+EditResult run_edit(const Call &call, Creates creates, const Planner &planner,
+                    const BeforeWrite &before_write) {
+    return call.check ? check(call, creates, planner) : make(call, creates, planner, before_write);
 }
 
 int edit(const Call &call, Creates creates, const Planner &planner) {
     if (call.file() == "-")
         usage_error(std::string(call.command->name) + " edits a FILE: - is for reading");
-    const EditResult result = run_edit(call, creates, planner);
-    if (call.diff)
+    // The diff is printed before the file is written: if it cannot be, the
+    // file is left as it is.
+    bool shown = false;
+    const EditResult result = run_edit(call, creates, planner, [&](const EditResult &planned) {
+        shown = true;
+        out(call.diff ? planned.diff : "");
+        return output_flushed();
+    });
+    if (call.diff && !shown)
         out(result.diff);
     if (call.verbose)
         std::fputs(!result.changed ? "unchanged\n"
@@ -200,8 +232,12 @@ std::string describe(const Status &status) {
         return "has more than one hard link, whose names would not find its journal; the "
                "durable build does not edit it";
     case Outcome::untrusted:
-        return "what stands at its journal's name is neither this user's nor the file owner's, or "
-               "not a plain file; nothing changed";
+        return status.op == Op::name
+                   ? "a symbolic link that another user made in a directory anyone may write: "
+                     "not followed; nothing changed"
+                   : "what stands at its journal's name (FILE-journal) is not iniplace's own: not "
+                     "a plain file of one link, written by its owner alone, this user's or the "
+                     "file owner's; nothing changed";
     case Outcome::unsafe:
         return "no journal could be made or put back: " + error_text(status) +
                "; the file was not touched";

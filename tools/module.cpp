@@ -197,11 +197,21 @@ void plan_task(const Task &task, const std::string &value, Plan &plan) {
         plan.remove_section(section);
 }
 
-// Checks what the task would write, as the commands check it.
-void check_task(const Task &task) {
+// Checks what the task would write, as the commands check it, and that no
+// argument holds a zero byte, which a command line cannot.
+void check_task(const Task &task, const std::string &value) {
+    std::vector<std::string_view> texts = {task.path, *task.section, value};
+    texts.insert(texts.end(), task.entries.begin(), task.entries.end());
+    if (task.option)
+        texts.push_back(*task.option);
+    for (const std::string_view text : texts)
+        if (text.find('\0') != std::string_view::npos)
+            refuse("an argument holds a zero byte");
     std::optional<std::string> refusal = refuse_section(*task.section);
     if (!refusal && task.option)
         refusal = refuse_key(*task.option);
+    if (!refusal && task.option && task.present)
+        refusal = refuse_value(value);
     for (const std::string &entry : task.entries)
         if (!refusal && task.present)
             refusal = refuse_entry(entry);
@@ -225,18 +235,29 @@ std::string reply(const Task &task, const EditResult &result) {
 } // namespace
 
 bool runs_as_module(const std::vector<std::string> &words) {
-    return words.size() == 1 && !words[0].empty() && words[0][0] != '-' &&
-           find_command(words[0]) == nullptr && words[0] != "help";
+    if (words.size() != 1 || words[0].empty() || words[0][0] == '-' ||
+        find_command(words[0]) != nullptr || words[0] == "help")
+        return false;
+    // The file Ansible gives holds a JSON object.
+    iniplace::Descriptor fd;
+    char start[256];
+    std::size_t got = 0;
+    if (!iniplace::io::open(words[0].c_str(), iniplace::Open::read, fd).ok() ||
+        !iniplace::io::read_on(fd.get(), start, sizeof start, got).ok())
+        return false;
+    const std::string_view text(start, got);
+    const std::size_t first = text.find_first_not_of(" \t\r\n");
+    return first != std::string_view::npos && text[first] == '{';
 }
 
 int run_module(const std::string &arguments) {
     try {
         const Task task = read_task(arguments);
-        check_task(task);
         Call call = call_for(task, set_command);
         std::string value = task.value.value_or("");
         if (task.option && task.present && !written_value(call, value))
             refuse(*task.value + " is not a " + type_names(type_bit(call.type)));
+        check_task(task, value);
         const bool creates = task.present && task.create;
         std::string text;
         if (task.present && !task.create && !read_file(call, text, true))

@@ -6,7 +6,8 @@
 namespace tool {
 
 // Whether the command line is the one Ansible gives a module: a single
-// argument that is neither an option nor a command (the JSON arguments).
+// argument that is neither an option nor a command, naming a file that
+// holds a JSON object (the task's arguments).
 bool runs_as_module(const std::vector<std::string> &words);
 // Runs the task in the JSON arguments file; prints its one JSON reply and
 // returns the exit status (1 when the task failed).

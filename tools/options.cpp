@@ -138,6 +138,8 @@ void check_operands(const Call &call) {
     if (call.operands.size() < required || call.operands.size() > allowed)
         usage_error(std::string("usage: iniplace ") + call.command->name + " [OPTIONS] " +
                     call.command->operands);
+    if (call.operands[0].empty())
+        usage_error("the FILE name is empty");
 }
 
 // The action a word of its own asks for, or none.

@@ -59,9 +59,14 @@ void out(std::string_view text) {
         output_error = errno != 0 ? errno : EIO;
 }
 
-int finish(int status) {
+bool output_flushed() {
     if (std::fflush(stdout) != 0 && output_error == 0)
         output_error = errno != 0 ? errno : EIO;
+    return output_error == 0;
+}
+
+int finish(int status) {
+    (void)output_flushed();
     if (output_error == 0)
         return status;
     report({exit_file, "standard output", std::strerror(output_error)});

@@ -13,6 +13,8 @@ void out(std::string_view text);
 // Flushes standard output: the status to exit with, `status` unless
 // standard output could not be written.
 int finish(int status);
+// Flushes standard output; false when it or an earlier write failed.
+bool output_flushed();
 
 // The one line printed for a failure or warning: control bytes show as ?.
 std::string one_line(std::string_view text);

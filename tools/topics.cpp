@@ -35,7 +35,9 @@ const Topic topics[] = {
      "A line that starts with [ but is no header ends the section before it and\n"
      "names none. A line that is neither blank, a comment, a header nor a key\n"
      "line is an entry; entries lists key lines too. Lines end with a line feed,\n"
-     "or a carriage return and a line feed.",
+     "or a carriage return and a line feed. The tool reads a file whole, up to\n"
+     "64 MiB, in UTF-8 or another encoding whose line ends are single bytes; a\n"
+     "file that starts with a UTF-16 byte-order mark is refused (status 2).",
      false, true},
     {"Editing", "An edit changes only the bytes it names. A changed value keeps its\n"
                 "line's indentation, the spacing around = and the line end. A new key\n"
