@@ -17,6 +17,8 @@ import sys
 import tempfile
 from pathlib import Path
 
+from compare import save_part
+
 SIZES = {"4K": 4000, "1M": 1000000}
 
 
@@ -112,10 +114,7 @@ def main():
                    "apply": applies(tool, work, max(5, args.runs // 3))}
     table(results)
     if args.save:
-        path = Path(args.save)
-        saved = json.loads(path.read_text()) if path.exists() else {}
-        saved["commands"] = results
-        path.write_text(json.dumps(saved, indent=1, ensure_ascii=False) + "\n")
+        save_part(args.save, "commands", results)
     return 0
 
 

@@ -109,6 +109,14 @@ def count_instructions(build, name):
         return int(found.group(1)) if found else None
 
 
+def save_part(path, key, results):
+    """Merges `results` into the results file at `path` under `key`."""
+    path = Path(path)
+    saved = json.loads(path.read_text()) if path.exists() else {}
+    saved[key] = results
+    path.write_text(json.dumps(saved, indent=1, ensure_ascii=False) + "\n")
+
+
 def fmt_time(ns):
     if ns is None:
         return "n/a"

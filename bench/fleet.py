@@ -10,7 +10,6 @@ merges the figures into a results file of compare.py (key "fleet")."""
 
 import argparse
 import difflib
-import json
 import os
 import shutil
 import statistics
@@ -19,6 +18,8 @@ import sys
 import tempfile
 import time
 from pathlib import Path
+
+from compare import save_part
 
 HOSTS = 5
 SECTIONS = 10
@@ -151,10 +152,7 @@ def main():
         print(f"| {name} | {row['seconds']:.1f} s | {row['outside']} | {row['relaid']} of 40 "
               f"| {row['inodes kept']} of {HOSTS} |")
     if args.save:
-        path = Path(args.save)
-        saved = json.loads(path.read_text()) if path.exists() else {}
-        saved["fleet"] = results
-        path.write_text(json.dumps(saved, indent=1, ensure_ascii=False) + "\n")
+        save_part(args.save, "fleet", results)
     return 0
 
 

@@ -116,7 +116,7 @@ int run_apply(const Call &call) {
 const Command apply_command = {
     "apply",
     "FILE [FRAGMENT]",
-    bit(Opt::ignore_case) | bit(Opt::verbose) | bit(Opt::check) | bit(Opt::diff),
+    edit_options,
     0,
     0,
     "bring FILE in line with an INI fragment",

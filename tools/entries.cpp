@@ -94,9 +94,6 @@ int run_remove(const Call &call) {
                 [&](Plan &plan) { plan.remove_entry(call.section(), call.name()); });
 }
 
-constexpr unsigned edits =
-    bit(Opt::ignore_case) | bit(Opt::verbose) | bit(Opt::check) | bit(Opt::diff);
-
 } // namespace
 
 const Command entries_command = {
@@ -153,7 +150,7 @@ const Command prev_command = {"prev",
 const Command add_command = {
     "add",
     "FILE SECTION ENTRY",
-    edits,
+    edit_options,
     0,
     0,
     "add ENTRY unless a line equals it",
@@ -166,7 +163,7 @@ const Command add_command = {
 const Command remove_command = {
     "remove",
     "FILE SECTION ENTRY",
-    edits,
+    edit_options,
     0,
     0,
     "remove the first line equal to ENTRY",

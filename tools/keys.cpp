@@ -149,9 +149,6 @@ int run_del(const Call &call) {
                 [&](Plan &plan) { plan.remove_key(call.section(), call.name(), call.all); });
 }
 
-constexpr unsigned edits =
-    bit(Opt::ignore_case) | bit(Opt::verbose) | bit(Opt::check) | bit(Opt::diff);
-
 } // namespace
 
 const Command get_command = {
@@ -175,7 +172,7 @@ const Command get_command = {
 const Command set_command = {
     "set",
     "FILE SECTION KEY VALUE",
-    bit(Opt::all) | edits,
+    bit(Opt::all) | edit_options,
     type_bit(Type::string) | type_bit(Type::long_number) | type_bit(Type::ulong_number) |
         type_bit(Type::hex) | type_bit(Type::bin),
     0,
@@ -194,7 +191,7 @@ const Command set_command = {
 const Command del_command = {
     "del",
     "FILE SECTION [KEY]",
-    bit(Opt::all) | edits,
+    bit(Opt::all) | edit_options,
     0,
     0,
     "delete a key line, or a whole section",

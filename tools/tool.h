@@ -34,6 +34,9 @@ enum class Opt : unsigned {
 constexpr unsigned bit(Opt id) {
     return 1u << static_cast<unsigned>(id);
 }
+// The options every edit takes.
+constexpr unsigned edit_options =
+    bit(Opt::ignore_case) | bit(Opt::verbose) | bit(Opt::check) | bit(Opt::diff);
 
 // How a value is read or written (--type), and how a listing is printed
 // (--format).
