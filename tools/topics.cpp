@@ -116,7 +116,7 @@ const Topic topics[] = {
     {"Examples",
      "A value with a default, as a number:\n"
      "    port=$(iniplace get --type long --default 80 gw.ini net port)\n"
-     "Set a value only when it differs, and restart a service then:\n"
+     "'set --check' says whether a value differs: set it and restart a service then:\n"
      "    if iniplace set --check gw.ini net port 8080; then\n"
      "        iniplace set gw.ini net port 8080 && service gw restart\n"
      "    fi\n"
