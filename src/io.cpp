@@ -87,8 +87,10 @@ Status written(long result, Op op) {
 void pause_for(long microseconds) {
     SystemCall call = io::on_fd(Op::pause, -1, microseconds);
     (void)io::perform(call, [](const SystemCall &c) {
-        const timespec span{static_cast<time_t>(c.at / 1000000),
-                            static_cast<long>(c.at % 1000000) * 1000};
+        // A pause is at most 10 ms: a long holds it, and its division needs
+        // no helper of the compiler's run time on a 32-bit target.
+        const long us = static_cast<long>(c.at);
+        const timespec span{static_cast<time_t>(us / 1000000), us % 1000000 * 1000};
         return long(::nanosleep(&span, nullptr));
     });
 }
