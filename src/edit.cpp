@@ -90,24 +90,19 @@ Status NewFile::make_side_file(Descriptor &fd) {
 
 Status NewFile::clear_leftover() {
     Descriptor fd;
-    FileInfo info, named, target;
+    FileInfo info, target;
     SideKind kind = SideKind::empty;
     Status status = io::open(name_.get(), Open::found, fd);
     if (status.is(Outcome::not_regular))
         return as(Outcome::untrusted, status);
     if (status.ok())
         status = io::stat(fd.get(), info);
-    // Whoever makes the file holds the lock until it stands at its name.
+    // Whoever makes the file holds the lock until it stands at its name;
+    // what was removed or replaced meanwhile frees the name (::missing).
     if (status.ok())
-        status = io::lock(fd.get(), Lock::exclusive, *patience_);
-    if (status.ok())
-        status = io::stat(name_.get(), Follow::no, named);
-    if (status.is(Outcome::missing) || (status.ok() && !same_file(info, named)))
-        return failed(Outcome::exists, Op::stat);
-    if (status.ok())
-        status = side_kind(fd.get(), info, kind);
-    if (status.ok())
-        status = trust(info, kind, io::user());
+        status = take_side(name_.get(), fd.get(), info, io::user(), *patience_, kind);
+    if (status.is(Outcome::missing))
+        return status;
     // Nobody works on it. A file made meanwhile may need what stands there
     // (its journal): the edit starts again and recovery judges it.
     if (status.ok() && io::stat(target_, Follow::no, target).ok())

@@ -138,21 +138,6 @@ Status open_side(const char *name, Descriptor &side, FileInfo &info) {
     return found.ok() ? io::stat(side.get(), info) : found;
 }
 
-// Locks what open_side() found and judges it: its kind, and whether it is
-// the library's to act on (see trust()); Outcome::missing when it was
-// removed while the lock was awaited.
-Status take_side(const char *name, int side, const FileInfo &info, uid_t owner, Patience &patience,
-                 SideKind &kind) {
-    Status status = io::lock(side, Lock::exclusive, patience);
-    if (status.ok())
-        status = still_named(name, info);
-    if (status.ok())
-        status = side_kind(side, info, kind);
-    if (status.ok())
-        status = trust(info, kind, owner);
-    return status.is(Outcome::replaced) ? failed(Outcome::missing, Op::stat) : status;
-}
-
 } // namespace
 
 Status side_kind(int fd, const FileInfo &info, SideKind &kind) {
@@ -179,6 +164,18 @@ Status trust(const FileInfo &side, SideKind kind, uid_t owner) {
     if (side.regular && side.links == 1 && written_by_owner_alone && owners_own && as_made)
         return {};
     return failed(Outcome::untrusted, Op::stat);
+}
+
+Status take_side(const char *name, int side, const FileInfo &info, uid_t owner, Patience &patience,
+                 SideKind &kind) {
+    Status status = io::lock(side, Lock::exclusive, patience);
+    if (status.ok())
+        status = still_named(name, info);
+    if (status.ok())
+        status = side_kind(side, info, kind);
+    if (status.ok())
+        status = trust(info, kind, owner);
+    return status.is(Outcome::replaced) ? failed(Outcome::missing, Op::stat) : status;
 }
 
 Status recover(const char *name, const OpenFile &file) {

@@ -57,6 +57,13 @@ Status side_kind(int fd, const FileInfo &info, SideKind &kind);
 // readable by it alone, as the library makes it. Outcome::untrusted else.
 Status trust(const FileInfo &side, SideKind kind, uid_t owner);
 
+// Locks what stands at `name`, open as `side` and found to be `info`, and
+// judges it: its kind, and whether it is the library's to act on (see
+// trust()); Outcome::missing when it was removed or replaced while the lock
+// was awaited.
+Status take_side(const char *name, int side, const FileInfo &info, uid_t owner, Patience &patience,
+                 SideKind &kind);
+
 // Puts back the edit a crash interrupted, under the file's lock. What
 // stands at `name`: nothing; a whole journal that fits the file, applied
 // through the file's descriptor (opened again for writing through it when

@@ -200,8 +200,9 @@ int edit(const Call &call, Creates creates, const Planner &planner) {
     bool shown = false;
     const EditResult result = run_edit(call, creates, planner, [&](const EditResult &planned) {
         shown = true;
-        out(call.diff ? planned.diff : "");
-        return output_flushed();
+        if (call.diff)
+            out(planned.diff);
+        return !call.diff || output_flushed();
     });
     if (call.diff && !shown)
         out(result.diff);
