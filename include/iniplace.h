@@ -51,9 +51,11 @@
  * more than one hard link, an edit returns INI_EOPEN and leaves the file as
  * it was; so does an edit whose write or sync failed once the journal was
  * made (the file is put back). Anything at NAME-journal that is not a
- * regular file with one link, written by its owner alone and owned by the
- * caller or the file's owner makes every call return INI_EOPEN, the file
- * untouched. A symbolic link to a missing file is not followed to make it.
+ * regular file with one link and mode 0600, owned by the caller or the
+ * file's owner, or a journal made under another name, makes every call
+ * return INI_EOPEN, the file untouched. A symbolic link to a missing file
+ * is not followed to make it. In both builds, a symbolic link that another
+ * user made in a directory others may write is not followed (INI_EOPEN).
  */
 #ifndef INIPLACE_H
 #define INIPLACE_H

@@ -11,6 +11,24 @@ namespace {
 // the open and the lock, before it gives up.
 constexpr int reopen_attempts = 32;
 
+// Opens `path`, a symbolic link or something else that is no regular file
+// (out of line: its buffer is on the stack for links alone). A link is
+// followed only when no other user could have put it in the way (see
+// link_target), which the kernel checks only in sticky directories, and
+// only where fs.protected_symlinks is on.
+[[gnu::noinline]] Status open_through(const char *path, bool update, Descriptor &fd) {
+    char target[PATH_MAX];
+    const Status chain = link_target(path, Follow::links, target, sizeof target);
+    if (!chain.ok() && !chain.is(Outcome::exists))
+        return chain;
+    return io::open(path, update ? Open::update : Open::read, fd);
+}
+
+Status open_named(const char *path, bool update, Descriptor &fd) {
+    const Status here = io::open(path, update ? Open::update_here : Open::read_here, fd);
+    return here.is(Outcome::not_regular) ? open_through(path, update, fd) : here;
+}
+
 } // namespace
 
 Status File::open(const char *path, Access access, Patience &patience) {
@@ -30,7 +48,7 @@ Status File::open_locked(const char *path, Access access) {
     const bool update = access == Access::update;
     Descriptor fd;
     bool waited = false;
-    Status status = io::open(path, update ? Open::update : Open::read, fd);
+    Status status = open_named(path, update, fd);
     if (status.ok())
         status = io::lock(fd.get(), update ? Lock::exclusive : Lock::shared, *patience_, waited);
     // Its size as the last writer left it.

@@ -48,6 +48,10 @@ int flags_for(Open how) {
         return O_RDONLY | O_CLOEXEC | O_NOCTTY;
     case Open::update:
         return O_RDWR | common_flags;
+    case Open::read_here:
+        return O_RDONLY | O_NOFOLLOW | common_flags;
+    case Open::update_here:
+        return O_RDWR | O_NOFOLLOW | common_flags;
     case Open::fresh:
         return O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | common_flags;
     case Open::found:
@@ -156,7 +160,7 @@ Status open(const char *path, Open how, Descriptor &fd) {
     case EISDIR:
         return failure(Outcome::not_regular, Op::open);
     case ELOOP:
-        if (how == Open::fresh || how == Open::found)
+        if (how != Open::read && how != Open::update && how != Open::stream)
             return failure(Outcome::not_regular, Op::open);
         break;
     case ENAMETOOLONG:

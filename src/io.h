@@ -72,6 +72,8 @@ enum class Open {
     read,      // an existing file
     stream,    // an existing file read from start to end, a FIFO waited on
     update,    // an existing file, for writing too
+    read_here, // read and update, but not through a symbolic link at the name
+    update_here,
     fresh,     // made by this call, owner-only, never an existing name or a
                // link: a journal, a new file before it is moved into place
     found,     // what stands at a name, for writing, not followed if a link

@@ -31,7 +31,9 @@ std::size_t directory_length(const char *path) {
 }
 
 // Whether the link `path` (`link`) may be followed: not one another user
-// made in a sticky directory that anyone may write.
+// made in a directory others may write (sticky or not; the kernel guards
+// only sticky ones, and only where fs.protected_symlinks is on), unless
+// the directory is hers.
 Status followed_safely(const char *path, const FileInfo &link) {
     char directory[PATH_MAX];
     const std::size_t length = directory_length(path);
@@ -40,7 +42,7 @@ Status followed_safely(const char *path, const FileInfo &link) {
     FileInfo holder;
     if (const Status found = io::stat(directory, Follow::links, holder); !found.ok())
         return found;
-    const bool shared = (holder.mode & 01002) == 01002;
+    const bool shared = (holder.mode & 022) != 0;
     if (shared && link.owner != io::user() && link.owner != holder.owner)
         return failed(Outcome::untrusted, Op::name);
     return {};

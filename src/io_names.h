@@ -32,9 +32,9 @@ class SideName {
 // itself when it is no link; Outcome::not_regular for a link when `follow`
 // says no. Outcome::exists when the
 // chain ends at a file after all (someone made it meanwhile). A link that
-// another user made in a directory where anyone may make files (sticky and
-// writable by all, like /tmp) is not followed (Outcome::untrusted), as the
-// kernel's protection of such links would not follow it.
+// another user made in a directory that others may write (like /tmp, or a
+// group's directory) is not followed (Outcome::untrusted), unless she owns
+// the directory.
 Status link_target(const char *path, Follow follow, char *target, std::size_t size);
 
 } // namespace iniplace

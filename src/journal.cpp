@@ -11,7 +11,7 @@ namespace {
 // The magic starts with a zero byte, with which no file the library
 // creates starts: a new file written at the side name before it is moved
 // into place is never taken for a journal.
-constexpr char magic[8] = {'\0', 'i', 'n', 'i', 'p', 'l', '2', '\n'};
+constexpr char magic[8] = {'\0', 'i', 'n', 'i', 'p', 'l', '3', '\n'};
 constexpr auto header_size = static_cast<off_t>(sizeof(JournalHeader));
 // How many of the bytes before the change a journal is fitted by.
 constexpr off_t head_window = 4096;
@@ -35,6 +35,14 @@ Status sum_bytes(int fd, off_t at, off_t length, Buffer block, std::uint64_t &su
         sum = add_to_checksum(sum, bytes);
         return Status();
     });
+}
+
+// The checksum of a journal's name without its directory, which stays
+// when a disk is mounted elsewhere: a journal moved to another file's name
+// is not that file's.
+std::uint64_t name_checksum(const char *name) {
+    const char *const slash = std::strrchr(name, '/');
+    return add_to_checksum(checksum_start, slash != nullptr ? slash + 1 : name);
 }
 
 // Whether the `size` bytes of `journal` are a whole journal: all its pages
@@ -70,13 +78,16 @@ Status judge_fit(const JournalHeader &header, const OpenFile &file, Buffer block
     return summed;
 }
 
-// Whether the journal at `name` holds a whole journal that fits `file`.
-Status judge(int journal, const FileInfo &info, const OpenFile &file, JournalHeader &header,
-             bool &whole, bool &fits) {
+// Whether the journal at `name` holds a whole journal that fits `file`;
+// Outcome::untrusted for a whole journal made under another name.
+Status judge(const char *name, int journal, const FileInfo &info, const OpenFile &file,
+             JournalHeader &header, bool &whole, bool &fits) {
     char bytes[1024];
     const Buffer block{bytes, sizeof bytes};
     fits = false;
     Status judged = judge_whole(journal, info.size, header, block, whole);
+    if (judged.ok() && whole && header.name_sum != name_checksum(name))
+        return failed(Outcome::untrusted, Op::stat);
     if (judged.ok() && whole)
         judged = judge_fit(header, file, block, fits);
     return judged;
@@ -158,10 +169,10 @@ Status side_kind(int fd, const FileInfo &info, SideKind &kind) {
 
 Status trust(const FileInfo &side, SideKind kind, uid_t owner) {
     const bool owners_own = side.owner == io::user() || side.owner == owner;
-    const bool written_by_owner_alone = (side.mode & 0222) == 0200;
+    // Never a file others may read: an edit would write old bytes into it.
     const bool as_made =
-        kind != SideKind::new_file || (side.owner == io::user() && (side.mode & 07777) == 0600);
-    if (side.regular && side.links == 1 && written_by_owner_alone && owners_own && as_made)
+        (side.mode & 07777) == 0600 && (kind != SideKind::new_file || side.owner == io::user());
+    if (side.regular && side.links == 1 && owners_own && as_made)
         return {};
     return failed(Outcome::untrusted, Op::stat);
 }
@@ -200,17 +211,17 @@ Status recover(const char *name, const OpenFile &file) {
     bool whole = false, fits = false;
     // What cannot be read may hold the only good copy of the file.
     if (kind == SideKind::journal) {
-        if (const Status judged = judge(journal.get(), info, file, header, whole, fits);
+        if (const Status judged = judge(name, journal.get(), info, file, header, whole, fits);
             !judged.ok())
-            return as(Outcome::unsafe, judged);
+            return judged.is(Outcome::untrusted) ? judged : as(Outcome::unsafe, judged);
     }
     if (fits) {
         if (const Status applied = put_back(journal.get(), header, file); !applied.ok())
             return as(Outcome::unsafe, applied);
     }
     // What cannot be removed (an append-only directory) is harmless: it is
-    // emptied if it held a journal, and taken over by the next edit's.
-    if (kind == SideKind::journal)
+    // emptied, and taken over by the next edit's journal.
+    if (kind != SideKind::empty)
         (void)make_harmless(journal.get());
     (void)io::unlink(name);
     return {};
@@ -233,6 +244,7 @@ Status Journal::begin(const char *name, const OpenFile &file, off_t at, off_t sa
     header_.at = static_cast<std::uint64_t>(at);
     header_.saved = static_cast<std::uint64_t>(saved);
     header_.head_at = static_cast<std::uint64_t>(std::max<off_t>(0, at - head_window));
+    header_.name_sum = name_checksum(name);
     if (const Status opened = open_journal(file); !opened.ok()) {
         const bool told =
             opened.is(Outcome::exists) || opened.is(Outcome::busy) || opened.is(Outcome::untrusted);
@@ -262,7 +274,8 @@ Status Journal::open_journal(const OpenFile &file) {
         taken = failed(Outcome::exists, Op::open);
     if (taken.ok())
         taken = take_side(name_, journal_.get(), info, io::user(), file.patience, kind);
-    if (taken.ok() && kind == SideKind::journal)
+    // Only an emptied one: anything else is judged by recovery first.
+    if (taken.ok() && kind != SideKind::empty)
         taken = failed(Outcome::exists, Op::open);
     if (taken.ok())
         taken = io::truncate(journal_.get(), 0);

@@ -32,6 +32,7 @@ struct JournalHeader {
     std::uint64_t saved;    // how many bytes are saved
     std::uint64_t head_at;  // [head_at, at): bytes the edits never change,
     std::uint64_t head_sum; // and their checksum: the file a journal fits
+    std::uint64_t name_sum; // of the journal's own name, without directory
     std::uint64_t checksum; // of the fields above and the saved bytes
 };
 
@@ -52,9 +53,9 @@ enum class SideKind { empty, journal, cut_short, new_file };
 Status side_kind(int fd, const FileInfo &info, SideKind &kind);
 
 // Whether what stands at a side name is the library's to act on: a
-// regular file with one link, written by its owner alone and owned by the
-// caller or `owner`; a new file left behind must be the caller's and
-// readable by it alone, as the library makes it. Outcome::untrusted else.
+// regular file with one link and mode 0600, as the library makes it, owned
+// by the caller or `owner`; a new file left behind must be the caller's.
+// Outcome::untrusted else.
 Status trust(const FileInfo &side, SideKind kind, uid_t owner);
 
 // Locks what stands at `name`, open as `side` and found to be `info`, and
@@ -68,9 +69,10 @@ Status take_side(const char *name, int side, const FileInfo &info, uid_t owner, 
 // stands at `name`: nothing; a whole journal that fits the file, applied
 // through the file's descriptor (opened again for writing through it when
 // the call only reads) and removed; a journal cut short, torn, made
-// harmless or of another file, or a new file a creation left, removed; a
-// second name of the file itself (a creation cut short), removed.
-// Outcome::untrusted for anything trust() refuses; ::busy when its lock
+// harmless or of another file, or a new file a creation left, emptied and
+// removed; a second name of the file itself (a creation cut short),
+// removed. Outcome::untrusted for anything trust() refuses, and for a whole
+// journal made under another name (moved there); ::busy when its lock
 // stays held; ::unsafe when it cannot be judged or applied (an empty one
 // that cannot be opened is harmless).
 Status recover(const char *name, const OpenFile &file);

@@ -85,6 +85,11 @@ TEST_F(Crash, WhatStandsAtTheJournalsNameIsJudged) {
     // A power loss kept the journal's later bytes and lost its first page.
     const std::size_t lost = std::min<std::size_t>(4096, half.journal->size() / 2);
     const std::string zeroed = std::string(lost, '\0') + half.journal->substr(lost);
+    // The same crash of an edit of u.ini, its journal moved to t.ini's name.
+    put(dir + "/u.ini", before);
+    ASSERT_EQ(crash(grow, {{hook::Op::write}, 2, "u.ini"}, dir + "/u.ini"), stopped);
+    const Files moved = {bytes_of(dir + "/u.ini"), bytes_of(dir + "/u.ini-journal")};
+    ASSERT_EQ(moved.file, half.file);
     const struct {
         const char *name;
         std::function<void()> make; // on the half-moved file and its journal
@@ -108,6 +113,8 @@ TEST_F(Crash, WhatStandsAtTheJournalsNameIsJudged) {
          },
          0,
          {before, std::nullopt}},
+        // A whole journal moved from another file: not put back.
+        {"made for another name", [&] { restore(moved); }, INI_EOPEN, moved},
     };
     for (const auto &c : cases) {
         restore(half);

@@ -136,6 +136,7 @@ TEST_F(Users, AJournalIsOnlyTheLibrarysOwn) {
              std::filesystem::create_symlink(dir + "/kept", journal());
          },
          INI_EOPEN},
+        {"readable by others", [&] { EXPECT_EQ(chmod(journal().c_str(), 0644), 0); }, INI_EOPEN},
     };
     for (const auto &row : rows) {
         std::filesystem::remove(dir + "/kept");
@@ -177,11 +178,21 @@ TEST_F(Users, AJournalIsOnlyTheLibrarysOwn) {
 TEST_F(Users, AnotherUsersLinkIsNotFollowed) {
     std::filesystem::create_directory(dir + "/secret");
     const std::string target = dir + "/secret/target.ini", link = dir + "/app.ini";
-    ASSERT_EQ(chmod(dir.c_str(), 01777), 0);
-    ASSERT_EQ(as_other([&] { return symlink(target.c_str(), link.c_str()); }), 0);
-    EXPECT_EQ(ini_setkey(link.c_str(), "s", "k", "v"), INI_EOPEN);
-    EXPECT_FALSE(exists(target));
-    std::filesystem::remove(link);
+    // In a directory others may write, sticky or not, to a file that is
+    // missing or there: not followed, the target neither made nor changed.
+    for (const mode_t mode : {01777, 0777}) {
+        for (const bool there : {false, true}) {
+            std::filesystem::remove(target);
+            if (there)
+                put(target, before);
+            ASSERT_EQ(chmod(dir.c_str(), mode), 0);
+            ASSERT_EQ(as_other([&] { return symlink(target.c_str(), link.c_str()); }), 0);
+            EXPECT_EQ(ini_setkey(link.c_str(), "s", "k", "v"), INI_EOPEN) << mode << there;
+            EXPECT_EQ(bytes_of(target), there ? std::optional(before) : std::nullopt);
+            std::filesystem::remove(link);
+        }
+    }
+    std::filesystem::remove(target);
     std::filesystem::create_symlink(target, link);
     EXPECT_EQ(ini_setkey(link.c_str(), "s", "k", "v"), durable_build ? INI_EOPEN : INI_OK);
     EXPECT_EQ(exists(target), !durable_build);

@@ -234,11 +234,11 @@ std::string describe(const Status &status) {
                "durable build does not edit it";
     case Outcome::untrusted:
         return status.op == Op::name
-                   ? "a symbolic link that another user made in a directory anyone may write: "
+                   ? "a symbolic link that another user made in a directory others may write: "
                      "not followed; nothing changed"
                    : "what stands at its journal's name (FILE-journal) is not iniplace's own: not "
-                     "a plain file of one link, written by its owner alone, this user's or the "
-                     "file owner's; nothing changed";
+                     "a plain file of one link and mode 0600, this user's or the file owner's, "
+                     "made for this name; nothing changed";
     case Outcome::unsafe:
         return "no journal could be made or put back: " + error_text(status) +
                "; the file was not touched";

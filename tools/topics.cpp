@@ -145,7 +145,8 @@ const Topic topics[] = {
      "file is written there before it is moved into place, and the durable\n"
      "build keeps the undo journal of an edit there, made readable by its\n"
      "owner alone. What a crash leaves there is put back or removed by the next\n"
-     "call on FILE.",
+     "call on FILE; anything else there (not mode 0600, another user's, made\n"
+     "for another name) makes every call fail until it is removed.",
      true},
     {"See also",
      "The library's manual, docs/library.md, and the manual of the durable\n"
@@ -156,7 +157,8 @@ const Topic topics[] = {
      "than 998 bytes is read whole, but no edit may write one. Programs that\n"
      "write the file without its lock (an editor saving a copy over it) are\n"
      "not held off. In a directory where others can make files, they can make\n"
-     "every call on a file fail (never change it): see the library's manual.",
+     "calls on a file fail, or make the file theirs before the call: see the\n"
+     "library's manual.",
      true},
 };
 
