@@ -2,8 +2,6 @@
 
 #include "journal.h"
 
-#include <cstring>
-
 namespace iniplace {
 
 namespace {
@@ -24,21 +22,22 @@ Status journaled(File &file, const Change &change, Buffer scratch) {
     const off_t new_end = end_after(end, change.at, change.old_length, change.text.size());
     const off_t saved = new_end == end ? change.old_length : end - change.at;
     Journal journal;
-    const Status begun = journal.begin(file.side_name(), file.open_file(), change.at, saved,
+    const Status begun = journal.begin(file.side(), file.open_file(), change.at, saved,
                                        std::min(end, new_end), std::max(end, new_end), scratch);
     return begun.ok() ? journal.finish(replace(file, change, scratch, {}), scratch) : begun;
 }
 
 } // namespace
 
-Status Editing::make(const Change &change, Buffer scratch, BytesRead read) const {
-    const Status prepared = prepare_replace(file_.io(), file_.size(), change.at, change.old_length,
-                                            change.text.size(), file_.info().sparse);
+Status make(File &file, Journaled journaled_change, const Edit &edit, Buffer scratch) {
+    const Change &change = edit.change;
+    const Status prepared = prepare_replace(file.io(), file.size(), change.at, change.old_length,
+                                            change.text.size(), file.info().sparse);
     if (!prepared.ok())
         return prepared;
-    if (durable && journaled_ == Journaled::yes)
-        return journaled(file_, change, scratch);
-    return replace(file_, change, scratch, read);
+    if (durable && journaled_change == Journaled::yes)
+        return journaled(file, change, scratch);
+    return replace(file, change, scratch, edit.read);
 }
 
 bool to_try_again(const Status &status) {
@@ -47,9 +46,17 @@ bool to_try_again(const Status &status) {
 
 Status NewFile::open(const char *path, Patience &patience) {
     patience_ = &patience;
-    Descriptor fd;
-    Status status = find_names(path);
+    // The durable build would find the file's journal by the link's target,
+    // not by this name: it makes the file at the path, through no link, and
+    // the rename that puts it there replaces nothing, a link made meanwhile
+    // included.
+    Descriptor probe, fd;
+    Status status = name_.resolve(path);
     if (status.ok())
+        status = name_.open(Open::path, durable ? Follow::no : Follow::links, probe);
+    if (status.ok())
+        status = failed(Outcome::exists, Op::open);
+    else if (status.is(Outcome::missing))
         status = make_side_file(fd);
     if (status.ok())
         file_.adopt(std::move(fd), patience);
@@ -58,71 +65,72 @@ Status NewFile::open(const char *path, Patience &patience) {
     return status.ok() || told ? status : as(Outcome::not_made, status);
 }
 
-Status NewFile::find_names(const char *path) {
-    // The durable build would find the file's journal by the link's target,
-    // not by this name: it makes the file at the path, through no link, and
-    // the rename that puts it there replaces nothing, a link made meanwhile
-    // included.
-    const Status target =
-        link_target(path, durable ? Follow::no : Follow::links, target_, sizeof target_);
-    return target.ok() ? name_.of_missing(target_) : target;
-}
-
 Status NewFile::make_side_file(Descriptor &fd) {
-    Status status = io::open(name_.get(), Open::fresh, fd);
+    const Side side{name_.directory(), name_.side()};
+    if (side.name[0] == '\0')
+        return failed(Outcome::not_made, Op::name, ENAMETOOLONG);
+    Status status = io::open(side.directory, side.name, Open::fresh, fd);
     for (int attempt = 1; status.is(Outcome::exists) && attempt < edit_attempts; ++attempt) {
         if (status = clear_leftover(); !status.is(Outcome::missing))
             return status;
-        status = io::open(name_.get(), Open::fresh, fd);
+        status = io::open(side.directory, side.name, Open::fresh, fd);
     }
     if (status.ok())
-        status = io::lock(fd.get(), Lock::exclusive, *patience_);
+        status = io::lock_side(fd, *patience_);
     // Someone may have taken it for a leftover before it was locked.
     FileInfo made, named;
     if (status.ok())
         status = io::stat(fd.get(), made);
     if (status.ok())
-        status = io::stat(name_.get(), Follow::no, named);
+        status = io::stat(side.directory, side.name, named);
     if (status.is(Outcome::missing) || (status.ok() && !same_file(made, named)))
-        return failed(Outcome::exists, Op::stat);
+        status = failed(Outcome::exists, Op::stat);
+    // What this call made and cannot use is not left behind.
+    if (!status.ok() && fd && io::stat(fd.get(), made).ok() &&
+        io::stat(side.directory, side.name, named).ok() && same_file(made, named))
+        (void)io::unlink(side.directory, side.name);
+    if (!status.ok())
+        fd.reset();
     return status;
 }
 
 Status NewFile::clear_leftover() {
+    const Side side{name_.directory(), name_.side()};
     Descriptor fd;
     FileInfo info, target;
     SideKind kind = SideKind::empty;
-    Status status = io::open(name_.get(), Open::found, fd);
-    if (status.is(Outcome::not_regular))
+    Status status = io::open(side.directory, side.name, Open::found, fd);
+    if (status.is(Outcome::linked) || status.is(Outcome::not_regular))
         return as(Outcome::untrusted, status);
     if (status.ok())
         status = io::stat(fd.get(), info);
     // Whoever makes the file holds the lock until it stands at its name;
     // what was removed or replaced meanwhile frees the name (::missing).
     if (status.ok())
-        status = take_side(name_.get(), fd.get(), info, io::user(), *patience_, kind);
+        status = take_side(side, fd, info, io::user(), *patience_, kind);
     if (status.is(Outcome::missing))
         return status;
     // Nobody works on it. A file made meanwhile may need what stands there
     // (its journal): the edit starts again and recovery judges it.
-    if (status.ok() && io::stat(target_, Follow::no, target).ok())
+    if (status.ok() && io::stat(side.directory, name_.base(), target).ok())
         return failed(Outcome::exists, Op::stat);
     if (status.ok())
-        status = io::unlink(name_.get());
+        status = io::unlink(side.directory, side.name);
     return status.ok() || status.is(Outcome::missing) ? failed(Outcome::missing, Op::unlink)
                                                       : status;
 }
 
 Status NewFile::place(const Status &filled) {
+    const int directory = name_.directory();
     // Synced in both builds: after a power loss the file is whole or not
     // there at all.
     Status status = filled;
     if (status.ok())
         status = io::sync(file_.fd());
     if (status.ok())
-        status = io::rename_new(name_.get(), target_);
+        status = io::rename_new(directory, name_.side(), name_.base());
     if (!status.ok()) {
-        (void)io::unlink(name_.get());
+        (void)io::unlink(directory, name_.side());
         const bool told = status.is(Outcome::exists) || status.is(Outcome::refused);
         return told ? status : as(Outcome::not_made, status);
     }
@@ -131,14 +139,25 @@ Status NewFile::place(const Status &filled) {
     // as the library's own: readable by its owner alone.
     mode_t mode = 0;
     if (durable)
-        status = io::sync_directory(name_.get());
+        status = io::sync_directory(directory);
     if (status.ok())
         status = io::new_file_mode(mode);
     if (status.ok())
         status = io::set_mode(file_.fd(), mode);
     if (status.ok() && durable)
         status = io::sync(file_.fd());
+    if (!status.ok())
+        take_back();
     return as(Outcome::not_made, status);
+}
+
+void NewFile::take_back() {
+    // Only this call's file: another may stand at the name by now.
+    FileInfo made, named;
+    const int directory = name_.directory();
+    if (io::stat(file_.fd(), made).ok() && io::stat(directory, name_.base(), named).ok() &&
+        same_file(made, named) && io::unlink(directory, name_.base()).ok() && durable)
+        (void)io::sync_directory(directory);
 }
 
 } // namespace iniplace

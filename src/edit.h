@@ -1,9 +1,9 @@
 // One edit of a file by path, for the library's line operations and the
-// iniplace tool alike: the file opened and locked for update, read by the
-// caller's plan, which says what bytes change, and changed in place (under
-// a journal in the durable build); a missing file made whole from the
-// change a plan finds in an empty file; and the edit tried again when the
-// file changed under it.
+// iniplace tool alike, in two steps: a plan reads the file, opened and
+// locked for update, and says what bytes change; then the driver makes that
+// change in place (under a journal in the durable build), or makes a
+// missing file whole from the change a plan finds in an empty file, and
+// starts again when the file changed under it.
 #pragma once
 
 #include "file.h"
@@ -20,33 +20,32 @@ struct Change {
     std::string_view text;
 };
 
+// What a plan says: whether the file changes, how, and what of the file the
+// block lent to the plan holds once it is done (the change moves the tail
+// through that block, and writes a tail it holds whole in one call).
+struct Edit {
+    bool changes = false;
+    Change change;
+    BytesRead read;
+};
+
 // Whether a change is journaled (the durable build journals every change
 // of a file in place; a new file is not in place yet).
 enum class Journaled { yes, no };
 
-// A file open and locked for an edit, and the one way its change is made.
-class Editing {
-  public:
-    Editing(File &file, Journaled journaled) : file_(file), journaled_(journaled) {}
-    File &file() const { return file_; }
-    // Makes `change`, once: the file-size limit checked and space reserved
-    // first, growth written before any byte moves, in the durable build
-    // under a journal of the bytes it changes (only the replaced bytes when
-    // the size stays, else from `at` to the end), which also undoes a change
-    // that failed half-way. `read` tells what of the file `scratch` holds.
-    Status make(const Change &change, Buffer scratch, BytesRead read = {}) const;
-
-  private:
-    File &file_;
-    Journaled journaled_;
-};
+// Makes `change` in `file`, once: the file-size limit checked and space
+// reserved first, growth written before any byte moves, in the durable
+// build under a journal of the bytes it changes (only the replaced bytes
+// when the size stays, else from `at` to the end), which also undoes a
+// change that failed half-way. `scratch` moves the tail.
+Status make(File &file, Journaled journaled, const Edit &edit, Buffer scratch);
 
 // A missing file, made whole: written at its side name, owner-only,
-// exclusively and locked; given the mode a new file gets, synced, and moved
-// to its name unless a file stands there by then (the durable build syncs
-// the directory too, so that the name stays). The default build makes the
-// file a dangling symbolic link at the path leads to; the durable build
-// refuses such a link.
+// exclusively and locked; synced, and moved to its name unless a file
+// stands there by then (the durable build syncs the directory too, so that
+// the name stays), and then given the mode a new file gets. The default
+// build makes the file a dangling symbolic link at the path leads to; the
+// durable build refuses such a link.
 class NewFile {
   public:
     // An empty file to fill for `path`. Outcome::exists when someone made
@@ -55,13 +54,11 @@ class NewFile {
     File &file() { return file_; }
     // Puts the file in place once `filled`; removes it when `filled` or
     // anything here failed, which it reports as Outcome::not_made (or
-    // ::exists, as for open(); a refusal as it is).
+    // ::exists, as for open(); a refusal as it is). A file this returns 0
+    // for is in place (and in the durable build on the disk).
     Status place(const Status &filled);
 
   private:
-    // Where the file is made: the path, or where its chain of symbolic
-    // links ends; and its side name.
-    Status find_names(const char *path);
     // Makes the side name's file, owner-only and exclusively, clearing what
     // a creation cut short left there, and locks it.
     Status make_side_file(Descriptor &fd);
@@ -69,9 +66,11 @@ class NewFile {
     // Outcome::missing once the name is free, ::exists when the file was
     // made meanwhile.
     Status clear_leftover();
+    // Takes the file back off its name after a failure, if it is still
+    // there.
+    void take_back();
 
-    char target_[PATH_MAX] = {};
-    SideName name_;
+    Name name_;
     File file_;
     Patience *patience_ = nullptr;
 };
@@ -88,35 +87,39 @@ enum class OnMissing { fail, make, refuse };
 bool to_try_again(const Status &status);
 constexpr int edit_attempts = 32;
 
-// Makes the missing file `path` with `plan(editing)` on an empty file.
-// Kept out of line, so that the plan's storage is on the stack once.
+// Plans an edit of the open, locked `file` with `plan(file, block, edit)`:
+// the plan reads the file (through `block`, which it may use as it likes)
+// and fills `edit`; a read that failed is its failure. Then makes it. Out
+// of line: the block is not on the stack while a name is resolved.
 template <typename Plan>
-[[gnu::noinline]] Status make_file(const char *path, Plan &plan, Patience &patience) {
-    NewFile made;
-    Status status = made.open(path, patience);
-    if (status.ok())
-        status = made.place(plan(Editing(made.file(), Journaled::no)));
-    return status;
+[[gnu::noinline]] Status plan_and_make(File &file, Journaled journaled, Plan &plan) {
+    char block[read_block];
+    const Buffer scratch{block, sizeof block};
+    Edit edit;
+    const Status planned = plan(file, scratch, edit);
+    return planned.ok() && edit.changes ? make(file, journaled, edit, scratch) : planned;
 }
 
-// One try at an edit of `path`, planned and made by `plan(editing)`.
+// One try at an edit of `path`, planned by `plan` (see plan_and_make), on
+// the file, or on an empty one when it is missing and to be made.
 template <typename Plan>
 Status try_edit(const char *path, OnMissing on_missing, Plan &plan, Patience &patience) {
-    {
-        File file;
-        const Status opened = file.open(path, Access::update, patience);
-        if (!opened.is(Outcome::missing) || on_missing == OnMissing::fail)
-            return opened.ok() ? plan(Editing(file, Journaled::yes)) : opened;
-    }
-    return on_missing == OnMissing::make ? make_file(path, plan, patience)
-                                         : refused(Refusal::too_long);
+    File file;
+    Status status = file.open(path, Access::update, patience);
+    if (status.ok())
+        return plan_and_make(file, Journaled::yes, plan);
+    if (!status.is(Outcome::missing) || on_missing == OnMissing::fail)
+        return status;
+    if (on_missing == OnMissing::refuse)
+        return refused(Refusal::too_long);
+    NewFile made;
+    if (status = made.open(path, patience); !status.ok())
+        return status;
+    return made.place(plan_and_make(made.file(), Journaled::no, plan));
 }
 
-// An edit of the file at `path`: `plan(editing)` reads the open, locked
-// file and makes its change through editing.make(), or none; a read that
-// failed is its failure. Tried again from the start when the file changed
-// under it.
-// The call's wait for locks is shared by its tries.
+// An edit of the file at `path`, tried again from the start when the file
+// changed under it. The call's wait for locks is shared by its tries.
 template <typename Plan> Status edit_file(const char *path, OnMissing on_missing, Plan plan) {
     Patience patience;
     Status status;

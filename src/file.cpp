@@ -11,22 +11,30 @@ namespace {
 // the open and the lock, before it gives up.
 constexpr int reopen_attempts = 32;
 
-// Opens `path`, a symbolic link or something else that is no regular file
-// (out of line: its buffer is on the stack for links alone). A link is
-// followed only when no other user could have put it in the way (see
-// link_target), which the kernel checks only in sticky directories, and
-// only where fs.protected_symlinks is on.
-[[gnu::noinline]] Status open_through(const char *path, bool update, Descriptor &fd) {
-    char target[PATH_MAX];
-    const Status chain = link_target(path, Follow::links, target, sizeof target);
-    if (!chain.ok() && !chain.is(Outcome::exists))
-        return chain;
-    return io::open(path, update ? Open::update : Open::read, fd);
+Open opening(Access access) {
+    return access == Access::update ? Open::update_here : Open::read_here;
 }
 
-Status open_named(const char *path, bool update, Descriptor &fd) {
-    const Status here = io::open(path, update ? Open::update_here : Open::read_here, fd);
-    return here.is(Outcome::not_regular) ? open_through(path, update, fd) : here;
+// Opens `path` step by step, where a symbolic link stands on the way (out
+// of line: its buffers are on the stack for links alone).
+Status open_named(Name &name, const char *path, Access access, Descriptor &fd);
+[[gnu::noinline, maybe_unused]] Status open_resolved(const char *path, Access access,
+                                                     Descriptor &fd) {
+    Name name;
+    return open_named(name, path, access, fd);
+}
+
+// Opens `path` in one step where no link stands on the way; the default
+// build needs no name beside the file.
+[[maybe_unused]] Status open_named(NoName &, const char *path, Access access, Descriptor &fd) {
+    const Status direct = io::open_direct(path, opening(access), fd);
+    return direct.is(Outcome::linked) ? open_resolved(path, access, fd) : direct;
+}
+
+// Opens `path` by `name`, which the durable build keeps for the journal.
+Status open_named(Name &name, const char *path, Access access, Descriptor &fd) {
+    const Status resolved = name.resolve(path);
+    return resolved.ok() ? name.open(opening(access), Follow::links, fd) : resolved;
 }
 
 } // namespace
@@ -38,7 +46,7 @@ Status File::open(const char *path, Access access, Patience &patience) {
         if (status = open_locked(path, access); !status.is(Outcome::replaced))
             break;
     if (status.ok())
-        status = recover(path);
+        status = recover();
     if (!status.ok())
         fd_.reset();
     return status;
@@ -47,22 +55,21 @@ Status File::open(const char *path, Access access, Patience &patience) {
 Status File::open_locked(const char *path, Access access) {
     const bool update = access == Access::update;
     Descriptor fd;
-    bool waited = false;
-    Status status = open_named(path, update, fd);
+    Status status = open_named(name_, path, access, fd);
     if (status.ok())
-        status = io::lock(fd.get(), update ? Lock::exclusive : Lock::shared, *patience_, waited);
+        status = io::lock(fd, update ? Lock::exclusive : Lock::shared, *patience_);
     // Its size as the last writer left it.
     if (status.ok())
         status = io::stat(fd.get(), info_);
     if (status.ok() && !info_.regular)
         status = failed(Outcome::not_regular, Op::stat);
-    // An edit of a file someone replaced while it waited would be lost.
-    if (status.ok() && update && waited) {
-        FileInfo named;
-        status = io::stat(path, Follow::links, named);
-        if (status.is(Outcome::missing) || (status.ok() && !same_file(named, info_)))
-            status = failed(Outcome::replaced, Op::stat);
-    }
+    // An edit of a file someone replaced since it was opened (a rename over
+    // it, under a lock of the same kind or none) would be lost: it opens
+    // the file the path reaches now instead.
+    if (status.ok() && update)
+        status = reaches(path, info_);
+    if (status.ok() && update && durable)
+        status = still_named(info_);
     if (status.ok()) {
         fd_ = std::move(fd);
         writable_ = update;
@@ -70,14 +77,18 @@ Status File::open_locked(const char *path, Access access) {
     return status;
 }
 
-Status File::recover(const char *path) {
+Status File::still_named(const FileInfo &info) const {
+    FileInfo named;
+    const Status found = io::stat(name_.directory(), name_.base(), named);
+    if (found.is(Outcome::missing) || (found.ok() && !same_file(named, info)))
+        return failed(Outcome::replaced, Op::stat);
+    return found;
+}
+
+Status File::recover() {
     if constexpr (!durable)
         return {};
-    // The journal is found by the file's resolved name; one that cannot be
-    // looked for may hold the only good copy.
-    Status status = side_.of_file(fd_.get(), path);
-    if (status.ok())
-        status = iniplace::recover(side_.get(), open_file());
+    Status status = iniplace::recover(side(), open_file());
     if (status.ok())
         status = io::stat(fd_.get(), info_);
     const bool told = status.is(Outcome::untrusted) || status.is(Outcome::busy);

@@ -27,16 +27,24 @@ constexpr std::size_t stream_block = read_block < 1024 ? read_block : 1024;
 
 enum class Access { read, update };
 
+// What a File of the default build keeps of its name: nothing.
+struct NoName {
+    int directory() const { return -1; }
+    const char *base() const { return ""; }
+    const char *side() const { return ""; }
+};
+
 // A regular file opened by path and locked, and what fstat told of it.
-// Closed, and so unlocked, on every path.
+// Unlocked and closed on every path.
 class File {
   public:
-    // Opens `path` for reading or for update, refuses anything but a
-    // regular file, and locks it: shared to read, exclusive to update,
-    // waiting for it at most lock_wait_ms (Outcome::busy). An edit that had
-    // to wait checks that the path still names the file: it is opened again
-    // when someone replaced it meanwhile (Outcome::replaced if that goes on).
-    // The durable build then puts back an edit a crash interrupted.
+    // Opens `path` (its name resolved without a race: see Name) for reading
+    // or for update, refuses anything but a regular file, and locks it:
+    // shared to read, exclusive to update, waiting while `patience` lasts
+    // (Outcome::busy). An edit then checks that the path still reaches the
+    // file it locked, and opens it again when someone replaced it meanwhile
+    // (Outcome::replaced if that goes on). The durable build then puts back
+    // an edit a crash interrupted.
     Status open(const char *path, Access access, Patience &patience);
     // Takes `fd`, locked, a file this call made for update: it is empty.
     void adopt(Descriptor fd, Patience &patience);
@@ -48,22 +56,21 @@ class File {
     const FileInfo &info() const { return info_; }
     OpenFile open_file() const { return {fd_.get(), info_, writable_, *patience_}; }
     // The durable build's side name of the file, where its journal goes.
-    const char *side_name() const { return side_.get(); }
+    Side side() const { return {name_.directory(), name_.side()}; }
 
   private:
     Status open_locked(const char *path, Access access);
-    Status recover(const char *path);
+    // Whether the name the journal goes beside still names the file (one
+    // step of the path renamed meanwhile, the path reaching it another way).
+    Status still_named(const FileInfo &info) const;
+    Status recover();
 
     Descriptor fd_;
     FileInfo info_;
     bool writable_ = false;
     Patience *patience_ = nullptr;
-    // Only the durable build keeps journals and their names.
-    struct NoName {
-        Status of_file(int, const char *) { return {}; }
-        const char *get() const { return ""; }
-    };
-    std::conditional_t<durable, SideName, NoName> side_;
+    // Only the durable build keeps journals, which need the file's name.
+    std::conditional_t<durable, Name, NoName> name_;
 };
 
 // Reads a file in the pieces that repeated line reads would give (at most

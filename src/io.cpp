@@ -2,13 +2,15 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -56,7 +58,11 @@ int flags_for(Open how) {
         return O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | common_flags;
     case Open::found:
         return O_RDWR | O_NOFOLLOW | common_flags;
+    case Open::path:
+        return O_PATH | O_NOFOLLOW | O_CLOEXEC;
     case Open::directory:
+        return O_PATH | O_DIRECTORY | O_CLOEXEC;
+    case Open::listing:
         return O_RDONLY | O_DIRECTORY | O_CLOEXEC;
     }
     return O_RDONLY | common_flags;
@@ -66,9 +72,34 @@ int last_error() {
     return errno != 0 ? errno : EIO;
 }
 
+// What a failed open means, by its error.
+Status open_failure(Open how) {
+    switch (last_error()) {
+    case ENOENT:
+        return io::failure(Outcome::missing, Op::open);
+    case EEXIST:
+        return io::failure(Outcome::exists, Op::open);
+    case EISDIR:
+        return io::failure(Outcome::not_regular, Op::open);
+    case ELOOP:
+        if (how != Open::read && how != Open::stream && how != Open::update)
+            return io::failure(Outcome::linked, Op::open);
+        break;
+    case ENAMETOOLONG:
+        // Nothing can stand at a name too long to be made.
+        if (how == Open::found)
+            return io::failure(Outcome::missing, Op::open);
+        break;
+    default:
+        break;
+    }
+    return io::failure(Outcome::not_opened, Op::open);
+}
+
 void describe(const struct stat &st, FileInfo &info) {
     info.size = st.st_size;
     info.regular = S_ISREG(st.st_mode);
+    info.directory = S_ISDIR(st.st_mode);
     info.link = S_ISLNK(st.st_mode);
     info.sparse = st.st_blocks * 512 < st.st_size;
     info.links = st.st_nlink;
@@ -86,32 +117,173 @@ Status written(long result, Op op) {
     return io::failure(Outcome::not_written, op);
 }
 
-// Sleeps `microseconds`; a hook may skip the sleep by failing the call,
-// and a signal may cut it short: the wait counts it in full either way.
-void pause_for(long microseconds) {
-    SystemCall call = io::on_fd(Op::pause, -1, microseconds);
-    (void)io::perform(call, [](const SystemCall &c) {
-        // A pause is at most 10 ms: a long holds it, and its division needs
-        // no helper of the compiler's run time on a 32-bit target.
-        const long us = static_cast<long>(c.at);
-        const timespec span{static_cast<time_t>(us / 1000000), us % 1000000 * 1000};
-        return long(::nanosleep(&span, nullptr));
+// The lock of a file the library reads or edits is made of open file
+// description locks (fcntl's F_OFD_SETLK, which belong to the open file,
+// not the process) on bytes that stand for it, whether or not the file
+// reaches them:
+// - a get takes one of `stripes` bytes shared, another from call to call;
+//   an edit takes all of them exclusively: a waiting edit gets them one by
+//   one as gets let them go, and a get that comes meanwhile finds its byte
+//   taken and waits, so gets that keep coming cannot keep an edit out;
+// - byte 0 is the queue: a get that waits for an edit holds it shared, and
+//   an edit starts only once nobody holds it, so an edit that comes right
+//   after another lets the gets waiting for the first go before it;
+// - an edit also takes flock(2) on the file exclusively, so that edits and
+//   scripts wrapped in flock(1) take turns.
+// Gets take no flock: taking a flock, or a shared byte lock, needs only
+// read access, while the locks a get waits for need write access, so a user
+// who can only read the file cannot hold gets off.
+constexpr off_t queue_byte = 0;
+constexpr off_t first_stripe = 1;
+constexpr off_t stripes = 16;
+// How a lock call appears to the test hook, in SystemCall::flags: a flock
+// operation as it is, a byte lock as one of these plus its fcntl type.
+constexpr int byte_lock = 0x100;
+constexpr int byte_test = 0x200;
+
+// One flock(2) call; `operation` LOCK_UN lets go.
+long flock_call(Op op, int fd, int operation) {
+    SystemCall call = io::on_fd(op, fd);
+    call.flags = operation;
+    return io::perform(call, [](const SystemCall &c) {
+        return long(::flock(c.fd, c.flags == LOCK_UN ? LOCK_UN : c.flags | LOCK_NB));
     });
 }
 
-Status try_lock(int fd, int operation) {
+// One byte-range lock call on [start, start + length), to the end of the
+// file for length 0; a test fills `found` with what conflicts.
+long byte_call(Op op, int fd, short type, off_t start, off_t length, bool test = false,
+               struct flock *found = nullptr) {
+    SystemCall call = io::on_fd(op, fd, start, static_cast<std::size_t>(length));
+    call.flags = (test ? byte_test : byte_lock) + type;
+    struct flock range {};
+    return io::perform(call, [&range, found](const SystemCall &c) {
+        range.l_type = static_cast<short>(c.flags & 0xFF);
+        range.l_whence = SEEK_SET;
+        range.l_start = c.at;
+        range.l_len = static_cast<off_t>(c.size);
+        const bool tests = (c.flags & byte_test) != 0;
+        const long done = ::fcntl(c.fd, tests ? F_OFD_GETLK : F_OFD_SETLK, &range);
+        if (found != nullptr)
+            *found = range;
+        return done;
+    });
+}
+
+// What a lock call that failed means: taken by someone else (busy), cut
+// short by a signal (to be tried again), or an error.
+Status lock_failure() {
+    const int error = last_error();
+    if (error == EWOULDBLOCK || error == EAGAIN || error == EACCES)
+        return failed(Outcome::busy, Op::lock, error);
+    return io::failure(Outcome::not_opened, Op::lock);
+}
+
+template <typename Call> Status try_once(Call call) {
     for (;;) {
-        SystemCall call = io::on_fd(Op::lock, fd);
-        call.flags = operation;
-        if (io::perform(call, [](const SystemCall &c) {
-                return long(::flock(c.fd, c.flags | LOCK_NB));
-            }) == 0)
+        if (call() == 0)
             return {};
-        if (errno == EWOULDBLOCK)
-            return failed(Outcome::busy, Op::lock, EWOULDBLOCK);
         if (errno != EINTR)
-            return io::failure(Outcome::not_opened, Op::lock);
+            return lock_failure();
     }
+}
+
+Status try_flock(int fd) {
+    return try_once([fd] { return flock_call(Op::lock, fd, LOCK_EX); });
+}
+
+Status try_bytes(int fd, short type, off_t start, off_t length) {
+    return try_once([=] { return byte_call(Op::lock, fd, type, start, length); });
+}
+
+// Whether no get waits in the queue.
+Status queue_empty(int fd) {
+    struct flock found {};
+    const Status tested =
+        try_once([&] { return byte_call(Op::lock, fd, F_WRLCK, queue_byte, 1, true, &found); });
+    if (!tested.ok())
+        return tested;
+    return found.l_type == F_UNLCK ? Status() : failed(Outcome::busy, Op::lock, EAGAIN);
+}
+
+// Takes the stripes not yet in `taken` (a bit each), all at once when none
+// is.
+Status take_stripes(int fd, unsigned &taken) {
+    constexpr unsigned all = (1u << stripes) - 1;
+    if (taken == 0 && try_bytes(fd, F_WRLCK, first_stripe, stripes).ok())
+        taken = all;
+    for (off_t stripe = 0; stripe < stripes && taken != all; ++stripe) {
+        const unsigned bit = 1u << stripe;
+        if ((taken & bit) != 0)
+            continue;
+        const Status got = try_bytes(fd, F_WRLCK, first_stripe + stripe, 1);
+        if (got.ok())
+            taken |= bit;
+        else if (!got.is(Outcome::busy))
+            return got;
+    }
+    return taken == all ? Status() : failed(Outcome::busy, Op::lock, EAGAIN);
+}
+
+// The stripe of this call: which one matters only in that calls that run
+// at once mostly take different ones.
+off_t stripe_of_call() {
+    timespec time{};
+    ::clock_gettime(CLOCK_MONOTONIC, &time);
+    const int local = 0;
+    auto mix = reinterpret_cast<std::uintptr_t>(&local) ^ static_cast<std::uintptr_t>(time.tv_nsec);
+    mix ^= mix >> 13;
+    mix ^= mix >> 7;
+    return first_stripe + static_cast<off_t>(mix % static_cast<std::uintptr_t>(stripes));
+}
+
+// Tries `attempt` until it is no longer busy, pausing in between, while
+// `patience` lasts.
+template <typename Attempt> Status wait_for(Patience &patience, Attempt attempt) {
+    constexpr long first_pause_us = 100, longest_pause_us = 10000;
+    for (long pause_us = first_pause_us;; pause_us = std::min(pause_us * 2, longest_pause_us)) {
+        const Status taken = attempt();
+        if (!taken.is(Outcome::busy))
+            return taken;
+        const long left = patience.left_us();
+        if (left == 0)
+            return taken;
+        io::pause(std::min(pause_us, left));
+    }
+}
+
+Status lock_shared(Descriptor &fd, Patience &patience) {
+    const off_t stripe = stripe_of_call();
+    fd.hold(Held::shared);
+    Status taken = try_bytes(fd.get(), F_RDLCK, stripe, 1);
+    if (taken.is(Outcome::busy)) {
+        // An edit holds it: queue, so that the next edit lets this get go
+        // first, and wait for the byte.
+        taken = wait_for(patience, [&] { return try_bytes(fd.get(), F_RDLCK, queue_byte, 1); });
+        if (taken.ok())
+            taken = wait_for(patience, [&] { return try_bytes(fd.get(), F_RDLCK, stripe, 1); });
+    }
+    if (!taken.ok())
+        fd.let_go();
+    return taken;
+}
+
+Status lock_exclusive(Descriptor &fd, Patience &patience) {
+    fd.hold(Held::exclusive);
+    unsigned taken_stripes = 0;
+    Status taken = wait_for(patience, [&] { return try_flock(fd.get()); });
+    if (taken.ok())
+        taken = wait_for(patience, [&] { return queue_empty(fd.get()); });
+    if (taken.ok())
+        taken = wait_for(patience, [&] { return take_stripes(fd.get(), taken_stripes); });
+    if (!taken.ok())
+        fd.let_go();
+    return taken;
+}
+
+long microseconds_between(const timespec &from, const timespec &to) {
+    return static_cast<long>(to.tv_sec - from.tv_sec) * 1000000 +
+           (to.tv_nsec - from.tv_nsec) / 1000;
 }
 
 } // namespace
@@ -119,13 +291,45 @@ Status try_lock(int fd, int operation) {
 int Descriptor::release() {
     const int fd = fd_;
     fd_ = -1;
+    held_ = Held::none;
     return fd;
 }
 
+void Descriptor::let_go() {
+    if (fd_ < 0 || held_ == Held::none)
+        return;
+    // Nothing can fail here that the call could act on: a lock that could
+    // not be let go ends with the descriptor's close, unless a child forked
+    // meanwhile keeps the open file.
+    if (held_ == Held::shared || held_ == Held::exclusive)
+        (void)byte_call(Op::unlock, fd_, F_UNLCK, queue_byte, 0);
+    if (held_ == Held::exclusive || held_ == Held::side)
+        (void)flock_call(Op::unlock, fd_, LOCK_UN);
+    held_ = Held::none;
+}
+
 void Descriptor::reset() {
-    if (fd_ >= 0)
+    if (fd_ >= 0) {
+        let_go();
         ::close(fd_);
+    }
     fd_ = -1;
+}
+
+long Patience::left_us() {
+    const timespec now = io::now();
+    if (!started_) {
+        started_ = true;
+        deadline_ = now;
+        deadline_.tv_sec += lock_wait_ms / 1000;
+        deadline_.tv_nsec += lock_wait_ms % 1000 * 1000000;
+        if (deadline_.tv_nsec >= 1000000000) {
+            deadline_.tv_nsec -= 1000000000;
+            ++deadline_.tv_sec;
+        }
+    }
+    const long left = microseconds_between(now, deadline_);
+    return std::clamp(left, 0L, lock_wait_ms * 1000);
 }
 
 namespace io {
@@ -134,50 +338,56 @@ SystemCall on_fd(Op op, int fd, off_t at, std::size_t size, const char *data) {
     return {op, fd, nullptr, nullptr, at, size, data, nullptr, 0, nullptr, 0, nullptr};
 }
 
-SystemCall on_name(Op op, const char *path, const char *name) {
-    return {op, -1, path, name, 0, 0, nullptr, nullptr, 0, nullptr, 0, nullptr};
+SystemCall on_name(Op op, int directory, const char *path, const char *name) {
+    return {op, directory, path, name, 0, 0, nullptr, nullptr, 0, nullptr, 0, nullptr};
 }
 
 Status failure(Outcome outcome, Op op) {
     return failed(outcome, op, last_error());
 }
 
-Status open(const char *path, Open how, Descriptor &fd) {
-    SystemCall call = on_name(Op::open, path);
+Status open(int directory, const char *name, Open how, Descriptor &fd) {
+    SystemCall call = on_name(Op::open, directory, name);
     call.flags = flags_for(how);
     const long opened = perform(call, [how](const SystemCall &c) {
-        return long(::open(c.path, c.flags, how == Open::fresh ? 0600 : 0666));
+        return long(::openat(c.fd, c.path, c.flags, how == Open::fresh ? 0600 : 0666));
+    });
+    if (opened < 0)
+        return open_failure(how);
+    fd = Descriptor(static_cast<int>(opened));
+    return {};
+}
+
+Status open_direct(const char *path, Open how, Descriptor &fd) {
+    SystemCall call = on_name(Op::open, here, path);
+    call.flags = flags_for(how);
+    const long opened = perform(call, [](const SystemCall &c) {
+#ifdef SYS_openat2
+        open_how way{};
+        way.flags = static_cast<unsigned>(c.flags);
+        way.resolve = RESOLVE_NO_SYMLINKS;
+        return ::syscall(SYS_openat2, c.fd, c.path, &way, sizeof way);
+#else
+        errno = ENOSYS;
+        return -1L;
+#endif
     });
     if (opened >= 0) {
         fd = Descriptor(static_cast<int>(opened));
         return {};
     }
-    switch (last_error()) {
-    case ENOENT:
-        return failure(Outcome::missing, Op::open);
-    case EEXIST:
-        return failure(Outcome::exists, Op::open);
-    case EISDIR:
-        return failure(Outcome::not_regular, Op::open);
-    case ELOOP:
-        if (how != Open::read && how != Open::update && how != Open::stream)
-            return failure(Outcome::not_regular, Op::open);
-        break;
-    case ENAMETOOLONG:
-        // Nothing can stand at a name too long to be made.
-        if (how == Open::found)
-            return failure(Outcome::missing, Op::open);
-        break;
-    default:
-        break;
-    }
-    return failure(Outcome::not_opened, Op::open);
+    // A link on the way, or a kernel (or a filter) that does not know the
+    // call: the caller resolves the name step by step.
+    const int error = last_error();
+    if (error == ELOOP || error == ENOSYS || error == EINVAL || error == EPERM || error == E2BIG)
+        return failed(Outcome::linked, Op::open, error);
+    return open_failure(how);
 }
 
 Status open_for_writing(int fd, Descriptor &writable) {
     char name[32];
     std::snprintf(name, sizeof name, "/proc/self/fd/%d", fd);
-    return open(name, Open::update, writable);
+    return open(here, name, Open::update, writable);
 }
 
 Status stat(int fd, FileInfo &info) {
@@ -193,12 +403,12 @@ Status stat(int fd, FileInfo &info) {
     return {};
 }
 
-Status stat(const char *path, Follow follow, FileInfo &info) {
+Status stat(int directory, const char *name, FileInfo &info) {
     struct stat st {};
-    SystemCall call = on_name(Op::stat, path);
+    SystemCall call = on_name(Op::stat, directory, name);
     call.info = &info;
-    if (perform(call, [&st, &info, follow](const SystemCall &c) {
-            const int done = follow == Follow::links ? ::stat(c.path, &st) : ::lstat(c.path, &st);
+    if (perform(call, [&st, &info](const SystemCall &c) {
+            const int done = ::fstatat(c.fd, c.path, &st, AT_SYMLINK_NOFOLLOW);
             describe(st, info);
             return long(done);
         }) != 0)
@@ -213,6 +423,8 @@ Status read(int fd, char *to, std::size_t count, off_t at, std::size_t &got) {
         const long n = perform(call, [to, got](const SystemCall &c) {
             return long(::pread(c.fd, to + got, c.size, c.at));
         });
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n < 0)
             return failure(Outcome::not_read, Op::read);
         if (n == 0)
@@ -241,6 +453,8 @@ Status write(int fd, const char *from, std::size_t count, off_t at) {
         SystemCall call = on_fd(Op::write, fd, at, count, from);
         const long n = perform(
             call, [](const SystemCall &c) { return long(::pwrite(c.fd, c.data, c.size, c.at)); });
+        if (n < 0 && errno == EINTR)
+            continue;
         if (const Status done = written(n, Op::write); !done.ok())
             return done;
         from += n;
@@ -256,11 +470,14 @@ Status write(int fd, std::string_view first, std::string_view second, off_t at) 
         SystemCall call = on_fd(Op::write, fd, at, first.size(), first.data());
         call.more = second.data();
         call.more_size = second.size();
-        const long n = perform(call, [](const SystemCall &c) {
-            iovec parts[] = {{const_cast<char *>(c.data), c.size},
-                             {const_cast<char *>(c.more), c.more_size}};
-            return long(::pwritev(c.fd, parts, c.more_size > 0 ? 2 : 1, c.at));
-        });
+        long n = 0;
+        do {
+            n = perform(call, [](const SystemCall &c) {
+                iovec parts[] = {{const_cast<char *>(c.data), c.size},
+                                 {const_cast<char *>(c.more), c.more_size}};
+                return long(::pwritev(c.fd, parts, c.more_size > 0 ? 2 : 1, c.at));
+            });
+        } while (n < 0 && errno == EINTR);
         if (const Status done = written(n, Op::write); !done.ok())
             return done;
         const auto count = static_cast<std::size_t>(n);
@@ -301,73 +518,58 @@ Status sync(int fd) {
     return {};
 }
 
-Status sync_directory(const char *path) {
-    char directory[PATH_MAX];
-    const char *const slash = std::strrchr(path, '/');
-    const std::size_t length = slash != nullptr ? static_cast<std::size_t>(slash - path) + 1 : 0;
-    if (length >= sizeof directory)
-        return failed(Outcome::not_opened, Op::open, ENAMETOOLONG);
-    std::memcpy(directory, length > 0 ? path : ".", length > 0 ? length : 1);
-    directory[length > 0 ? length : 1] = '\0';
-    Descriptor fd;
-    if (const Status opened = open(directory, Open::directory, fd); !opened.ok())
+Status sync_directory(int directory) {
+    Descriptor listing;
+    if (const Status opened = open(directory, ".", Open::listing, listing); !opened.ok())
         return opened;
-    SystemCall call = on_fd(Op::sync, fd.get());
-    call.path = directory;
-    if (perform(call, [](const SystemCall &c) { return long(::fsync(c.fd)); }) != 0)
-        return failure(Outcome::not_written, Op::sync);
-    return {};
+    return sync(listing.get());
 }
 
-Status lock(int fd, Lock how, Patience &patience, bool &waited) {
-    waited = false;
+Status lock(Descriptor &fd, Lock how, Patience &patience) {
     if constexpr (INIPLACE_LOCKS == 0)
         return {};
-    constexpr long longest_pause_us = 10000;
-    const int operation = how == Lock::exclusive ? LOCK_EX : LOCK_SH;
-    for (long pause_us = 100;; pause_us = std::min(pause_us * 2, longest_pause_us)) {
-        const Status taken = try_lock(fd, operation);
-        if (!taken.is(Outcome::busy) || patience.left_us() == 0)
-            return taken;
-        waited = true;
-        const long pause = std::min(pause_us, patience.left_us());
-        pause_for(pause);
-        patience.spend(pause);
-    }
+    return how == Lock::exclusive ? lock_exclusive(fd, patience) : lock_shared(fd, patience);
 }
 
-Status lock(int fd, Lock how, Patience &patience) {
-    bool waited = false;
-    return lock(fd, how, patience, waited);
+Status lock_side(Descriptor &fd, Patience &patience) {
+    if constexpr (INIPLACE_LOCKS == 0)
+        return {};
+    fd.hold(Held::side);
+    const Status taken = wait_for(patience, [&] { return try_flock(fd.get()); });
+    if (!taken.ok())
+        fd.let_go();
+    return taken;
 }
 
-Status link(const char *existing, const char *name) {
-    SystemCall call = on_name(Op::link, existing, name);
-    if (perform(call, [](const SystemCall &c) { return long(::link(c.path, c.name)); }) == 0)
+Status link(int directory, const char *existing, const char *name) {
+    SystemCall call = on_name(Op::link, directory, existing, name);
+    if (perform(call, [](const SystemCall &c) {
+            return long(::linkat(c.fd, c.path, c.fd, c.name, 0));
+        }) == 0)
         return {};
     return failure(last_error() == EEXIST ? Outcome::exists : Outcome::not_written, Op::link);
 }
 
-Status rename_new(const char *existing, const char *name) {
-    SystemCall call = on_name(Op::rename, existing, name);
+Status rename_new(int directory, const char *existing, const char *name) {
+    SystemCall call = on_name(Op::rename, directory, existing, name);
     if (perform(call, [](const SystemCall &c) {
-            return long(::renameat2(AT_FDCWD, c.path, AT_FDCWD, c.name, RENAME_NOREPLACE));
+            return long(::renameat2(c.fd, c.path, c.fd, c.name, RENAME_NOREPLACE));
         }) == 0)
         return {};
     const int error = last_error();
     if (error != EINVAL && error != ENOSYS)
         return failure(error == EEXIST ? Outcome::exists : Outcome::not_written, Op::rename);
-    if (const Status linked = link(existing, name); !linked.ok())
+    if (const Status linked = link(directory, existing, name); !linked.ok())
         return linked;
     // The file has its new name; an old name left behind is the caller's to
     // clear.
-    (void)unlink(existing);
+    (void)unlink(directory, existing);
     return {};
 }
 
-Status unlink(const char *name) {
-    SystemCall call = on_name(Op::unlink, name);
-    if (perform(call, [](const SystemCall &c) { return long(::unlink(c.path)); }) == 0)
+Status unlink(int directory, const char *name) {
+    SystemCall call = on_name(Op::unlink, directory, name);
+    if (perform(call, [](const SystemCall &c) { return long(::unlinkat(c.fd, c.path, 0)); }) == 0)
         return {};
     return failure(last_error() == ENOENT ? Outcome::missing : Outcome::not_written, Op::unlink);
 }
@@ -419,44 +621,61 @@ Status new_file_mode(mode_t &mode) {
     return {};
 }
 
-Status read_link(const char *path, char *target, std::size_t size) {
-    SystemCall call = on_name(Op::name, path);
+Status read_link(int fd, char *target, std::size_t size) {
+    SystemCall call = on_fd(Op::name, fd);
     const long length = perform(call, [target, size](const SystemCall &c) {
-        return long(::readlink(c.path, target, size));
+        return long(::readlinkat(c.fd, "", target, size));
     });
     if (length < 0)
-        return failure(last_error() == EINVAL ? Outcome::not_regular : Outcome::not_opened,
-                       Op::name);
+        return failure(Outcome::not_opened, Op::name);
     if (static_cast<std::size_t>(length) >= size)
         return failed(Outcome::not_opened, Op::name, ENAMETOOLONG);
     target[length] = '\0';
     return {};
 }
 
-Status name_of(int fd, char *name, std::size_t size) {
-    char link[32];
-    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    const Status read = read_link(link, name, size);
-    if (read.ok() && name[0] == '/')
-        return read;
-    return read.error == ENAMETOOLONG ? read : failed(Outcome::missing, Op::name, ENOENT);
-}
-
-Status real_path(const char *path, char *name, std::size_t size) {
-    char resolved[PATH_MAX];
-    SystemCall call = on_name(Op::name, path);
-    if (perform(call, [&resolved](const SystemCall &c) {
-            return ::realpath(c.path, resolved) != nullptr ? 0L : -1L;
-        }) != 0)
-        return failure(last_error() == ENOENT ? Outcome::missing : Outcome::not_opened, Op::name);
-    if (std::strlen(resolved) >= size)
-        return failed(Outcome::not_opened, Op::name, ENAMETOOLONG);
-    std::strcpy(name, resolved);
-    return {};
+Status mounted_with(int fd, int directory) {
+    std::uint64_t mounts[2] = {};
+    for (const int each : {fd, directory}) {
+        struct statx info {};
+        SystemCall call = on_fd(Op::stat, each);
+        const long done = perform(call, [&info](const SystemCall &c) {
+            return long(::statx(c.fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &info));
+        });
+        if (done != 0 || (info.stx_mask & STATX_MNT_ID) == 0)
+            return {};
+        mounts[each == fd ? 0 : 1] = info.stx_mnt_id;
+    }
+    return mounts[0] == mounts[1] ? Status() : failed(Outcome::mounted, Op::stat, EXDEV);
 }
 
 uid_t user() {
     return ::geteuid();
+}
+
+timespec now() {
+    timespec time{};
+    SystemCall call = on_fd(Op::clock, -1);
+    if (perform(call, [&time](const SystemCall &) {
+            return long(::clock_gettime(CLOCK_MONOTONIC, &time));
+        }) != 0) {
+        // The time a hook gives, in microseconds; a long holds it, and its
+        // division needs no helper of the compiler's run time on a 32-bit
+        // target.
+        const long us = static_cast<long>(call.at);
+        time = {static_cast<time_t>(us / 1000000), us % 1000000 * 1000};
+    }
+    return time;
+}
+
+void pause(long microseconds) {
+    SystemCall call = on_fd(Op::pause, -1, microseconds);
+    (void)perform(call, [](const SystemCall &c) {
+        // A pause is at most 10 ms: a long holds it.
+        const long us = static_cast<long>(c.at);
+        const timespec span{static_cast<time_t>(us / 1000000), us % 1000000 * 1000};
+        return long(::nanosleep(&span, nullptr));
+    });
 }
 
 } // namespace io

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
+#include <ctime>
 #include <string_view>
 #include <sys/types.h>
 
@@ -24,16 +25,27 @@ struct Buffer {
     std::size_t size;
 };
 
-// A descriptor, closed on every path.
+// Which lock a descriptor holds: its release comes before its close.
+enum class Held : unsigned char { none, shared, exclusive, side };
+
+// A descriptor, its lock let go and the descriptor closed on every path. A
+// lock is let go explicitly: a child forked meanwhile shares the open file
+// and would keep it.
 class Descriptor {
   public:
     Descriptor() = default;
     explicit Descriptor(int fd) : fd_(fd) {}
-    Descriptor(Descriptor &&other) noexcept : fd_(other.release()) {}
+    Descriptor(Descriptor &&other) noexcept : fd_(other.fd_), held_(other.held_) {
+        other.fd_ = -1;
+        other.held_ = Held::none;
+    }
     Descriptor &operator=(Descriptor &&other) noexcept {
         if (this != &other) {
             reset();
-            fd_ = other.release();
+            fd_ = other.fd_;
+            held_ = other.held_;
+            other.fd_ = -1;
+            other.held_ = Held::none;
         }
         return *this;
     }
@@ -43,17 +55,23 @@ class Descriptor {
 
     int get() const { return fd_; }
     explicit operator bool() const { return fd_ >= 0; }
+    Held held() const { return held_; }
+    void hold(Held lock) { held_ = lock; }
+    // Lets the lock go, keeping the descriptor open.
+    void let_go();
     int release();
     void reset();
 
   private:
     int fd_ = -1;
+    Held held_ = Held::none;
 };
 
 // What stat tells of a file.
 struct FileInfo {
     off_t size = 0;
     bool regular = false;
+    bool directory = false;
     bool link = false;   // a symbolic link, where it was not followed
     bool sparse = false; // fewer blocks than its size needs: it has holes
     nlink_t links = 0;
@@ -69,60 +87,65 @@ inline bool same_file(const FileInfo &a, const FileInfo &b) {
 }
 
 enum class Open {
-    read,      // an existing file
-    stream,    // an existing file read from start to end, a FIFO waited on
-    update,    // an existing file, for writing too
-    read_here, // read and update, but not through a symbolic link at the name
-    update_here,
-    fresh,     // made by this call, owner-only, never an existing name or a
-               // link: a journal, a new file before it is moved into place
-    found,     // what stands at a name, for writing, not followed if a link
-    directory, // a directory, to sync what was made or removed in it
+    read,   // an existing file, by a name of the caller's (not judged)
+    stream, // an existing file read from start to end, a FIFO waited on
+    update, // an existing file, to write too, by a name of the caller's
+    // Names in a directory the library resolved, never through a link there:
+    read_here,   // an existing file, to read
+    update_here, // an existing file, to write too
+    fresh,       // made by this call, owner-only, never an existing name: a
+                 // journal, a new file before it is moved into place
+    found,       // what stands at a name, for writing
+    path,        // what stands at a name, a link included, only to look at
+    directory,   // a directory, to look things up in
+    listing,     // a directory, to sync what was made or removed in it
 };
 
 enum class Lock { shared, exclusive };
-enum class Follow { links, no };
 
 // How long a call waits for the locks other processes hold before it gives
-// up (Outcome::busy), in milliseconds, however many locks it takes and
-// however often it starts again. The wait is a series of pauses that grow
-// from a tenth of a millisecond to ten.
+// up (Outcome::busy), in milliseconds of the monotonic clock, however many
+// locks it takes and however often it starts again. It tries again after
+// pauses that grow from a tenth of a millisecond to ten; a signal that cuts
+// a pause short ends neither the pause nor the wait early.
 constexpr long lock_wait_ms = 5000;
 
-// What is left of a call's wait for locks.
+// What is left of a call's wait for locks: the clock starts when a lock is
+// first found taken.
 class Patience {
   public:
-    long left_us() const { return left_us_; }
-    void spend(long us) { left_us_ = us < left_us_ ? left_us_ - us : 0; }
+    // Microseconds left, at most lock_wait_ms worth; 0 once the wait is over.
+    long left_us();
 
   private:
-    long left_us_ = lock_wait_ms * 1000;
+    bool started_ = false;
+    timespec deadline_{};
 };
 
 // One call as the test hook sees it.
 struct SystemCall {
     Op op;
-    int fd;           // -1 for a call by name
-    const char *path; // open, stat, link and rename (the existing name),
-                      // unlink, a directory synced
+    int fd;           // the file, or for a call by name the directory it is
+                      // looked up in (-100, AT_FDCWD: the working directory)
+    const char *path; // open, stat, link, rename (the existing name), unlink
     const char *name; // link, rename: the new name
     off_t at;         // read, write, reserve, seek: the offset; truncate:
                       // the length; limit: the size asked for; pause: the
-                      // microseconds
+                      // microseconds; clock: the time a hook gives, in µs
     std::size_t size; // read, write, reserve: the byte count
     const char *data; // write: the bytes; of a write in two parts, the
     const char *more; // first part's, and the second part's
     std::size_t more_size;
     FileInfo *info;    // stat: what it tells, which a hook may change after
-    int flags;         // open: the flags
+    int flags;         // open: the flags; lock, unlock: the operation
     std::FILE *stream; // a call on a caller's stream
 };
 
 #if INIPLACE_IO_HOOK
 // Test builds only. `before` sees each call first and returns 0 to make it
 // (a write of `size` bytes as the hook left it: it may shorten one), or an
-// error number to fail it unmade; it may end the process. `after` sees
-// the result of a call made.
+// error number to fail it unmade (a clock read failed so gives the time in
+// `at`); it may end the process. `after` sees the result of a call made.
 struct IoHook {
     int (*before)(SystemCall &call);
     void (*after)(const SystemCall &call, long result);
@@ -153,24 +176,36 @@ template <typename Real> long perform(SystemCall &call, Real real) {
     return real(call);
 }
 
+// The working directory, for calls by a name the caller gave.
+constexpr int here = -100;
+
 SystemCall on_fd(Op op, int fd, off_t at = 0, std::size_t size = 0, const char *data = nullptr);
-SystemCall on_name(Op op, const char *path, const char *name = nullptr);
+SystemCall on_name(Op op, int directory, const char *path, const char *name = nullptr);
 
 // The Status of a call that failed with errno as it stands: `outcome`,
 // unless the error says more (see the functions below).
 Status failure(Outcome outcome, Op op);
 
-// Opens `path`. A FIFO is never waited on; the descriptor is not inherited
-// by programs the caller starts. Outcome::missing, ::exists (Open::fresh),
-// ::not_regular (a link where none is followed, a directory opened for
-// writing) or ::not_opened.
-Status open(const char *path, Open how, Descriptor &fd);
+// Opens `name` in `directory` (here: by the caller's path). A FIFO is never
+// waited on; the descriptor is not inherited by programs the caller starts.
+// Outcome::missing, ::exists (Open::fresh), ::linked (a link at a name not
+// followed), ::not_regular (a directory opened for writing) or
+// ::not_opened.
+Status open(int directory, const char *name, Open how, Descriptor &fd);
+inline Status open(const char *path, Open how, Descriptor &fd) {
+    return open(here, path, how, fd);
+}
+// Opens `path` in one step, by a chain of names without any symbolic link;
+// Outcome::linked where a link stands on the way, or where the kernel
+// cannot resolve a name so.
+Status open_direct(const char *path, Open how, Descriptor &fd);
 // The open file `fd` opened again for writing, by the descriptor and not
 // by a name: the same file whatever its names now are.
 Status open_for_writing(int fd, Descriptor &writable);
 Status stat(int fd, FileInfo &info);
-// What stands at `path`; Outcome::missing when nothing does.
-Status stat(const char *path, Follow follow, FileInfo &info);
+// What stands at `name` in `directory`, not followed if a link;
+// Outcome::missing when nothing does.
+Status stat(int directory, const char *name, FileInfo &info);
 // Reads up to `count` bytes at `at` into `to`; `got` is less only at the
 // end of the file.
 Status read(int fd, char *to, std::size_t count, off_t at, std::size_t &got);
@@ -186,23 +221,25 @@ Status truncate(int fd, off_t length);
 // cannot reserve: only a lack of space fails.
 Status reserve(int fd, off_t at, off_t length);
 Status sync(int fd);
-// Syncs the directory that holds `path`, so that a name made or removed
-// there stays made or removed.
-Status sync_directory(const char *path);
-// Takes the lock, waiting for it while `patience` lasts: Outcome::busy when
-// another open file of it (another process's, or this one's) holds it that
-// long. `waited` tells whether it was not free at once.
-Status lock(int fd, Lock how, Patience &patience, bool &waited);
-Status lock(int fd, Lock how, Patience &patience);
-// Gives the file `existing` the name `name` too; Outcome::exists when a
-// file of that name is there.
-Status link(const char *existing, const char *name);
-// Gives the file `existing` the name `name` instead, Outcome::exists when a
-// file of that name is there: at once where the file system can (FAT
-// too), else as a link and an unlink.
-Status rename_new(const char *existing, const char *name);
+// Syncs the directory `directory`, so that a name made or removed in it
+// stays made or removed.
+Status sync_directory(int directory);
+// Takes the lock of a file the library reads (shared) or edits
+// (exclusive), waiting while `patience` lasts: Outcome::busy when it stays
+// taken. See io.cpp for what the lock is made of.
+Status lock(Descriptor &fd, Lock how, Patience &patience);
+// Takes the lock of a file at a side name (a journal, a new file), which
+// only its owner can open, waiting while `patience` lasts.
+Status lock_side(Descriptor &fd, Patience &patience);
+// Gives the file `existing` the name `name` too, in `directory`;
+// Outcome::exists when a file of that name is there.
+Status link(int directory, const char *existing, const char *name);
+// Gives the file `existing` the name `name` instead, in `directory`,
+// Outcome::exists when a file of that name is there: at once where the
+// file system can (FAT too), else as a link and an unlink.
+Status rename_new(int directory, const char *existing, const char *name);
 // Outcome::missing when nothing stood at `name`.
-Status unlink(const char *name);
+Status unlink(int directory, const char *name);
 // Whether a file may reach `size` bytes within the process's file-size
 // limit. Past it the kernel stops a write half-way and sends SIGXFSZ,
 // which ends a process that keeps the default disposition, so writes that
@@ -212,16 +249,18 @@ Status set_mode(int fd, mode_t mode);
 // The permission bits a file made by this process gets: 0666 less the
 // process's mask.
 Status new_file_mode(mode_t &mode);
-// The target of the symbolic link `path`, terminated; Outcome::not_regular
-// when `path` is no link.
-Status read_link(const char *path, char *target, std::size_t size);
-// The name the kernel gives the open file `fd`, terminated;
-// Outcome::missing where it has none to give (no /proc).
-Status name_of(int fd, char *name, std::size_t size);
-// The C library's resolution of `path`, one component at a time.
-Status real_path(const char *path, char *name, std::size_t size);
+// The target of the symbolic link open as `fd` (Open::path), terminated.
+Status read_link(int fd, char *target, std::size_t size);
+// Whether the file `fd` is mounted on its own (a bind mount of one file):
+// Outcome::mounted when the mount it is on is not that of `directory`,
+// the directory its name is in. Done where the kernel does not tell.
+Status mounted_with(int fd, int directory);
 // The user the process acts as.
 uid_t user();
+// The monotonic clock (a hook may give the time instead).
+timespec now();
+// Pauses for `microseconds`, or less when a signal comes.
+void pause(long microseconds);
 
 } // namespace io
 } // namespace iniplace

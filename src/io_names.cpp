@@ -1,137 +1,198 @@
 #include "io_names.h"
 
 #include <cstring>
-#include <string_view>
 
 namespace iniplace {
 
 namespace {
 
-constexpr std::string_view suffix = "-journal";
 // Links followed before a chain counts as a loop, as the kernel counts.
 constexpr int most_links = 40;
 
-// `directory` (the first `length` bytes of a name, up to and with its last
-// slash) and `base` joined into `name`.
-Status join(const char *directory, std::size_t length, const char *base, char *name,
-            std::size_t size) {
-    const std::size_t base_length = std::strlen(base);
-    if (length + base_length >= size)
-        return failed(Outcome::not_opened, Op::name, ENAMETOOLONG);
-    std::memmove(name + length, base, base_length + 1);
-    std::memmove(name, directory, length);
-    return {};
+Status too_long() {
+    return failed(Outcome::not_opened, Op::name, ENAMETOOLONG);
 }
 
-// The length of the directory part of `path`: up to and with its last
-// slash; 0 when it has none.
-std::size_t directory_length(const char *path) {
-    const char *const slash = std::strrchr(path, '/');
-    return slash != nullptr ? static_cast<std::size_t>(slash - path) + 1 : 0;
-}
-
-// Whether the link `path` (`link`) may be followed: not one another user
-// made in a directory others may write (sticky or not; the kernel guards
-// only sticky ones, and only where fs.protected_symlinks is on), unless
-// the directory is hers.
-Status followed_safely(const char *path, const FileInfo &link) {
-    char directory[PATH_MAX];
-    const std::size_t length = directory_length(path);
-    std::memcpy(directory, length > 0 ? path : ".", length > 0 ? length : 1);
-    directory[length > 0 ? length : 1] = '\0';
+// Whether the link `link` in the directory `directory` may be followed:
+// not one another user made in a directory others may write (sticky or
+// not), unless the directory is hers.
+Status judge(int directory, const FileInfo &link) {
     FileInfo holder;
-    if (const Status found = io::stat(directory, Follow::links, holder); !found.ok())
+    if (const Status found = io::stat(directory, holder); !found.ok())
         return found;
     const bool shared = (holder.mode & 022) != 0;
-    if (shared && link.owner != io::user() && link.owner != holder.owner)
+    const uid_t owner = link.owner;
+    if (shared && owner != io::user() && owner != 0 && owner != holder.owner)
         return failed(Outcome::untrusted, Op::name);
     return {};
 }
 
-} // namespace
-
-Status SideName::of_file(int fd, const char *path) {
-    const std::size_t room = sizeof name_ - suffix.size();
-    Status named = io::name_of(fd, name_, room);
-    if (named.is(Outcome::missing))
-        named = io::real_path(path, name_, room);
-    return named.ok() ? add_suffix() : named;
-}
-
-Status SideName::of_missing(const char *path) {
-    const std::size_t length = directory_length(path);
-    const char *const base = path + length;
-    if (*base == '\0')
-        return failed(Outcome::not_regular, Op::open, EISDIR);
-    char directory[PATH_MAX];
-    if (length >= sizeof directory)
-        return failed(Outcome::not_opened, Op::name, ENAMETOOLONG);
-    std::memcpy(directory, length > 0 ? path : ".", length > 0 ? length : 1);
-    directory[length > 0 ? length : 1] = '\0';
-    Descriptor opened;
-    if (const Status found = io::open(directory, Open::directory, opened); !found.ok())
-        return found;
-    const std::size_t room = sizeof name_ - suffix.size();
-    Status named = io::name_of(opened.get(), name_, room);
-    if (named.is(Outcome::missing))
-        named = io::real_path(directory, name_, room);
-    if (!named.ok())
-        return named;
-    const std::size_t resolved = std::strcmp(name_, "/") == 0 ? 0 : std::strlen(name_);
-    if (resolved + 1 >= room)
-        return failed(Outcome::not_opened, Op::name, ENAMETOOLONG);
-    name_[resolved] = '/';
-    if (const Status joined = join(name_, resolved + 1, base, name_, room); !joined.ok())
-        return joined;
-    return add_suffix();
-}
-
-Status SideName::add_suffix() {
-    const std::size_t length = std::strlen(name_);
-    if (length + suffix.size() >= sizeof name_)
-        return failed(Outcome::not_opened, Op::name, ENAMETOOLONG);
-    std::memcpy(name_ + length, suffix.data(), suffix.size());
-    name_[length + suffix.size()] = '\0';
+// Reads the target of the link open as `link` into `rest` (PATH_MAX bytes)
+// in front of what is left of the path from `left` on: target/left.
+Status splice(int link, char *rest, std::size_t left) {
+    const std::size_t kept = std::strlen(rest + left);
+    if (kept + 2 >= PATH_MAX)
+        return too_long();
+    char *const end = rest + PATH_MAX - kept - 1;
+    std::memmove(end, rest + left, kept + 1);
+    if (const Status read = io::read_link(link, rest, PATH_MAX - kept - 2); !read.ok())
+        return read;
+    const std::size_t target = std::strlen(rest);
+    if (kept > 0)
+        rest[target] = '/';
+    std::memmove(rest + target + (kept > 0 ? 1 : 0), end, kept + 1);
     return {};
 }
 
-namespace {
-
-// One step along a chain of links: `target` becomes what the link there
-// names. Outcome::missing when nothing stands at `target`: the chain ends.
-Status follow_link(Follow follow, char *target, std::size_t size) {
-    FileInfo info;
-    const Status found = io::stat(target, Follow::no, info);
-    if (!found.ok())
-        return found;
-    if (!info.link)
-        return failed(Outcome::exists, Op::stat);
-    if (follow == Follow::no)
-        return failed(Outcome::not_regular, Op::name);
-    if (const Status trusted = followed_safely(target, info); !trusted.ok())
-        return trusted;
-    char link[PATH_MAX];
-    if (const Status read = io::read_link(target, link, sizeof link); !read.ok())
-        return read;
-    const std::size_t kept = link[0] == '/' ? 0 : directory_length(target);
-    return join(target, kept, link, target, size);
+bool is_dot(std::string_view name) {
+    return name == "." || name == "..";
 }
 
 } // namespace
 
-Status link_target(const char *path, Follow follow, char *target, std::size_t size) {
-    if (const std::size_t length = std::strlen(path); length < size)
-        std::memcpy(target, path, length + 1);
-    else
-        return failed(Outcome::not_opened, Op::name, ENAMETOOLONG);
-    for (int followed = 0; followed <= most_links; ++followed) {
-        const Status step = follow_link(follow, target, size);
-        if (step.is(Outcome::missing))
-            return {};
-        if (!step.ok())
-            return step;
+Status Name::resolve(const char *path) {
+    links_ = 0;
+    followed_link_ = false;
+    const std::size_t length = std::strlen(path);
+    if (length == 0)
+        return failed(Outcome::missing, Op::open, ENOENT);
+    if (length >= PATH_MAX)
+        return too_long();
+    // A name that ends in a slash names a directory.
+    if (path[length - 1] == '/')
+        return failed(Outcome::not_regular, Op::open, EISDIR);
+    char rest[PATH_MAX];
+    std::memcpy(rest, path, length + 1);
+    // Most directories are reached without a link: in one step, where the
+    // kernel can take it.
+    if (const char *slash = std::strrchr(rest, '/'); slash != nullptr) {
+        const auto cut = static_cast<std::size_t>(slash - rest);
+        rest[cut] = '\0';
+        const Status direct = io::open_direct(cut == 0 ? "/" : rest, Open::directory, directory_);
+        rest[cut] = '/';
+        if (direct.ok())
+            return set_base(slash + 1);
+        if (!direct.is(Outcome::linked))
+            return direct;
     }
-    return failed(Outcome::not_opened, Op::name, ELOOP);
+    const Status opened = io::open(rest[0] == '/' ? "/" : ".", Open::directory, directory_);
+    return opened.ok() ? walk(rest) : opened;
+}
+
+Status Name::walk(char *rest) {
+    for (;;) {
+        std::size_t start = 0;
+        while (rest[start] == '/')
+            ++start;
+        std::size_t end = start;
+        while (rest[end] != '\0' && rest[end] != '/')
+            ++end;
+        std::size_t next = end;
+        while (rest[next] == '/')
+            ++next;
+        const std::string_view component(rest + start, end - start);
+        if (rest[next] == '\0') {
+            // The last component: the file's name, if it can be one.
+            if (component.empty() || is_dot(component))
+                return failed(Outcome::not_regular, Op::open, EISDIR);
+            return set_base(component);
+        }
+        rest[end] = '\0';
+        Descriptor step;
+        FileInfo info;
+        Status status = io::open(directory_.get(), rest + start, Open::path, step);
+        if (status.ok())
+            status = io::stat(step.get(), info);
+        if (!status.ok())
+            return status;
+        if (info.link) {
+            if (++links_ > most_links)
+                return failed(Outcome::not_opened, Op::name, ELOOP);
+            if (status = judge(directory_.get(), info); status.ok())
+                status = splice(step.get(), rest, next);
+            if (!status.ok())
+                return status;
+            // An absolute target starts again at the root.
+            if (rest[0] == '/' && !(status = io::open("/", Open::directory, directory_)).ok())
+                return status;
+            continue;
+        }
+        if (!info.directory)
+            return failed(Outcome::not_opened, Op::open, ENOTDIR);
+        directory_ = std::move(step);
+        std::memmove(rest, rest + next, std::strlen(rest + next) + 1);
+    }
+}
+
+Status Name::set_base(std::string_view name) {
+    if (name.size() > NAME_MAX)
+        return too_long();
+    std::memcpy(base_, name.data(), name.size());
+    base_[name.size()] = '\0';
+    // A name so long that no side name fits beside it has none.
+    side_[0] = '\0';
+    if (name.size() + side_suffix.size() <= NAME_MAX) {
+        std::memcpy(side_, name.data(), name.size());
+        std::memcpy(side_ + name.size(), side_suffix.data(), side_suffix.size());
+        side_[name.size() + side_suffix.size()] = '\0';
+    }
+    return {};
+}
+
+Status Name::follow_link() {
+    if (++links_ > most_links)
+        return failed(Outcome::not_opened, Op::name, ELOOP);
+    Descriptor link;
+    FileInfo info;
+    Status status = io::open(directory_.get(), base_, Open::path, link);
+    if (status.ok())
+        status = io::stat(link.get(), info);
+    // Replaced by something else meanwhile: looked at again.
+    if (!status.ok() || !info.link)
+        return status;
+    followed_link_ = true;
+    char rest[PATH_MAX];
+    rest[0] = '\0';
+    if (status = judge(directory_.get(), info); status.ok())
+        status = splice(link.get(), rest, 0);
+    if (status.ok() && rest[0] == '/')
+        status = io::open("/", Open::directory, directory_);
+    return status.ok() ? walk(rest) : status;
+}
+
+Status Name::open(Open how, Follow follow, Descriptor &fd) {
+    for (;;) {
+        Status status = io::open(directory_.get(), base_, how, fd);
+        FileInfo info;
+        if (status.ok() && how == Open::path && io::stat(fd.get(), info).ok() && info.link)
+            status = failed(Outcome::linked, Op::open, ELOOP);
+        if (!status.is(Outcome::linked))
+            return status;
+        fd.reset();
+        if (follow == Follow::no)
+            return failed(Outcome::not_regular, Op::name, ELOOP);
+        if (status = follow_link(); !status.ok())
+            return status;
+    }
+}
+
+Status reaches(const char *path, const FileInfo &info) {
+    Descriptor fd;
+    FileInfo now;
+    Status status = io::open_direct(path, Open::path, fd);
+    if (status.ok() && (status = io::stat(fd.get(), now)).ok() && now.link)
+        status = failed(Outcome::linked, Op::open, ELOOP);
+    if (status.is(Outcome::linked)) {
+        Name name;
+        status = name.resolve(path);
+        if (status.ok())
+            status = name.open(Open::path, Follow::links, fd);
+        if (status.ok())
+            status = io::stat(fd.get(), now);
+    }
+    if (status.is(Outcome::missing) || (status.ok() && !same_file(now, info)))
+        return failed(Outcome::replaced, Op::stat);
+    return status;
 }
 
 } // namespace iniplace

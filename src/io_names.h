@@ -1,40 +1,65 @@
-// The names of files: the name the library keeps next to a file, found the
-// same through every name that reaches the file, and the end of a chain of
-// symbolic links that leads to a missing file.
+// The names of files, resolved without a race: a path is looked up one
+// component at a time from a directory's descriptor, every symbolic link on
+// the way is judged through the descriptor of the link itself before it is
+// followed, and the file is opened in the directory that was judged. The
+// side name beside a file (NAME-journal) lives in that directory too.
 #pragma once
 
 #include "io.h"
 
 #include <climits>
+#include <string_view>
 
 namespace iniplace {
 
-// The file's resolved name with "-journal" after it. The durable build
+enum class Follow { links, no };
+
+// The side name of a file: its name with this after it. The durable build
 // keeps its journal there, and both builds write a new file there before
-// they move it into place. Every name that reaches the file, but its hard
-// links, gives the same side name.
-class SideName {
+// they move it into place.
+constexpr std::string_view side_suffix = "-journal";
+
+// A file's name resolved to the directory that holds it (open) and its name
+// there. A symbolic link, on the way or at the end, is followed only when no
+// other user could have put it in the way: when it is the caller's or
+// root's, or the directory's owner's, or the directory is one that only its
+// owner may write (by its mode). The kernel checks a weaker rule, and only
+// in sticky directories where fs.protected_symlinks is on.
+class Name {
   public:
-    // For the open file `fd`, opened as `path`: the kernel's name for it,
-    // or where it has none (no /proc) the C library's resolution of `path`.
-    Status of_file(int fd, const char *path);
-    // For the missing file `path`: its directory resolved, then its name.
-    Status of_missing(const char *path);
-    const char *get() const { return name_; }
+    // Resolves the directories of `path` (Outcome::missing when one is
+    // missing, ::untrusted for a link not followed).
+    Status resolve(const char *path);
+    // Opens the file at the name as `how` says; a link there is followed
+    // as those on the way are (Follow::no: Outcome::not_regular), and the
+    // name then is where the chain ends.
+    Status open(Open how, Follow follow, Descriptor &fd);
+    // Whether open() followed a link at the end of the name.
+    bool followed_link() const { return followed_link_; }
+
+    int directory() const { return directory_.get(); }
+    const char *base() const { return base_; }
+    // The side name in the same directory; empty where the name is too
+    // long to have one.
+    const char *side() const { return side_; }
 
   private:
-    Status add_suffix();
+    // Resolves `rest` (a PATH_MAX buffer, changed as it goes) from the
+    // directory it starts in.
+    Status walk(char *rest);
+    // Follows the link at the name.
+    Status follow_link();
+    Status set_base(std::string_view name);
 
-    char name_[PATH_MAX] = {};
+    Descriptor directory_;
+    char base_[NAME_MAX + 1] = {};
+    char side_[NAME_MAX + 1] = {};
+    int links_ = 0; // followed so far
+    bool followed_link_ = false;
 };
 
-// Where the chain of symbolic links that starts at `path` ends: `path`
-// itself when it is no link; Outcome::not_regular for a link when `follow`
-// says no. Outcome::exists when the
-// chain ends at a file after all (someone made it meanwhile). A link that
-// another user made in a directory that others may write (like /tmp, or a
-// group's directory) is not followed (Outcome::untrusted), unless she owns
-// the directory.
-Status link_target(const char *path, Follow follow, char *target, std::size_t size);
+// Whether `path` still reaches the file `info` tells of, by the same rules:
+// Outcome::replaced when it reaches another file or none.
+Status reaches(const char *path, const FileInfo &info);
 
 } // namespace iniplace

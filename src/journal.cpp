@@ -2,6 +2,7 @@
 
 #include "move.h"
 
+#include <array>
 #include <cstring>
 
 namespace iniplace {
@@ -10,11 +11,53 @@ namespace {
 
 // The magic starts with a zero byte, with which no file the library
 // creates starts: a new file written at the side name before it is moved
-// into place is never taken for a journal.
-constexpr char magic[8] = {'\0', 'i', 'n', 'i', 'p', 'l', '3', '\n'};
-constexpr auto header_size = static_cast<off_t>(sizeof(JournalHeader));
+// into place is never taken for a journal. Journals of the layout before
+// this one hold their fields in the byte order of the machine that wrote
+// them, which the checksum tells.
+constexpr char magic[8] = {'\0', 'i', 'n', 'i', 'p', 'l', '4', '\n'};
+constexpr char native_magic[8] = {'\0', 'i', 'n', 'i', 'p', 'l', '3', '\n'};
+constexpr std::size_t field_size = 8;
+constexpr std::size_t header_bytes = sizeof magic + 9 * field_size;
+// The header but its checksum: what the checksum covers, with the saved
+// bytes after it.
+constexpr std::size_t summed_bytes = header_bytes - field_size;
+constexpr auto header_size = static_cast<off_t>(header_bytes);
 // How many of the bytes before the change a journal is fitted by.
 constexpr off_t head_window = 4096;
+
+using HeaderBytes = std::array<char, header_bytes>;
+
+template <typename Header, typename Visit> void each_field(Header &header, Visit visit) {
+    for (auto *field :
+         {&header.old_size, &header.min_size, &header.max_size, &header.at, &header.saved,
+          &header.head_at, &header.head_sum, &header.name_sum, &header.checksum})
+        visit(*field);
+}
+
+HeaderBytes encoded(const JournalHeader &header) {
+    HeaderBytes bytes{};
+    std::memcpy(bytes.data(), magic, sizeof magic);
+    std::size_t at = sizeof magic;
+    each_field(header, [&](std::uint64_t field) {
+        for (std::size_t i = 0; i < field_size; ++i)
+            bytes[at++] = static_cast<char>(field >> (8 * (field_size - 1 - i)) & 0xFF);
+    });
+    return bytes;
+}
+
+JournalHeader decoded(const HeaderBytes &bytes, bool big_endian) {
+    JournalHeader header{};
+    std::size_t at = sizeof magic;
+    each_field(header, [&](std::uint64_t &field) {
+        field = 0;
+        for (std::size_t i = 0; i < field_size; ++i) {
+            const std::size_t byte = big_endian ? i : field_size - 1 - i;
+            field = field << 8 | static_cast<unsigned char>(bytes[at + byte]);
+        }
+        at += field_size;
+    });
+    return header;
+}
 
 // FNV-1a over 64 bits: enough to tell a journal cut short or torn from a
 // whole one, and the file it was made for from another.
@@ -23,11 +66,6 @@ std::uint64_t add_to_checksum(std::uint64_t sum, std::string_view bytes) {
     for (const char byte : bytes)
         sum = (sum ^ static_cast<unsigned char>(byte)) * 0x100000001b3ULL;
     return sum;
-}
-
-std::uint64_t header_checksum(const JournalHeader &header) {
-    return add_to_checksum(checksum_start, {reinterpret_cast<const char *>(&header),
-                                            offsetof(JournalHeader, checksum)});
 }
 
 Status sum_bytes(int fd, off_t at, off_t length, Buffer block, std::uint64_t &sum) {
@@ -41,25 +79,51 @@ Status sum_bytes(int fd, off_t at, off_t length, Buffer block, std::uint64_t &su
 // when a disk is mounted elsewhere: a journal moved to another file's name
 // is not that file's.
 std::uint64_t name_checksum(const char *name) {
-    const char *const slash = std::strrchr(name, '/');
-    return add_to_checksum(checksum_start, slash != nullptr ? slash + 1 : name);
+    return add_to_checksum(checksum_start, name);
+}
+
+// Whether `header` describes a journal of `size` bytes that an edit could
+// have made: the saved bytes lie in the old file and, unless the size
+// stays, reach its end (only those are put back, and the file cut to its
+// old size); the old size is one the file had while the edits ran.
+bool plausible(const JournalHeader &h, off_t size) {
+    const bool sized = h.min_size <= h.old_size && h.old_size <= h.max_size && h.at <= h.old_size &&
+                       h.saved <= h.old_size - h.at &&
+                       size == header_size + static_cast<off_t>(h.saved);
+    const bool reaching_end =
+        h.min_size == h.max_size ? h.at + h.saved <= h.old_size : h.at + h.saved == h.old_size;
+    const bool head = h.head_at <= h.at && h.at - h.head_at <= head_window;
+    return sized && reaching_end && head;
 }
 
 // Whether the `size` bytes of `journal` are a whole journal: all its pages
-// written, none torn, not made harmless.
+// written, none torn, not made harmless; `header` as written.
 Status judge_whole(int journal, off_t size, JournalHeader &header, Buffer block, bool &whole) {
     whole = false;
+    HeaderBytes bytes{};
     std::size_t got = 0;
-    const Status read = io::read(journal, reinterpret_cast<char *>(&header), sizeof header, 0, got);
-    if (!read.ok() || got != sizeof header || std::memcmp(header.magic, magic, sizeof magic) != 0 ||
-        header.at > header.old_size || header.saved > header.old_size - header.at ||
-        size != header_size + static_cast<off_t>(header.saved))
+    const Status read = io::read(journal, bytes.data(), bytes.size(), 0, got);
+    const bool current = std::memcmp(bytes.data(), magic, sizeof magic) == 0;
+    if (!read.ok() || got != bytes.size() ||
+        (!current && std::memcmp(bytes.data(), native_magic, sizeof magic) != 0))
         return read;
-    std::uint64_t sum = header_checksum(header);
-    const Status summed =
-        sum_bytes(journal, header_size, static_cast<off_t>(header.saved), block, sum);
-    whole = summed.ok() && sum == header.checksum;
-    return summed;
+    for (const bool big_endian : {true, false}) {
+        if (current && !big_endian)
+            break;
+        header = decoded(bytes, big_endian);
+        if (!plausible(header, size))
+            continue;
+        std::uint64_t sum = add_to_checksum(checksum_start, {bytes.data(), summed_bytes});
+        if (const Status summed =
+                sum_bytes(journal, header_size, static_cast<off_t>(header.saved), block, sum);
+            !summed.ok())
+            return summed;
+        if (sum == header.checksum) {
+            whole = true;
+            break;
+        }
+    }
+    return {};
 }
 
 // Whether a whole journal was made for the file `fd` as it is: its size is
@@ -78,15 +142,15 @@ Status judge_fit(const JournalHeader &header, const OpenFile &file, Buffer block
     return summed;
 }
 
-// Whether the journal at `name` holds a whole journal that fits `file`;
+// Whether the journal at `side` holds a whole journal that fits `file`;
 // Outcome::untrusted for a whole journal made under another name.
-Status judge(const char *name, int journal, const FileInfo &info, const OpenFile &file,
+Status judge(const Side &side, int journal, const FileInfo &info, const OpenFile &file,
              JournalHeader &header, bool &whole, bool &fits) {
     char bytes[1024];
     const Buffer block{bytes, sizeof bytes};
     fits = false;
     Status judged = judge_whole(journal, info.size, header, block, whole);
-    if (judged.ok() && whole && header.name_sum != name_checksum(name))
+    if (judged.ok() && whole && header.name_sum != name_checksum(side.name))
         return failed(Outcome::untrusted, Op::stat);
     if (judged.ok() && whole)
         judged = judge_fit(header, file, block, fits);
@@ -110,11 +174,11 @@ Status make_harmless(int journal) {
     return emptied.ok() ? io::sync(journal) : emptied;
 }
 
-// Whether `name` still names the open file `info`: a call that waited for a
+// Whether `side` still names the open file `info`: a call that waited for a
 // lock may find it removed, or given to another file.
-Status still_named(const char *name, const FileInfo &info) {
+Status still_named(const Side &side, const FileInfo &info) {
     FileInfo named;
-    const Status found = io::stat(name, Follow::no, named);
+    const Status found = io::stat(side.directory, side.name, named);
     if (found.is(Outcome::missing) || (found.ok() && !same_file(named, info)))
         return failed(Outcome::replaced, Op::stat);
     return found;
@@ -138,15 +202,16 @@ Status put_back(int journal, const JournalHeader &header, const OpenFile &file) 
 // Opens what stands at a side name, and stats it: Outcome::missing when
 // nothing does, ::untrusted for a link or a directory. What cannot be
 // opened (another user's) and is empty is harmless: missing too.
-Status open_side(const char *name, Descriptor &side, FileInfo &info) {
-    const Status found = io::open(name, Open::found, side);
-    if (found.is(Outcome::not_regular))
+Status open_side(const Side &side, Descriptor &fd, FileInfo &info) {
+    const Status found = io::open(side.directory, side.name, Open::found, fd);
+    if (found.is(Outcome::linked) || found.is(Outcome::not_regular))
         return as(Outcome::untrusted, found);
     if (found.is(Outcome::not_opened)) {
-        const bool empty = io::stat(name, Follow::no, info).ok() && info.regular && info.size == 0;
+        const bool empty =
+            io::stat(side.directory, side.name, info).ok() && info.regular && info.size == 0;
         return empty ? failed(Outcome::missing, Op::open) : found;
     }
-    return found.ok() ? io::stat(side.get(), info) : found;
+    return found.ok() ? io::stat(fd.get(), info) : found;
 }
 
 } // namespace
@@ -158,7 +223,8 @@ Status side_kind(int fd, const FileInfo &info, SideKind &kind) {
     char start[sizeof magic] = {};
     std::size_t got = 0;
     const Status read = io::read(fd, start, sizeof start, 0, got);
-    if (std::memcmp(start, magic, sizeof magic) == 0)
+    if (std::memcmp(start, magic, sizeof magic) == 0 ||
+        std::memcmp(start, native_magic, sizeof magic) == 0)
         kind = SideKind::journal;
     else if (std::all_of(start, start + got, [](char byte) { return byte == '\0'; }))
         kind = SideKind::cut_short;
@@ -177,31 +243,33 @@ Status trust(const FileInfo &side, SideKind kind, uid_t owner) {
     return failed(Outcome::untrusted, Op::stat);
 }
 
-Status take_side(const char *name, int side, const FileInfo &info, uid_t owner, Patience &patience,
-                 SideKind &kind) {
-    Status status = io::lock(side, Lock::exclusive, patience);
+Status take_side(const Side &side, Descriptor &fd, const FileInfo &info, uid_t owner,
+                 Patience &patience, SideKind &kind) {
+    Status status = io::lock_side(fd, patience);
     if (status.ok())
-        status = still_named(name, info);
+        status = still_named(side, info);
     if (status.ok())
-        status = side_kind(side, info, kind);
+        status = side_kind(fd.get(), info, kind);
     if (status.ok())
         status = trust(info, kind, owner);
     return status.is(Outcome::replaced) ? failed(Outcome::missing, Op::stat) : status;
 }
 
-Status recover(const char *name, const OpenFile &file) {
+Status recover(const Side &side, const OpenFile &file) {
+    if (side.name[0] == '\0')
+        return {};
     Descriptor journal;
     FileInfo info;
-    Status taken = open_side(name, journal, info);
+    Status taken = open_side(side, journal, info);
     // A second name of the file, left by a creation that linked the new file
     // into place and ended before it could unlink the old name.
     if (taken.ok() && same_file(info, file.info)) {
-        (void)io::unlink(name);
+        (void)io::unlink(side.directory, side.name);
         return {};
     }
     SideKind kind = SideKind::empty;
     if (taken.ok())
-        taken = take_side(name, journal.get(), info, file.info.owner, file.patience, kind);
+        taken = take_side(side, journal, info, file.info.owner, file.patience, kind);
     if (taken.is(Outcome::missing))
         return {};
     if (!taken.ok())
@@ -211,7 +279,7 @@ Status recover(const char *name, const OpenFile &file) {
     bool whole = false, fits = false;
     // What cannot be read may hold the only good copy of the file.
     if (kind == SideKind::journal) {
-        if (const Status judged = judge(name, journal.get(), info, file, header, whole, fits);
+        if (const Status judged = judge(side, journal.get(), info, file, header, whole, fits);
             !judged.ok())
             return judged.is(Outcome::untrusted) ? judged : as(Outcome::unsafe, judged);
     }
@@ -223,28 +291,32 @@ Status recover(const char *name, const OpenFile &file) {
     // emptied, and taken over by the next edit's journal.
     if (kind != SideKind::empty)
         (void)make_harmless(journal.get());
-    (void)io::unlink(name);
+    (void)io::unlink(side.directory, side.name);
     return {};
 }
 
-Status Journal::begin(const char *name, const OpenFile &file, off_t at, off_t saved, off_t min_size,
+Status Journal::begin(const Side &side, const OpenFile &file, off_t at, off_t saved, off_t min_size,
                       off_t max_size, Buffer scratch) {
-    name_ = name;
+    side_ = side;
     fd_ = file.fd;
-    // Another name of the file would not find the journal.
+    // Another name of the file (a hard link, or the name a file mounted on
+    // its own hides) would not find the journal.
     if (file.info.links > 1)
         return failed(Outcome::hard_linked, Op::stat);
+    if (const Status own = io::mounted_with(file.fd, side.directory); !own.ok())
+        return own;
+    if (side.name[0] == '\0')
+        return failed(Outcome::unsafe, Op::name, ENAMETOOLONG);
     if (const Status within = io::within_size_limit(header_size + saved); !within.ok())
         return as(Outcome::unsafe, within);
     header_ = {};
-    std::memcpy(header_.magic, magic, sizeof magic);
     header_.old_size = static_cast<std::uint64_t>(file.info.size);
     header_.min_size = static_cast<std::uint64_t>(min_size);
     header_.max_size = static_cast<std::uint64_t>(max_size);
     header_.at = static_cast<std::uint64_t>(at);
     header_.saved = static_cast<std::uint64_t>(saved);
     header_.head_at = static_cast<std::uint64_t>(std::max<off_t>(0, at - head_window));
-    header_.name_sum = name_checksum(name);
+    header_.name_sum = name_checksum(side.name);
     if (const Status opened = open_journal(file); !opened.ok()) {
         const bool told =
             opened.is(Outcome::exists) || opened.is(Outcome::busy) || opened.is(Outcome::untrusted);
@@ -252,16 +324,16 @@ Status Journal::begin(const char *name, const OpenFile &file, off_t at, off_t sa
     }
     const Status saved_bytes = save(file.fd, scratch);
     if (!saved_bytes.ok()) {
-        (void)io::unlink(name);
+        (void)io::unlink(side.directory, side.name);
         journal_.reset();
     }
     return as(Outcome::unsafe, saved_bytes);
 }
 
 Status Journal::open_journal(const OpenFile &file) {
-    const Status made = io::open(name_, Open::fresh, journal_);
+    const Status made = io::open(side_.directory, side_.name, Open::fresh, journal_);
     if (made.ok())
-        return io::lock(journal_.get(), Lock::exclusive, file.patience);
+        return io::lock_side(journal_, file.patience);
     if (!made.is(Outcome::exists))
         return made;
     // What recovery could not remove (an append-only directory) and left
@@ -269,11 +341,11 @@ Status Journal::open_journal(const OpenFile &file) {
     // since the call opened the file, and is judged when it opens it again.
     FileInfo info;
     SideKind kind = SideKind::empty;
-    Status taken = open_side(name_, journal_, info);
+    Status taken = open_side(side_, journal_, info);
     if (taken.ok() && same_file(info, file.info))
         taken = failed(Outcome::exists, Op::open);
     if (taken.ok())
-        taken = take_side(name_, journal_.get(), info, io::user(), file.patience, kind);
+        taken = take_side(side_, journal_, info, io::user(), file.patience, kind);
     // Only an emptied one: anything else is judged by recovery first.
     if (taken.ok() && kind != SideKind::empty)
         taken = failed(Outcome::exists, Op::open);
@@ -289,20 +361,21 @@ Status Journal::save(int fd, Buffer scratch) {
     const auto head_at = static_cast<off_t>(header_.head_at);
     header_.head_sum = checksum_start;
     Status done = sum_bytes(fd, head_at, at - head_at, scratch, header_.head_sum);
-    header_.checksum = header_checksum(header_);
+    std::uint64_t sum = add_to_checksum(checksum_start, {encoded(header_).data(), summed_bytes});
     // The saved bytes go first and the header last, so a journal that a
     // power loss cut short or tore is known as one.
     const Io journal(journal_.get());
     if (done.ok())
-        done = copy_bytes(Io(fd), at, journal, header_size, static_cast<off_t>(header_.saved),
-                          scratch, [this](std::string_view bytes) {
-                              header_.checksum = add_to_checksum(header_.checksum, bytes);
-                          });
+        done =
+            copy_bytes(Io(fd), at, journal, header_size, static_cast<off_t>(header_.saved), scratch,
+                       [&sum](std::string_view bytes) { sum = add_to_checksum(sum, bytes); });
+    header_.checksum = sum;
+    const HeaderBytes header = encoded(header_);
     if (done.ok())
-        done = journal.write(reinterpret_cast<const char *>(&header_), sizeof header_, 0);
+        done = journal.write(header.data(), header.size(), 0);
     if (done.ok())
         done = io::sync(journal_.get());
-    return done.ok() ? io::sync_directory(name_) : done;
+    return done.ok() ? io::sync_directory(side_.directory) : done;
 }
 
 // The journal of edits made and synced: emptied, then removed. If it cannot
@@ -310,10 +383,10 @@ Status Journal::save(int fd, Buffer scratch) {
 // failed: the next call would undo them.
 Status Journal::retire() {
     const Status harmless = make_harmless(journal_.get());
-    const Status removed = io::unlink(name_);
+    const Status removed = io::unlink(side_.directory, side_.name);
     if (harmless.ok())
         return {};
-    return removed.ok() ? io::sync_directory(name_) : as(Outcome::not_written, harmless);
+    return removed.ok() ? io::sync_directory(side_.directory) : as(Outcome::not_written, harmless);
 }
 
 Status Journal::finish(const Status &edits, Buffer scratch) {

@@ -2,12 +2,11 @@
 // changes the first byte of a file, the bytes it will change go into a
 // journal at the file's side name, made owner-only and exclusively, synced
 // with its directory; after the edit the file is synced and the journal
-// made harmless (emptied and synced), then removed. Every
-// call first looks at the side name, holding the file's lock: a whole
-// journal that fits the file is put back through the descriptor the call
-// opened. So after a crash or a power loss at any point the file reads as
-// it was before the edit or as it is after it, and no journal undoes an
-// edit that was reported done.
+// made harmless (emptied and synced), then removed. Every call first looks
+// at the side name, holding the file's lock: a whole journal that fits the
+// file is put back through the descriptor the call opened. So after a crash
+// or a power loss at any point the file reads as it was before the edit or
+// as it is after it, and no journal undoes an edit that was reported done.
 #pragma once
 
 #include "io_stream.h"
@@ -22,9 +21,17 @@ namespace iniplace {
 
 constexpr bool durable = INIPLACE_DURABLE != 0;
 
-// The journal: this header, then the saved bytes.
+// A name beside a file: in the directory `directory` (a descriptor), the
+// name `name`.
+struct Side {
+    int directory;
+    const char *name;
+};
+
+// The journal's header, as the library works with it. On disk the fields
+// are big-endian on every target, after the magic, so that a journal a
+// crash left on a disk moved to another machine is still put back.
 struct JournalHeader {
-    char magic[8];
     std::uint64_t old_size; // of the file before the edits
     std::uint64_t min_size; // the sizes the file may have
     std::uint64_t max_size; // while they run
@@ -32,7 +39,7 @@ struct JournalHeader {
     std::uint64_t saved;    // how many bytes are saved
     std::uint64_t head_at;  // [head_at, at): bytes the edits never change,
     std::uint64_t head_sum; // and their checksum: the file a journal fits
-    std::uint64_t name_sum; // of the journal's own name, without directory
+    std::uint64_t name_sum; // of the journal's own name
     std::uint64_t checksum; // of the fields above and the saved bytes
 };
 
@@ -58,15 +65,15 @@ Status side_kind(int fd, const FileInfo &info, SideKind &kind);
 // Outcome::untrusted else.
 Status trust(const FileInfo &side, SideKind kind, uid_t owner);
 
-// Locks what stands at `name`, open as `side` and found to be `info`, and
+// Locks what stands at `side`, open as `fd` and found to be `info`, and
 // judges it: its kind, and whether it is the library's to act on (see
 // trust()); Outcome::missing when it was removed or replaced while the lock
 // was awaited.
-Status take_side(const char *name, int side, const FileInfo &info, uid_t owner, Patience &patience,
-                 SideKind &kind);
+Status take_side(const Side &side, Descriptor &fd, const FileInfo &info, uid_t owner,
+                 Patience &patience, SideKind &kind);
 
 // Puts back the edit a crash interrupted, under the file's lock. What
-// stands at `name`: nothing; a whole journal that fits the file, applied
+// stands at `side`: nothing; a whole journal that fits the file, applied
 // through the file's descriptor (opened again for writing through it when
 // the call only reads) and removed; a journal cut short, torn, made
 // harmless or of another file, or a new file a creation left, emptied and
@@ -75,7 +82,7 @@ Status take_side(const char *name, int side, const FileInfo &info, uid_t owner, 
 // journal made under another name (moved there); ::busy when its lock
 // stays held; ::unsafe when it cannot be judged or applied (an empty one
 // that cannot be opened is harmless).
-Status recover(const char *name, const OpenFile &file);
+Status recover(const Side &side, const OpenFile &file);
 
 // The journal of an edit, or of several edits of one file, from before the
 // first change to after the last; made under the file's exclusive lock.
@@ -91,16 +98,13 @@ class Journal {
     // returns. Outcome::unsafe where no journal can be made: the edits must
     // not be made; ::exists when a journal that fits the file stood there
     // (put there since the call opened the file): it is to be opened again.
-    Status begin(const char *name, const OpenFile &file, off_t at, off_t saved, off_t min_size,
+    Status begin(const Side &side, const OpenFile &file, off_t at, off_t saved, off_t min_size,
                  off_t max_size, Buffer scratch);
     // After the edits: failed ones are undone from the journal; the file is
     // synced and the journal made harmless and removed. A failed undo or
     // sync keeps the journal for the next call, which puts the old file
     // back.
     Status finish(const Status &edits, Buffer scratch);
-    bool active() const { return static_cast<bool>(journal_); }
-    // Where the saved bytes start: edits below it need another journal.
-    off_t start() const { return static_cast<off_t>(header_.at); }
 
   private:
     // Makes the journal and locks it; takes over one made harmless that
@@ -109,7 +113,7 @@ class Journal {
     Status save(int fd, Buffer scratch);
     Status retire();
 
-    const char *name_ = nullptr;
+    Side side_{-1, ""};
     int fd_ = -1;
     JournalHeader header_{};
     Descriptor journal_;

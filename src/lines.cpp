@@ -4,18 +4,22 @@ namespace iniplace {
 
 namespace {
 
-// Plans an edit with `plan(scan, edit)` on a scan of the file from its
-// start, and makes it, through the block the scan read with. A read that
-// failed stops it before anything is written.
-template <typename Plan> Status plan_and_make(const Editing &editing, Plan plan) {
-    FileScan scan(editing.file());
-    LineEdit edit;
-    const Status planned = plan(scan, edit);
-    if (!scan.in.status().ok())
-        return scan.in.status();
-    if (!planned.ok() || !edit.changes)
+// The planner the edit driver calls: `plan(scan, line)` on a scan of the
+// file from its start through the driver's block, into `line`, which holds
+// the text written and outlives the plan. A read that failed stops the
+// edit before anything is written.
+template <typename Plan> auto planner(LineEdit &line, Plan plan) {
+    return [&line, plan](const File &file, Buffer block, Edit &edit) {
+        FileScan scan(file, block);
+        line = LineEdit();
+        const Status planned = plan(scan, line);
+        if (!scan.in.status().ok())
+            return scan.in.status();
+        edit.changes = planned.ok() && line.changes;
+        edit.change = line.change();
+        edit.read = {scan.in.block_start(), scan.in.block()};
         return planned;
-    return editing.make(edit.change(), scan.scratch(), {scan.in.block_start(), scan.in.block()});
+    };
 }
 
 } // namespace
@@ -61,28 +65,26 @@ Status write_line(const char *path, std::string_view section, Finder find, std::
         return refused(written.refusal);
     const bool new_section = !is_wildcard(section);
     const bool fits = text_at(section, written.text.line(), new_section, false).fits();
-    return edit_file(path, fits ? OnMissing::make : OnMissing::refuse, [&](const Editing &editing) {
-        return plan_and_make(editing, [&](FileScan &scan, LineEdit &edit) {
-            return plan_write(scan, section, find, wanted, written, found, edit);
-        });
-    });
+    LineEdit line;
+    return edit_file(path, fits ? OnMissing::make : OnMissing::refuse,
+                     planner(line, [&](FileScan &scan, LineEdit &edit) {
+                         return plan_write(scan, section, find, wanted, written, found, edit);
+                     }));
 }
 
 Status remove_line(const char *path, std::string_view section, Finder find,
                    std::string_view wanted) {
-    return edit_file(path, OnMissing::fail, [&](const Editing &editing) {
-        return plan_and_make(editing, [&](FileScan &scan, LineEdit &edit) {
-            return plan_removal(scan, section, find, wanted, edit);
-        });
-    });
+    LineEdit line;
+    return edit_file(path, OnMissing::fail, planner(line, [&](FileScan &scan, LineEdit &edit) {
+                         return plan_removal(scan, section, find, wanted, edit);
+                     }));
 }
 
 Status remove_section(const char *path, std::string_view section) {
-    return edit_file(path, OnMissing::fail, [&](const Editing &editing) {
-        return plan_and_make(editing, [&](FileScan &scan, LineEdit &edit) {
-            return plan_section_removal(scan, section, edit);
-        });
-    });
+    LineEdit line;
+    return edit_file(path, OnMissing::fail, planner(line, [&](FileScan &scan, LineEdit &edit) {
+                         return plan_section_removal(scan, section, edit);
+                     }));
 }
 
 } // namespace iniplace

@@ -73,18 +73,16 @@ class Scanner {
     off_t header_start_ = 0;
 };
 
-// What every operation on a file holds while it works: the read block
-// (through which an edit moves the tail once the scan is over), the spill
-// for pieces that span two blocks, the reader and the scanner.
+// What every operation on a file holds while it works: the reader over the
+// caller's block (through which an edit moves the tail once the scan is
+// over), the spill for pieces that span two blocks, and the scanner.
 struct FileScan {
-    explicit FileScan(const File &file) : FileScan(file.io(), file.size()) {}
-    FileScan(const Io &io, off_t size)
-        : in(io, 0, size, {block, sizeof block}), scanner(in, spill, piece_max) {}
+    FileScan(const File &file, Buffer block) : FileScan(file.io(), file.size(), block) {}
+    FileScan(const Io &io, off_t size, Buffer block)
+        : in(io, 0, size, block), scanner(in, spill, piece_max) {}
     FileScan(const FileScan &) = delete;
     FileScan &operator=(const FileScan &) = delete;
-    Buffer scratch() { return {block, sizeof block}; }
 
-    char block[read_block];
     char spill[line_size];
     LineReader in;
     Scanner scanner;
@@ -120,16 +118,22 @@ Found scan_key_in(std::FILE *stream, char *buf, std::size_t size, std::string_vi
 Found scan_section_in(std::FILE *stream, char *buf, std::size_t size, std::string_view section,
                       bool rewind);
 
-// Opens `path` and reads it with `read(scan)`: a read of the file that
-// failed is reported over what `read` found in what it could read.
+// Reads the open `file` with `read(scan)`: a read of the file that failed
+// is reported over what `read` found in what it could read. Out of line:
+// the block is not on the stack while a name is resolved.
+template <typename Read> [[gnu::noinline]] Status scan_open_file(const File &file, Read &read) {
+    char block[read_block];
+    FileScan scan(file, {block, sizeof block});
+    const Status status = read(scan);
+    return scan.in.status().ok() ? status : scan.in.status();
+}
+
+// Opens `path` and reads it with `read(scan)`.
 template <typename Read> Status scan_file(const char *path, Read read) {
     File file;
     Patience patience;
-    if (const Status opened = file.open(path, Access::read, patience); !opened.ok())
-        return opened;
-    FileScan scan(file);
-    const Status status = read(scan);
-    return scan.in.status().ok() ? status : scan.in.status();
+    const Status opened = file.open(path, Access::read, patience);
+    return opened.ok() ? scan_open_file(file, read) : opened;
 }
 
 } // namespace iniplace

@@ -18,11 +18,15 @@ enum class Outcome : unsigned char {
     not_opened,   // the file could not be opened
     not_made,     // the missing file could not be made: none was left
     not_regular,  // a directory, FIFO, device or link where a file must be
+    linked,       // a symbolic link stands at the name (or on the way, for
+                  // a name opened in one step)
     not_read,     // a read failed
     not_written,  // a write, truncation, reservation or sync failed, or the
                   // edit would pass the file-size limit
     hard_linked,  // the file has other names, which would not find its
                   // journal: the durable build does not edit it
+    mounted,      // the file is mounted on its own (a bind mount of one
+                  // file): the name it hides would not find its journal
     untrusted,    // what stands at the journal's name is not the library's
                   // to act on: its owner, links or mode say someone else's
     unsafe,       // no journal could be made or put back: the file was not
@@ -43,7 +47,9 @@ enum class Op : unsigned char {
     reserve,
     sync,
     lock,
+    unlock,
     pause,
+    clock,
     link,
     rename,
     unlink,

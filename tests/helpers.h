@@ -108,6 +108,20 @@ template <typename Body> int in_child(Body body) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 200 + WTERMSIG(status);
 }
 
+// Byte locks a test takes on a whole file (open file description locks,
+// as the library's), next to flock's LOCK_SH and LOCK_EX.
+constexpr int read_lock = 0x100 | F_RDLCK, write_lock = 0x100 | F_WRLCK;
+
+// Takes the lock `how` on `fd`: a flock operation or one of the above.
+inline bool take_lock(int fd, int how) {
+    if ((how & 0x100) == 0)
+        return flock(fd, how) == 0;
+    struct flock range {};
+    range.l_type = static_cast<short>(how & 0xFF);
+    range.l_whence = SEEK_SET;
+    return fcntl(fd, F_OFD_SETLK, &range) == 0;
+}
+
 // A child that takes the lock `how` (none for 0) on `name`, as `user` when
 // not 0, and holds it until it is destroyed.
 class Holder {
@@ -119,8 +133,8 @@ class Holder {
         if (pid_ == 0) {
             if (user != 0 && (setgid(user) != 0 || setuid(user) != 0))
                 _exit(99);
-            const int fd = ::open(name.c_str(), O_RDONLY);
-            if (fd < 0 || (how != 0 && flock(fd, how) != 0) || ::write(ready[1], "!", 1) != 1)
+            const int fd = ::open(name.c_str(), how == write_lock ? O_RDWR : O_RDONLY);
+            if (fd < 0 || (how != 0 && !take_lock(fd, how)) || ::write(ready[1], "!", 1) != 1)
                 _exit(98);
             pause();
             _exit(0);

@@ -149,7 +149,7 @@ TEST_F(Injected, TheSideNameIsTheLibrarysOnly) {
          INI_EOPEN, std::nullopt, mine},
         {"made meanwhile",
          [&] {
-             hook::arm({{hook::Op::stat}, 1, "t.ini"}, hook::Act::run);
+             hook::arm({{hook::Op::rename}, 1}, hook::Act::run);
              hook::state().action = [&] { put("[s]\nq=1\n"); };
          },
          set("s", "k", "v"), INI_OK, "[s]\nq=1\nk=v\n", std::nullopt},

@@ -111,9 +111,14 @@ inline int before(SystemCall &call) {
         (++s.seen == s.point.nth || (s.point.every && s.seen > s.point.nth));
     if (const int error = at_point ? act_on(call) : 0; error != 0)
         return error;
-    // A lock wait runs in no time: its pauses are counted, not slept.
+    // A lock wait runs in no time: its pauses are counted, not slept, and
+    // the clock shows the time they add up to.
     if (call.op == Op::pause) {
         s.paused_us += call.at;
+        return EINTR;
+    }
+    if (call.op == Op::clock) {
+        call.at = s.paused_us;
         return EINTR;
     }
     return 0;
@@ -156,7 +161,8 @@ inline void disarm() {
     iniplace::set_io_hook(nullptr);
 }
 
-// How many of the recorded calls were of kind `op` on `file`.
+// How many of the recorded calls were of kind `op` on `file` (as the
+// library names it: in its directory).
 inline long count(Op op, const std::string &file) {
     return std::count_if(state().calls.begin(), state().calls.end(),
                          [&](const Record &call) { return call.op == op && call.file == file; });

@@ -359,10 +359,12 @@ TEST_F(Tool, ClosedOrFullStandardStreams) {
     const Outcome result = run({"list", path}, "", full);
     EXPECT_EQ(result.status, 3);
     EXPECT_NE(result.err.find("standard output: No space left"), std::string::npos);
-    // A diff that cannot be printed keeps the file as it is.
+    // The diff is printed once the file's lock is let go: the edit is made,
+    // and the output that failed is reported.
     EXPECT_EQ(run({"set", "--diff", path, "net", "port", "81"}, "", full).status, 3);
     close(full);
-    EXPECT_EQ(contents(), device);
+    EXPECT_EQ(contents(), std::string(device).replace(device.find("port = 80"), 9, "port = 81"));
+    put(device);
     const Outcome closed = run({"get", path, "net", "mode"}, "", -1);
     EXPECT_EQ(closed.status, 3);
     EXPECT_NE(closed.err.find("standard output: Bad file descriptor"), std::string::npos);

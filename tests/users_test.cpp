@@ -46,7 +46,7 @@ class Users : public FileTest {
                                  set("net", "port", "8080")}) {
             statuses.push_back(in_child([&] {
                 alarm(20);
-                if (self_lock != 0 && flock(::open(path.c_str(), O_RDONLY), self_lock) != 0)
+                if (self_lock != 0 && !take_lock(::open(path.c_str(), O_RDWR), self_lock))
                     return 98;
                 hook::record();
                 const int status = call(path.c_str());
@@ -72,6 +72,10 @@ class Users : public FileTest {
     }
 };
 
+// A lock held for good makes the calls that wait for it fail at the end of
+// the wait, the file untouched. Gets wait only for locks that take write
+// access: a user who can only read the file cannot hold them off; edits
+// wait for every lock, flock(1)'s included.
 TEST_F(Users, ALockHeldForGoodEndsTheWaitWithAFailure) {
     constexpr int failed = INI_EOPEN & 0xFF;
     const struct {
@@ -81,10 +85,12 @@ TEST_F(Users, ALockHeldForGoodEndsTheWaitWithAFailure) {
         bool by_caller;          // by the calling process itself
         std::vector<int> status; // of a get and a set
     } rows[] = {
-        {"exclusive on the file", false, LOCK_EX, false, {failed, failed}},
-        {"shared on the file", false, LOCK_SH, false, {INI_OK, failed}},
-        {"exclusive on the file, by the caller", false, LOCK_EX, true, {failed, failed}},
-        {"shared on the file, by the caller", false, LOCK_SH, true, {INI_OK, failed}},
+        {"flock, exclusive", false, LOCK_EX, false, {INI_OK, failed}},
+        {"flock, shared", false, LOCK_SH, false, {INI_OK, failed}},
+        {"flock, exclusive, by the caller", false, LOCK_EX, true, {INI_OK, failed}},
+        {"a byte lock to read", false, read_lock, false, {INI_OK, failed}},
+        {"a byte lock to write", false, write_lock, false, {failed, failed}},
+        {"a byte lock to write, by the caller", false, write_lock, true, {failed, failed}},
         {"on a journal a crash left", true, LOCK_EX, false, {failed, failed}},
     };
     for (const auto &row : rows) {
@@ -92,7 +98,8 @@ TEST_F(Users, ALockHeldForGoodEndsTheWaitWithAFailure) {
             continue;
         std::filesystem::remove(journal());
         put(before);
-        chmod(path.c_str(), 0644);
+        // Only a lock to write needs the other user to be able to write.
+        chmod(path.c_str(), row.how == write_lock ? 0666 : 0644);
         if (row.journal)
             crash_as_other();
         const std::string left = contents();

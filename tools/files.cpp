@@ -6,7 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
-#include <exception>
+#include <optional>
 
 namespace tool {
 
@@ -105,38 +105,30 @@ EditResult check(const Call &call, Creates creates, const Planner &planner) {
 
 // The edits planned and made through the library's driver, which opens the
 // file for update and locks it, or makes it when missing. A failure of the
-// plan is carried out of the driver and thrown after it.
-EditResult make(const Call &call, Creates creates, const Planner &planner,
-                const BeforeWrite &before_write) {
+// plan is kept, and thrown once the driver let the file go.
+EditResult make(const Call &call, Creates creates, const Planner &planner) {
     EditResult result;
-    std::exception_ptr error;
-    bool kept = false;
-    const auto plan_and_make = [&](const Editing &editing) -> Status {
+    std::optional<Failure> failure;
+    std::string tail;
+    const auto plan = [&](const File &file, Buffer, iniplace::Edit &edit) -> Status {
         try {
-            std::string text, tail;
-            std::size_t from = 0;
-            if (const Status read = read_open(call.file(), editing.file(), text); !read.ok())
+            std::string text;
+            if (const Status read = read_open(call.file(), file, text); !read.ok())
                 return read;
-            const off_t end = editing.file().size();
-            if (plan_on(call, planner, std::move(text), result, from, tail).empty())
-                return {};
-            if (before_write && !before_write(result)) {
-                kept = true;
-                return {};
-            }
-            std::vector<char> scratch(read_block);
+            std::size_t from = 0;
+            edit.changes = !plan_on(call, planner, std::move(text), result, from, tail).empty();
             const auto at = static_cast<off_t>(from);
-            return editing.make({at, end - at, tail}, {scratch.data(), scratch.size()});
-        } catch (...) {
-            error = std::current_exception();
-            return refused(Refusal::none);
+            edit.change = {at, file.size() - at, tail};
+            return {};
+        } catch (Failure &planned) {
+            failure = std::move(planned);
+            return failed(Outcome::refused);
         }
     };
-    const Status status =
-        edit_file(call.file().c_str(), creates == Creates::yes ? OnMissing::make : OnMissing::fail,
-                  plan_and_make);
-    if (error)
-        std::rethrow_exception(error);
+    const Status status = edit_file(
+        call.file().c_str(), creates == Creates::yes ? OnMissing::make : OnMissing::fail, plan);
+    if (failure)
+        throw *failure;
     if (status.is(Outcome::missing) && creates == Creates::no)
         return {};
     // A file the caller may read but not write: an edit that changes
@@ -146,8 +138,6 @@ EditResult make(const Call &call, Creates creates, const Planner &planner,
             return planned;
     if (!status.ok())
         fail_file(call.file(), status);
-    if (kept)
-        result.changed = false;
     return result;
 }
 
@@ -187,24 +177,17 @@ bool read_file(const Call &call, std::string &text, bool missing_ok) {
     return true;
 }
 
-EditResult run_edit(const Call &call, Creates creates, const Planner &planner,
-                    const BeforeWrite &before_write) {
-    return call.check ? check(call, creates, planner) : make(call, creates, planner, before_write);
+EditResult run_edit(const Call &call, Creates creates, const Planner &planner) {
+    return call.check ? check(call, creates, planner) : make(call, creates, planner);
 }
 
 int edit(const Call &call, Creates creates, const Planner &planner) {
     if (call.file() == "-")
         usage_error(std::string(call.command->name) + " edits a FILE: - is for reading");
-    // The diff is printed before the file is written: if it cannot be, the
-    // file is left as it is.
-    bool shown = false;
-    const EditResult result = run_edit(call, creates, planner, [&](const EditResult &planned) {
-        shown = true;
-        if (call.diff)
-            out(planned.diff);
-        return !call.diff || output_flushed();
-    });
-    if (call.diff && !shown)
+    // Printed once the file's lock is let go: a reader of the output that
+    // takes its time holds up nobody's edits.
+    const EditResult result = run_edit(call, creates, planner);
+    if (call.diff)
         out(result.diff);
     if (call.verbose)
         std::fputs(!result.changed ? "unchanged\n"
@@ -232,6 +215,9 @@ std::string describe(const Status &status) {
     case Outcome::hard_linked:
         return "has more than one hard link, whose names would not find its journal; the "
                "durable build does not edit it";
+    case Outcome::mounted:
+        return "is mounted on its own (a bind mount of the file), and the name it hides would "
+               "not find its journal; the durable build does not edit it";
     case Outcome::untrusted:
         return status.op == Op::name
                    ? "a symbolic link that another user made in a directory others may write: "

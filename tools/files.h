@@ -32,15 +32,11 @@ struct EditResult {
     bool changed = false;
     std::string diff, before, after;
 };
-// Called with the planned edits before the file is written; false keeps
-// the file as it is.
-using BeforeWrite = std::function<bool(const EditResult &planned)>;
 // Makes the planned edits of FILE, creating it when missing if `creates`
 // (a missing file otherwise has nothing to change); with --check it writes
 // nothing. An edit that changes nothing succeeds on a file the caller may
 // read but not write.
-EditResult run_edit(const Call &call, Creates creates, const Planner &planner,
-                    const BeforeWrite &before_write = {});
+EditResult run_edit(const Call &call, Creates creates, const Planner &planner);
 // The same for a command: --diff prints the unified diff, --verbose says
 // changed or unchanged. Returns the exit status.
 int edit(const Call &call, Creates creates, const Planner &planner);

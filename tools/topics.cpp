@@ -105,7 +105,9 @@ const Topic topics[] = {
                "starts with. Under set -a every name set is exported to the programs the\n"
                "script starts.\n"
                "--diff prints the lines an edit changes as a unified diff (with --check\n"
-               "nothing is written)."},
+               "nothing is written), once the edit is made and the file's lock let go: a\n"
+               "reader of the output that takes its time holds up no other call, and a\n"
+               "diff that cannot be written leaves the edit made (status 3)."},
     {"Exit status", "0 done or found; 1 not found (with --check: nothing would change); 2\n"
                     "usage error or refused input, nothing written; 3 the file could not be\n"
                     "opened, locked (busy for 5 seconds), read or written, or standard input\n"
