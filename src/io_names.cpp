@@ -14,17 +14,16 @@ Status too_long() {
 }
 
 // Whether the link `link` in the directory `directory` may be followed:
-// not one another user made in a directory others may write (sticky or
-// not), unless the directory is hers.
+// a link of the caller's or root's, or one in a directory nobody else may
+// write (by its mode, and by its owner, who can change the mode).
 Status judge(int directory, const FileInfo &link) {
     FileInfo holder;
     if (const Status found = io::stat(directory, holder); !found.ok())
         return found;
-    const bool shared = (holder.mode & 022) != 0;
-    const uid_t owner = link.owner;
-    if (shared && owner != io::user() && owner != 0 && owner != holder.owner)
-        return failed(Outcome::untrusted, Op::name);
-    return {};
+    const uid_t caller = io::user();
+    const bool trusted_link = link.owner == caller || link.owner == 0;
+    const bool shared = (holder.mode & 022) != 0 || (holder.owner != caller && holder.owner != 0);
+    return trusted_link || !shared ? Status() : failed(Outcome::untrusted, Op::name);
 }
 
 // Reads the target of the link open as `link` into `rest` (PATH_MAX bytes)

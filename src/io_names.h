@@ -22,9 +22,10 @@ constexpr std::string_view side_suffix = "-journal";
 // A file's name resolved to the directory that holds it (open) and its name
 // there. A symbolic link, on the way or at the end, is followed only when no
 // other user could have put it in the way: when it is the caller's or
-// root's, or the directory's owner's, or the directory is one that only its
-// owner may write (by its mode). The kernel checks a weaker rule, and only
-// in sticky directories where fs.protected_symlinks is on.
+// root's, or stands in a directory that nobody but the caller or root may
+// write (owned by one of them, not writable by group or others). The
+// kernel checks a weaker rule, and only in sticky directories where
+// fs.protected_symlinks is on.
 class Name {
   public:
     // Resolves the directories of `path` (Outcome::missing when one is

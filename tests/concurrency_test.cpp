@@ -7,8 +7,10 @@
 #include "tool.h"
 
 #include <sys/mman.h>
+#include <sys/time.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 namespace {
@@ -197,6 +199,102 @@ TEST_F(Concurrency, WritersAndReadersTakeTurns) {
             << row.name << ": an edit lost or a byte changed";
         EXPECT_FALSE(exists(path + "-journal")) << row.name;
     }
+}
+
+// Calls that keep coming keep no other call out: an edit waits only for
+// the gets under way when it came, and gets only for the edit under way,
+// so a busy file makes no call fail. On a file large enough that each
+// call holds the lock a while, processes of one kind call in a loop while
+// the others make their calls, every one of which must succeed.
+TEST_F(Concurrency, CallsThatKeepComingKeepNoneOut) {
+    std::string large = initial();
+    for (int s = sections; large.size() < 300000; ++s)
+        large += "[pad" + std::to_string(s) + "]\nk=" + std::string(200, 'p') + "\n";
+    const auto get = [&] {
+        char value[64];
+        return ini_getkey(path.c_str(), "s3", "k4", value, sizeof value);
+    };
+    const auto set_key = [&] { return ini_setkey(path.c_str(), "s0", "k0", "v"); };
+    const struct {
+        const char *name;
+        int looping;                 // processes calling in a loop
+        std::function<int()> looped; // what they call
+        int counted;                 // processes making `calls` calls each
+        std::function<int()> counted_call;
+    } rows[] = {
+        {"16 getting in a loop, an edit", 16, get, 1, set_key},
+        {"an edit in a loop, 8 getting", 1, set_key, 8, get},
+    };
+    constexpr int calls = 20;
+    for (const auto &row : rows) {
+        put(large);
+        auto *done = static_cast<std::atomic<int> *>(mmap(nullptr, sizeof(std::atomic<int>),
+                                                          PROT_READ | PROT_WRITE,
+                                                          MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+        new (done) std::atomic<int>(0);
+        std::vector<pid_t> looping, counted;
+        for (int i = 0; i < row.looping; ++i)
+            if (const pid_t pid = fork(); pid == 0) {
+                while (done->load() == 0)
+                    (void)row.looped();
+                _exit(0);
+            } else {
+                looping.push_back(pid);
+            }
+        for (int i = 0; i < row.counted; ++i)
+            if (const pid_t pid = fork(); pid == 0) {
+                int call = 0;
+                while (call < calls && row.counted_call() == INI_OK)
+                    ++call;
+                _exit(calls - call);
+            } else {
+                counted.push_back(pid);
+            }
+        int failed = 0, status = 0;
+        for (const pid_t pid : counted) {
+            waitpid(pid, &status, 0);
+            failed += WIFEXITED(status) ? WEXITSTATUS(status) : calls;
+        }
+        done->store(1);
+        for (const pid_t pid : looping)
+            waitpid(pid, nullptr, 0);
+        munmap(done, sizeof(std::atomic<int>));
+        EXPECT_EQ(failed, 0) << row.name << ": calls not made";
+    }
+}
+
+// The wait for a lock held for good lasts its 5 seconds of the monotonic
+// clock, however often a signal cuts a pause short and however busy the
+// processors are; then the call fails.
+TEST_F(Concurrency, TheWaitLastsItsTimeUnderSignalsAndLoad) {
+    put(initial());
+    chmod(path.c_str(), 0666);
+    const Holder holder(path, write_lock);
+    ASSERT_TRUE(holder.held());
+    std::vector<pid_t> busy;
+    for (int i = 0; i < 2; ++i)
+        if (const pid_t pid = fork(); pid == 0)
+            for (volatile unsigned spin = 0;; ++spin) {
+            }
+        else
+            busy.push_back(pid);
+    struct sigaction action {};
+    action.sa_handler = [](int) {};
+    sigaction(SIGALRM, &action, nullptr);
+    const itimerval every_100us = {{0, 100}, {0, 100}}, off = {};
+    setitimer(ITIMER_REAL, &every_100us, nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    char value[16];
+    const int status = ini_getkey(path.c_str(), "s0", "k0", value, sizeof value);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    setitimer(ITIMER_REAL, &off, nullptr);
+    for (const pid_t pid : busy) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    EXPECT_EQ(status, INI_EOPEN);
+    EXPECT_GE(waited, std::chrono::milliseconds(4950));
+    EXPECT_LE(waited, std::chrono::milliseconds(7000));
 }
 
 } // namespace

@@ -26,6 +26,41 @@ struct Files {
     }
 };
 
+// The header of a journal: a magic, then nine 64-bit fields (the old size
+// first, the checksum last), big-endian; in the layout before, in the byte
+// order of the machine that wrote it.
+constexpr std::size_t header_size = 80, checksum_at = 72;
+
+std::uint64_t field(const std::string &journal, std::size_t n, bool big = true) {
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < 8; ++i)
+        value = value << 8 | static_cast<unsigned char>(journal[8 + n * 8 + (big ? i : 7 - i)]);
+    return value;
+}
+
+void set_field(std::string &journal, std::size_t n, std::uint64_t value, bool big) {
+    for (std::size_t i = 0; i < 8; ++i)
+        journal[8 + n * 8 + (big ? 7 - i : i)] = static_cast<char>(value >> (8 * i) & 0xFF);
+}
+
+// A journal of the library's rewritten, its checksum whole again: in the
+// layout before (`former`) with the fields in the given byte order, and
+// with its old size forged.
+std::string rewritten(const std::string &journal, bool former, bool big,
+                      std::optional<std::uint64_t> old_size = std::nullopt) {
+    std::string out = journal;
+    for (std::size_t n = 0; n < 8; ++n)
+        set_field(out, n, n == 0 && old_size ? *old_size : field(journal, n), big);
+    if (former)
+        out[6] = '3';
+    std::uint64_t sum = 0xcbf29ce484222325ULL;
+    for (std::size_t i = 0; i < out.size(); ++i)
+        if (i < checksum_at || i >= header_size)
+            sum = (sum ^ static_cast<unsigned char>(out[i])) * 0x100000001b3ULL;
+    set_field(out, 8, sum, big);
+    return out;
+}
+
 class Crash : public FileTest {
   protected:
     Crash() { in_memory = true; }
@@ -82,6 +117,8 @@ TEST_F(Crash, WhatStandsAtTheJournalsNameIsJudged) {
     ASSERT_EQ(crash(grow, {{hook::Op::write}, 2, "t.ini"}), stopped);
     const Files half = state();
     ASSERT_TRUE(half.journal && half.file != before);
+    // Its fields are big-endian on every machine.
+    EXPECT_EQ(field(*half.journal, 0), before.size());
     // A power loss kept the journal's later bytes and lost its first page.
     const std::size_t lost = std::min<std::size_t>(4096, half.journal->size() / 2);
     const std::string zeroed = std::string(lost, '\0') + half.journal->substr(lost);
@@ -115,6 +152,33 @@ TEST_F(Crash, WhatStandsAtTheJournalsNameIsJudged) {
          {before, std::nullopt}},
         // A whole journal moved from another file: not put back.
         {"made for another name", [&] { restore(moved); }, INI_EOPEN, moved},
+        // A disk moved from a machine of the other byte order, or a journal
+        // of the layout before: put back.
+        {"the layout before, big-endian",
+         [&] {
+             restore({half.file, rewritten(*half.journal, true, true)});
+         },
+         0,
+         {before, std::nullopt}},
+        {"the layout before, little-endian",
+         [&] {
+             restore({half.file, rewritten(*half.journal, true, false)});
+         },
+         0,
+         {before, std::nullopt}},
+        // Sizes no edit could leave: not applied, the file not grown.
+        {"its old size forged",
+         [&] {
+             restore({half.file, rewritten(*half.journal, false, true, 1ULL << 40)});
+         },
+         0,
+         {half.file, std::nullopt}},
+        {"its old size forged, in the layout before",
+         [&] {
+             restore({half.file, rewritten(*half.journal, true, false, 1ULL << 63)});
+         },
+         0,
+         {half.file, std::nullopt}},
     };
     for (const auto &c : cases) {
         restore(half);

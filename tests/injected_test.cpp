@@ -4,6 +4,7 @@
 
 #include "helpers.h"
 #include "io_hook.h"
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace {
@@ -220,6 +221,96 @@ TEST_F(Injected, AJournalLeftBehindUndoesNothing) {
         EXPECT_EQ(ini_getkey(path.c_str(), "net", "port", value, sizeof value), INI_OK);
         EXPECT_EQ(contents(), std::string(sample).replace(15, 2, row.last)) << row.name;
         EXPECT_FALSE(exists(journal)) << row.name;
+    }
+}
+
+// An edit works on the file its name reaches once it holds the lock: what
+// another writer did to the name between the open and the lock (a copy
+// renamed over it, as sed -i does, under flock(1) or not; a removal; a
+// link of the caller's put there) is seen, and the edit made on the file
+// the name reaches then.
+TEST_F(Injected, AnEditLandsInTheFileItsNameReachesUnderTheLock) {
+    const std::string other = dir + "/other.ini";
+    const struct {
+        const char *name;
+        std::function<void()> change; // at the edit's first lock on the file
+        std::string file, left;       // the file at the name, and the other
+    } rows[] = {
+        {"replaced by a rename",
+         [&] {
+             put(other, "[net]\nport=1\n");
+             std::filesystem::rename(other, path);
+         },
+         "[net]\nport=8080\n", ""},
+        {"removed", [&] { std::filesystem::remove(path); }, "[net]\nport=8080\n", ""},
+        {"a link of the caller's to another file",
+         [&] {
+             put(other, "[net]\nport=2\n");
+             std::filesystem::remove(path);
+             std::filesystem::create_symlink(other, path);
+         },
+         "[net]\nport=8080\n", "[net]\nport=8080\n"},
+    };
+    for (const auto &row : rows) {
+        std::filesystem::remove(other);
+        put(sample);
+        hook::arm({{hook::Op::lock}, 1, "t.ini"}, hook::Act::run);
+        hook::state().action = row.change;
+        EXPECT_EQ(ini_setkey(path.c_str(), "net", "port", "8080"), INI_OK) << row.name;
+        hook::disarm();
+        EXPECT_EQ(contents(), row.file) << row.name;
+        EXPECT_EQ(contents(other), row.left) << row.name;
+    }
+}
+
+// A child forked while a call holds the lock keeps none of it: the lock is
+// let go before the descriptor the child shares is closed.
+TEST_F(Injected, AChildForkedDuringACallKeepsNoLock) {
+    const Call calls[] = {[](const char *p) {
+                              char value[8];
+                              return ini_getkey(p, "net", "port", value, sizeof value);
+                          },
+                          set("net", "port", "8080")};
+    for (const Call &call : calls) {
+        put(sample);
+        pid_t child = -1;
+        hook::arm({{hook::Op::read}, 1, "t.ini"}, hook::Act::run);
+        hook::state().action = [&child] {
+            if ((child = fork()) == 0) {
+                pause();
+                _exit(0);
+            }
+        };
+        EXPECT_EQ(call(path.c_str()), INI_OK);
+        hook::disarm();
+        const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+        EXPECT_TRUE(take_lock(fd, LOCK_EX | LOCK_NB));
+        EXPECT_TRUE(take_lock(fd, write_lock));
+        close(fd);
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+    }
+}
+
+// A creation that fails at any step leaves nothing behind, neither at the
+// side name nor at the name; one that returns 0 leaves the file in place.
+TEST_F(Injected, AFailedCreationLeavesNothing) {
+    using O = hook::Op;
+    const hook::Point points[] = {
+        {{O::lock}, 1, "-journal"}, {{O::stat}, 1, "-journal"}, {{O::write}, 1, "-journal"},
+        {{O::sync}, 1, "-journal"}, {{O::rename}, 1},           {{O::mode}, 1},
+        {{O::sync}, 1, "."},        {{O::sync}, 2, "-journal"},
+    };
+    for (const auto &point : points) {
+        std::filesystem::remove(path);
+        hook::arm(point, hook::Act::fail, EIO);
+        const int status = ini_setkey(path.c_str(), "s", "k", "v");
+        const bool reached = hook::reached();
+        hook::disarm();
+        const std::string where = std::to_string(static_cast<int>(point.ops[0])) + point.file;
+        EXPECT_EQ(status, reached ? INI_EOPEN : INI_OK) << where;
+        EXPECT_EQ(bytes_of(path), reached ? std::nullopt : std::optional("[s]\nk=v\n")) << where;
+        EXPECT_FALSE(exists(path + "-journal")) << where;
     }
 }
 

@@ -242,7 +242,7 @@ class PowerLoss : public FileTest {
                 const std::optional<std::string> now = bytes_of(path);
                 EXPECT_TRUE(std::find(allowed.begin(), allowed.end(), now) != allowed.end())
                     << where << (returned ? ", after the call returned: " : ": ")
-                    << now.value_or("(none)");
+                    << (now ? std::to_string(now->size()) + " bytes" : "no file");
                 EXPECT_TRUE(!now || !exists(journal())) << where;
                 ++states;
             }

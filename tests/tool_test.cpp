@@ -427,4 +427,24 @@ TEST_F(Tool, ALockHeldForGoodEndsInStatus3) {
     EXPECT_EQ(run({"get", path, "net", "mode"}).out, "dhcp\n");
 }
 
+// A diff is printed once the file's lock is let go: while the tool waits
+// for a reader of its output, other calls on the file go on.
+TEST_F(Tool, ADiffWaitingForItsReaderHoldsNoLock) {
+    std::string large = device + "\n[big]\n";
+    for (int i = 0; i < 3000; ++i)
+        large += "k" + std::to_string(i) + "=" + std::string(40, 'v') + "\n";
+    put(large);
+    int out[2];
+    ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+    const pid_t pid = spawn({"del", "--diff", path, "big"}, -1, out[1], -1);
+    close(out[1]);
+    while (contents().find("[big]") != std::string::npos)
+        usleep(1000);
+    EXPECT_EQ(run({"set", path, "net", "port", "1"}).status, 0);
+    EXPECT_GT(drain(out[0]).size(), 64u * 1024);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
 } // namespace

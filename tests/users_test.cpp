@@ -8,6 +8,8 @@
 #include "io_hook.h"
 
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 namespace {
@@ -180,28 +182,89 @@ TEST_F(Users, AJournalIsOnlyTheLibrarysOwn) {
     EXPECT_EQ(contents(dir + "/kept"), before);
 }
 
-// In a directory where anyone may make files, a link another user made is
-// not followed to make a file; the caller's own is (by the default build).
+// In a directory others may write, a link another user made is never
+// followed, whether it stands at the file's name or at a directory's on
+// the way, was there before the call, is swapped in while the call opens
+// the name, or is swapped with her file again and again by her process; a
+// link of the caller's is followed (by the default build to make a file).
 TEST_F(Users, AnotherUsersLinkIsNotFollowed) {
-    std::filesystem::create_directory(dir + "/secret");
-    const std::string target = dir + "/secret/target.ini", link = dir + "/app.ini";
-    // In a directory others may write, sticky or not, to a file that is
-    // missing or there: not followed, the target neither made nor changed.
+    const std::string secret = dir + "/secret", target = secret + "/target.ini";
+    std::filesystem::create_directory(secret);
+    std::filesystem::create_directory(dir + "/hers");
+    put(dir + "/hers/app.ini", before);
+    put(dir + "/app.ini", before);
+    chown((dir + "/hers").c_str(), other, other);
+    chown((dir + "/app.ini").c_str(), other, other);
+    // Her link named `name` to `to`, made by root and given to her.
+    const auto her_link = [](const std::string &to, const std::string &name) {
+        std::filesystem::remove_all(name);
+        std::filesystem::create_symlink(to, name);
+        EXPECT_EQ(lchown(name.c_str(), other, other), 0);
+    };
+    enum When { before_the_call, at_the_open, in_a_loop };
+    const struct {
+        const char *name;
+        std::string path; // the caller edits
+        std::string link; // the name her link takes, to `to`
+        std::string to;
+        When when;
+    } rows[] = {
+        {"at the name", dir + "/app.ini", dir + "/app.ini", target, before_the_call},
+        {"at the name, swapped in at the open", dir + "/app.ini", dir + "/app.ini", target,
+         at_the_open},
+        {"a directory on the way", dir + "/cfg/target.ini", dir + "/cfg", secret, before_the_call},
+        {"a directory, swapped in at the open", dir + "/hers/app.ini", dir + "/hers", secret,
+         at_the_open},
+        {"swapped with her file in a loop", dir + "/app.ini", dir + "/swap", target, in_a_loop},
+    };
     for (const mode_t mode : {01777, 0777}) {
-        for (const bool there : {false, true}) {
-            std::filesystem::remove(target);
-            if (there)
-                put(target, before);
-            ASSERT_EQ(chmod(dir.c_str(), mode), 0);
-            ASSERT_EQ(as_other([&] { return symlink(target.c_str(), link.c_str()); }), 0);
-            EXPECT_EQ(ini_setkey(link.c_str(), "s", "k", "v"), INI_EOPEN) << mode << there;
-            EXPECT_EQ(bytes_of(target), there ? std::optional(before) : std::nullopt);
-            std::filesystem::remove(link);
+        ASSERT_EQ(chmod(dir.c_str(), mode), 0);
+        for (const auto &row : rows) {
+            const std::string where = row.name + std::string(mode == 0777 ? ", not sticky" : "");
+            put(target, "[net]\nport=1\n");
+            if (row.when == before_the_call)
+                her_link(row.to, row.link);
+            std::vector<int> statuses;
+            if (row.when == at_the_open) {
+                hook::arm({{hook::Op::open}, 1, "app.ini"}, Act::run);
+                hook::state().action = [&] {
+                    std::filesystem::rename(row.link, dir + "/kept");
+                    her_link(row.to, row.link);
+                };
+                statuses.push_back(ini_setkey(row.path.c_str(), "net", "pwned", "1"));
+                hook::disarm();
+                std::filesystem::remove(row.link);
+                std::filesystem::rename(dir + "/kept", row.link);
+            }
+            if (row.when == in_a_loop) {
+                her_link(row.to, row.link);
+                const pid_t swapper = fork();
+                if (swapper == 0 && setgid(other) == 0 && setuid(other) == 0)
+                    for (;;)
+                        renameat2(AT_FDCWD, row.link.c_str(), AT_FDCWD, row.path.c_str(),
+                                  RENAME_EXCHANGE);
+                for (int call = 0; call < 3000; ++call)
+                    statuses.push_back(ini_setkey(row.path.c_str(), "net", "pwned", "1"));
+                kill(swapper, SIGKILL);
+                waitpid(swapper, nullptr, 0);
+            }
+            if (row.when == before_the_call)
+                statuses.push_back(ini_setkey(row.path.c_str(), "net", "pwned", "1"));
+            EXPECT_EQ(contents(target), "[net]\nport=1\n") << where;
+            EXPECT_NE(std::find(statuses.begin(), statuses.end(), INI_EOPEN), statuses.end())
+                << where;
+            if (row.when != at_the_open)
+                std::filesystem::remove(row.link);
+            put(dir + "/app.ini", before);
+            chown((dir + "/app.ini").c_str(), other, other);
         }
     }
+    // The caller's own link is followed, to make a missing file too.
     std::filesystem::remove(target);
-    std::filesystem::create_symlink(target, link);
-    EXPECT_EQ(ini_setkey(link.c_str(), "s", "k", "v"), durable_build ? INI_EOPEN : INI_OK);
+    std::filesystem::remove(dir + "/app.ini");
+    std::filesystem::create_symlink(target, dir + "/app.ini");
+    EXPECT_EQ(ini_setkey((dir + "/app.ini").c_str(), "s", "k", "v"),
+              durable_build ? INI_EOPEN : INI_OK);
     EXPECT_EQ(exists(target), !durable_build);
 }
 
@@ -231,6 +294,32 @@ TEST_F(Users, AJournalLeftBehindIsOwnerOnlyEmptyAndHarmless) {
                              : 1;
               }),
               0);
+}
+
+// A file mounted on its own (a bind mount of one file, as containers
+// make) hides the name its journal goes beside: the durable build does not
+// edit it through the name it is mounted on; a get reads it there, and an
+// edit through the file's own name is made.
+TEST_F(Users, AFileMountedOnItsOwnIsNotEditedThroughTheMount) {
+    if (!durable_build)
+        GTEST_SKIP() << "only the durable build keeps journals";
+    put(before);
+    const std::string mounted = dir + "/mounted.ini";
+    put(mounted, "");
+    const int status = in_child([&] {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount(path.c_str(), mounted.c_str(), nullptr, MS_BIND, nullptr) != 0)
+            return 77;
+        char value[16];
+        return (ini_setkey(mounted.c_str(), "net", "port", "1") == INI_EOPEN) +
+               2 * (ini_getkey(mounted.c_str(), "net", "port", value, sizeof value) == INI_OK) +
+               4 * (ini_setkey(path.c_str(), "net", "port", "2") == INI_OK);
+    });
+    if (status == 77)
+        GTEST_SKIP() << "no mount namespace here";
+    EXPECT_EQ(status, 7);
+    EXPECT_EQ(contents(), std::string(before).replace(11, 2, "2"));
 }
 
 } // namespace
