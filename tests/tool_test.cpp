@@ -438,8 +438,9 @@ TEST_F(Tool, ADiffWaitingForItsReaderHoldsNoLock) {
     ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
     const pid_t pid = spawn({"del", "--diff", path, "big"}, -1, out[1], -1);
     close(out[1]);
-    while (contents().find("[big]") != std::string::npos)
+    for (int waited = 0; contents().find("[big]") != std::string::npos && waited < 10000; ++waited)
         usleep(1000);
+    EXPECT_EQ(contents().find("[big]"), std::string::npos) << "the edit waits for its diff";
     EXPECT_EQ(run({"set", path, "net", "port", "1"}).status, 0);
     EXPECT_GT(drain(out[0]).size(), 64u * 1024);
     int status = 0;

@@ -243,7 +243,7 @@ TEST_F(Users, AnotherUsersLinkIsNotFollowed) {
                     for (;;)
                         renameat2(AT_FDCWD, row.link.c_str(), AT_FDCWD, row.path.c_str(),
                                   RENAME_EXCHANGE);
-                for (int call = 0; call < 3000; ++call)
+                for (int call = 0; call < 10000; ++call)
                     statuses.push_back(ini_setkey(row.path.c_str(), "net", "pwned", "1"));
                 kill(swapper, SIGKILL);
                 waitpid(swapper, nullptr, 0);
