@@ -6,13 +6,21 @@
  * returns a status. Nothing is kept between calls, nothing is allocated on
  * the heap, nothing is printed.
  *
- * Locking: every call by path holds flock() on the file while it runs,
- * shared to read and exclusive to edit, so that calls on one file from any
- * number of threads and processes (the iniplace tool included) take turns.
- * A call waits at most 5 seconds for a lock another holds (in pauses of 0.1
- * to 10 ms), then returns INI_EOPEN with the file as it was; a process that
- * holds the lock itself gets INI_EOPEN too. The building blocks on a
- * caller's stream (parse, parse_section, file_ins, file_cut) take no lock.
+ * Locking: every call by path locks the file while it runs, shared to read
+ * and exclusive to edit (open file description locks on its first bytes;
+ * edits take flock() too), and lets the lock go before it closes the file,
+ * so that calls on one file from any number of threads and processes (the
+ * iniplace tool included, and scripts under flock(1) for edits) take turns.
+ * Gets that keep coming keep no edit out, nor edits gets. A call waits at
+ * most 5 seconds of the monotonic clock for a lock another holds (trying
+ * again after pauses of 0.1 to 10 ms), then returns INI_EOPEN with the file
+ * as it was; a process that holds the lock itself gets INI_EOPEN too. A
+ * user who can only read the file can make edits wait and fail that way,
+ * never gets. An edit checks, under its lock, that the path still reaches
+ * the file it locked. Symbolic links are followed only where no other user
+ * could have put them in the way (see docs/library.md). The building
+ * blocks on a caller's stream (parse, parse_section, file_ins, file_cut)
+ * take no lock.
  *
  * File format as read: lines end with a line feed (a carriage return before
  * it is ignored). A trimmed line starting with `[` is a section header and

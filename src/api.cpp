@@ -208,7 +208,7 @@ int ini_getkey_string(const char *path, const char *section, const char *key, ch
         return INI_EINVAL;
     char value[line_size];
     const Status status = any_null({path, section, key})
-                              ? refused(Refusal::none)
+                              ? failed(Outcome::refused)
                               : get_key(path, section, key, value, sizeof value);
     const auto size = static_cast<std::size_t>(len);
     if (status.ok()) {

@@ -52,12 +52,13 @@ Status NewFile::open(const char *path, Patience &patience) {
     // included.
     Descriptor probe, fd;
     Status status = name_.resolve(path);
-    if (status.ok())
+    if (status.ok()) {
         status = name_.open(Open::path, durable ? Follow::no : Follow::links, probe);
-    if (status.ok())
-        status = failed(Outcome::exists, Op::open);
-    else if (status.is(Outcome::missing))
-        status = make_side_file(fd);
+        if (status.ok())
+            status = failed(Outcome::exists, Op::open);
+        else if (status.is(Outcome::missing))
+            status = make_side_file(fd);
+    }
     if (status.ok())
         file_.adopt(std::move(fd), patience);
     const bool told = to_try_again(status) || status.is(Outcome::busy) ||
@@ -88,7 +89,7 @@ Status NewFile::make_side_file(Descriptor &fd) {
     // What this call made and cannot use is not left behind.
     if (!status.ok() && fd && io::stat(fd.get(), made).ok() &&
         io::stat(side.directory, side.name, named).ok() && same_file(made, named))
-        (void)io::unlink(side.directory, side.name);
+        (void)io::unlink(side.directory, side.name); // else a later creation clears it
     if (!status.ok())
         fd.reset();
     return status;
@@ -130,6 +131,7 @@ Status NewFile::place(const Status &filled) {
     if (status.ok())
         status = io::rename_new(directory, name_.side(), name_.base());
     if (!status.ok()) {
+        // What cannot be removed is cleared by the next creation.
         (void)io::unlink(directory, name_.side());
         const bool told = status.is(Outcome::exists) || status.is(Outcome::refused);
         return told ? status : as(Outcome::not_made, status);
@@ -157,7 +159,7 @@ void NewFile::take_back() {
     const int directory = name_.directory();
     if (io::stat(file_.fd(), made).ok() && io::stat(directory, name_.base(), named).ok() &&
         same_file(made, named) && io::unlink(directory, name_.base()).ok() && durable)
-        (void)io::sync_directory(directory);
+        (void)io::sync_directory(directory); // the call fails either way
 }
 
 } // namespace iniplace

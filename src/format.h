@@ -99,12 +99,6 @@ constexpr std::string_view header_name(std::string_view line) {
                : std::string_view();
 }
 
-// A blank line reads as nothing, or as the one line feed or carriage
-// return that trimming keeps.
-constexpr bool is_blank_line(std::string_view line) {
-    return line.empty() || (line.size() == 1 && (line[0] == '\n' || line[0] == '\r'));
-}
-
 constexpr bool is_key_line(std::string_view line) {
     return !is_header(line) && line.find('=') != std::string_view::npos;
 }
@@ -128,15 +122,16 @@ constexpr std::string_view value_of(std::string_view line) {
     return trimmed(after(line, line.find('=') + 1));
 }
 
-// A key that reads back as itself: ini_getkey finds its line again.
-constexpr Refusal check_key(std::string_view key) {
+// A key that reads back as itself (ini_getkey finds its line again), or
+// why it would not.
+constexpr Status check_key(std::string_view key) {
     if (key.empty() || is_wildcard(key))
-        return Refusal::key_empty;
+        return refused(Refusal::key_empty);
     if (key.find_first_of("=\n") != std::string_view::npos)
-        return Refusal::key_character;
+        return refused(Refusal::key_character);
     if (key[0] == '[' || is_blank(key[0]))
-        return Refusal::key_start;
-    return Refusal::none;
+        return refused(Refusal::key_start);
+    return {};
 }
 
 // The entry as the library compares it: its first compare_max bytes,
@@ -145,16 +140,16 @@ constexpr std::string_view entry_text(std::string_view entry) {
     return trimmed(head(entry, compare_max));
 }
 
-constexpr Refusal check_entry(std::string_view entry) {
+constexpr Status check_entry(std::string_view entry) {
     if (holds_line_feed(entry))
-        return Refusal::line_feed;
+        return refused(Refusal::line_feed);
     // A blank entry that keeps a carriage return reads back as itself.
     const std::string_view text = entry_text(entry);
     if (text.empty())
-        return Refusal::entry_empty;
+        return refused(Refusal::entry_empty);
     if (is_header(text))
-        return Refusal::entry_header;
-    return Refusal::none;
+        return refused(Refusal::entry_header);
+    return {};
 }
 
 // The value as ini_getkey_string reads it: without one pair of enclosing

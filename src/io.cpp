@@ -262,6 +262,10 @@ Status lock_shared(Descriptor &fd, Patience &patience) {
         taken = wait_for(patience, [&] { return try_bytes(fd.get(), F_RDLCK, queue_byte, 1); });
         if (taken.ok())
             taken = wait_for(patience, [&] { return try_bytes(fd.get(), F_RDLCK, stripe, 1); });
+        // Out of the queue once in: a long read holds up no edit's start
+        // (a byte not let go here is let go with the rest).
+        if (taken.ok())
+            (void)byte_call(Op::unlock, fd.get(), F_UNLCK, queue_byte, 1);
     }
     if (!taken.ok())
         fd.let_go();

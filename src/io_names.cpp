@@ -74,12 +74,16 @@ Status Name::resolve(const char *path) {
         if (!direct.is(Outcome::linked))
             return direct;
     }
-    const Status opened = io::open(rest[0] == '/' ? "/" : ".", Open::directory, directory_);
+    // A path from the root starts there in walk().
+    const Status opened = rest[0] == '/' ? Status() : io::open(".", Open::directory, directory_);
     return opened.ok() ? walk(rest) : opened;
 }
 
 Status Name::walk(char *rest) {
     for (;;) {
+        // A step from the root opens "/name" as one: "/" alone may be
+        // another directory to an emulator that prefixes absolute names.
+        const bool from_root = rest[0] == '/';
         std::size_t start = 0;
         while (rest[start] == '/')
             ++start;
@@ -90,6 +94,11 @@ Status Name::walk(char *rest) {
         while (rest[next] == '/')
             ++next;
         const std::string_view component(rest + start, end - start);
+        // The root holds a last component, and judges a link in it.
+        if (from_root) {
+            if (const Status opened = io::open("/", Open::directory, directory_); !opened.ok())
+                return opened;
+        }
         if (rest[next] == '\0') {
             // The last component: the file's name, if it can be one.
             if (component.empty() || is_dot(component))
@@ -99,7 +108,8 @@ Status Name::walk(char *rest) {
         rest[end] = '\0';
         Descriptor step;
         FileInfo info;
-        Status status = io::open(directory_.get(), rest + start, Open::path, step);
+        Status status = from_root ? io::open(rest + start - 1, Open::path, step)
+                                  : io::open(directory_.get(), rest + start, Open::path, step);
         if (status.ok())
             status = io::stat(step.get(), info);
         if (!status.ok())
@@ -110,9 +120,6 @@ Status Name::walk(char *rest) {
             if (status = judge(directory_.get(), info); status.ok())
                 status = splice(step.get(), rest, next);
             if (!status.ok())
-                return status;
-            // An absolute target starts again at the root.
-            if (rest[0] == '/' && !(status = io::open("/", Open::directory, directory_)).ok())
                 return status;
             continue;
         }
@@ -154,8 +161,6 @@ Status Name::follow_link() {
     rest[0] = '\0';
     if (status = judge(directory_.get(), info); status.ok())
         status = splice(link.get(), rest, 0);
-    if (status.ok() && rest[0] == '/')
-        status = io::open("/", Open::directory, directory_);
     return status.ok() ? walk(rest) : status;
 }
 

@@ -324,6 +324,7 @@ Status Journal::begin(const Side &side, const OpenFile &file, off_t at, off_t sa
     }
     const Status saved_bytes = save(file.fd, scratch);
     if (!saved_bytes.ok()) {
+        // A journal left behind is not whole, and the next call removes it.
         (void)io::unlink(side.directory, side.name);
         journal_.reset();
     }

@@ -26,8 +26,8 @@ template <typename Plan> auto planner(LineEdit &line, Plan plan) {
 
 Status plan_write(FileScan &scan, std::string_view section, Finder find, std::string_view wanted,
                   const Written &written, LineFound found_line, LineEdit &edit) {
-    if (written.refusal != Refusal::none)
-        return refused(written.refusal);
+    if (!written.status.ok())
+        return written.status;
     Line line;
     const Found found = find(scan.scanner, section, wanted, line);
     if (found == Found::match && found_line == LineFound::kept)
@@ -54,15 +54,15 @@ Status plan_section_removal(FileScan &scan, std::string_view section, LineEdit &
     Scanner &scanner = scan.scanner;
     edit.changes = is_wildcard(section) ? scanner.enter_next() : scanner.enter(section);
     edit.place.at = scanner.header_start();
-    (void)scanner.skip_to_header();
+    (void)scanner.skip_to_header(); // false at the end of the file, where the section ends
     edit.place.old_length = scan.in.offset() - edit.place.at;
     return {};
 }
 
 Status write_line(const char *path, std::string_view section, Finder find, std::string_view wanted,
                   const Written &written, LineFound found) {
-    if (written.refusal != Refusal::none)
-        return refused(written.refusal);
+    if (!written.status.ok())
+        return written.status;
     const bool new_section = !is_wildcard(section);
     const bool fits = text_at(section, written.text.line(), new_section, false).fits();
     LineEdit line;

@@ -37,6 +37,10 @@ Status grow(const Io &io, off_t end, off_t at, std::string_view text, Buffer scr
                  io.write(text.data() + tail, text.size() - static_cast<std::size_t>(tail), end);
              written.ok())
         written = move_up(io, at, end, length, scratch);
+    // Cut back to the old end, so the file is as it was. Should that fail
+    // too, the failed write is what the caller hears of, and the bytes
+    // past the old end are all that is left of it (the durable build's
+    // journal cuts them off as well).
     if (!written.ok())
         (void)io.truncate(end);
     return written;
@@ -91,7 +95,7 @@ Status replace_held(const Io &io, off_t end, off_t at, std::string_view text,
     if (total > kept) {
         const auto [first, second] = joined(text, tail, kept, total);
         if (const Status grown = io.write(first, second, end); !grown.ok()) {
-            (void)io.truncate(end);
+            (void)io.truncate(end); // as in grow()
             return grown;
         }
     }
@@ -150,6 +154,7 @@ Status insert_into_stream(std::FILE *stream, off_t length, const char *data) {
     if (const Status known = stream::bounds(stream, at, end); !known.ok())
         return known;
     if (length > std::numeric_limits<off_t>::max() - std::max(at, end)) {
+        // Back where it stood, as far as it can be: the refusal is reported.
         (void)stream::seek(stream, at);
         return failed(Outcome::not_written, Op::limit);
     }

@@ -311,9 +311,11 @@ Found scan_stream(std::FILE *stream, char *buf, std::size_t size, Step step) {
         buf[last.size()] = '\0';
         (void)trim_in_place(buf);
     }
-    (void)stream::seek(stream, in.offset());
+    // A scan that cannot leave the stream where it says it does found
+    // nothing: the caller would read or write elsewhere.
+    const Status placed = stream::seek(stream, in.offset());
     std::clearerr(stream);
-    return found;
+    return placed.ok() ? found : Found::no_section;
 }
 
 } // namespace

@@ -61,7 +61,7 @@ enum class Op : unsigned char {
 
 // Why input was refused: it would not read back as what the caller asked.
 enum class Refusal : unsigned char {
-    none,
+    none,          // not refused
     key_empty,     // an empty key, or the wildcard
     key_character, // a key holding `=` or a line feed
     key_start,     // a key starting with `[`, a space or a tab
@@ -69,34 +69,32 @@ enum class Refusal : unsigned char {
     entry_empty,   // an entry that is empty after trimming
     entry_header,  // an entry that would read as a header
     too_long,      // a text over text_max bytes
-    long_line,     // the tool's: an edit the library would make inside a
-                   // line longer than a piece
 };
 
 struct Status {
     Outcome outcome = Outcome::done;
-    Op op = Op::none;                // the call that failed
-    int error = 0;                   // its error number, for messages
-    Refusal refusal = Refusal::none; // why input was refused
+    Op op = Op::none;     // the call that failed
+    int error = 0;        // its error number, for messages
+    Refusal refusal = {}; // why input was refused, if it was
 
-    bool ok() const { return outcome == Outcome::done; }
-    bool is(Outcome other) const { return outcome == other; }
+    constexpr bool ok() const { return outcome == Outcome::done; }
+    constexpr bool is(Outcome other) const { return outcome == other; }
 };
 
-inline Status failed(Outcome outcome, Op op = Op::none, int error = 0) {
-    return {outcome, op, error, Refusal::none};
+constexpr Status failed(Outcome outcome, Op op = Op::none, int error = 0) {
+    return {outcome, op, error};
 }
 
-inline Status refused(Refusal refusal) {
+constexpr Status refused(Refusal refusal) {
     return {Outcome::refused, Op::none, 0, refusal};
 }
 
-inline Status not_found() {
+constexpr Status not_found() {
     return failed(Outcome::not_found);
 }
 
 // The same failure under another outcome, its call and error kept.
-inline Status as(Outcome outcome, const Status &status) {
+constexpr Status as(Outcome outcome, const Status &status) {
     return status.ok() ? status : Status{outcome, status.op, status.error, status.refusal};
 }
 

@@ -38,7 +38,7 @@ class Text {
 
 // A line the library would write, or why it refuses to.
 struct Written {
-    Refusal refusal = Refusal::none;
+    Status status;
     Text text;
 };
 
@@ -48,11 +48,11 @@ struct Written {
 inline Written key_line(std::string_view section, std::string_view key, std::string_view value) {
     Written written;
     written.text << key << "=" << value << "\n";
-    written.refusal = check_key(key);
-    if (written.refusal == Refusal::none && (holds_line_feed(section) || holds_line_feed(value)))
-        written.refusal = Refusal::line_feed;
-    if (written.refusal == Refusal::none && !written.text.fits())
-        written.refusal = Refusal::too_long;
+    written.status = check_key(key);
+    if (written.status.ok() && (holds_line_feed(section) || holds_line_feed(value)))
+        written.status = refused(Refusal::line_feed);
+    if (written.status.ok() && !written.text.fits())
+        written.status = refused(Refusal::too_long);
     return written;
 }
 
@@ -60,9 +60,9 @@ inline Written key_line(std::string_view section, std::string_view key, std::str
 inline Written entry_line(std::string_view section, std::string_view entry) {
     Written written;
     written.text << entry << "\n";
-    written.refusal = holds_line_feed(section) ? Refusal::line_feed : check_entry(entry);
-    if (written.refusal == Refusal::none && !written.text.fits())
-        written.refusal = Refusal::too_long;
+    written.status = holds_line_feed(section) ? refused(Refusal::line_feed) : check_entry(entry);
+    if (written.status.ok() && !written.text.fits())
+        written.status = refused(Refusal::too_long);
     return written;
 }
 

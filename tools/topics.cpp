@@ -51,8 +51,9 @@ const Topic topics[] = {
                 "programs that use the library would read in pieces, and refuses such an\n"
                 "edit (status 2). An edit that changes nothing writes nothing: the file\n"
                 "keeps its bytes and its modification time. The tool and programs that\n"
-                "use the library take turns on a file: each call holds an advisory lock\n"
-                "(flock) on it, shared to read and exclusive to edit, and waits for it at\n"
+                "use the library take turns on a file: each call holds the library's\n"
+                "lock on it, shared to read and exclusive to edit (an edit takes flock\n"
+                "too, so scripts under flock(1) take turns with it), and waits for it at\n"
                 "most 5 seconds; then it gives up (status 3, busy), the file as it was.\n"
                 "A missing file is written beside its name, synced and moved into place:\n"
                 "it appears whole or not at all, and nothing is left when that fails. In\n"
@@ -152,7 +153,7 @@ const Topic topics[] = {
      true},
     {"See also",
      "The library's manual, docs/library.md, and the manual of the durable\n"
-     "build, docs/durable.md, of the iniplace sources; flock(2).",
+     "build, docs/durable.md, of the iniplace sources; fcntl(2), flock(1).",
      true},
     {"Bugs",
      "The tool reads a file whole, and refuses one over 64 MiB. A line longer\n"
