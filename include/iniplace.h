@@ -294,6 +294,63 @@ INIPLACE_API int ini_setsection_string(const char *path, const char *section, co
  * INI_EOPEN (never creates the file), or INI_EINVAL for null arguments. */
 INIPLACE_API int ini_delsection_string(const char *path, const char *section, const char *entry);
 
+/* Many keys at once. These two functions come after the others (the
+ * interface's 1.1; ini_version() still reports the 1.0.0 of the others,
+ * whose behaviour they do not change): test INIPLACE_KEYS_AT_ONCE. */
+#define INIPLACE_KEYS_AT_ONCE 1
+
+/* Called by ini_getkeys() with each key: the section's name ("*" for the
+ * preamble), the key and its value, each terminated and valid until it
+ * returns. A non-zero return stops the walk. */
+typedef int (*ini_key_handler)(void *user, const char *section, const char *key, const char *value);
+
+/* Reads `path` once, under its shared lock, and hands `handler` (with
+ * `user`) every key of `section`, or of every section (the preamble first)
+ * for a null or "*" section, in file order, as ini_getkey() reads it: the
+ * key is what stands before the first space, tab or `=` of a key line, the
+ * value the trimmed text after the first `=`, within the line's first 998
+ * bytes. A key a get cannot reach is left out: a later line of a key that
+ * stands twice in its section, a key line starting with `=`, the key "*",
+ * the lines under a header that repeats an earlier one, under one that
+ * names no section (`[a] x`) or under `[*]`. Returns INI_OK once every
+ * key was handed; the handler's non-zero return when it stopped the walk
+ * (return values other than the statuses to tell them apart);
+ * INI_NOT_FOUND for a named section the file lacks; INI_EOPEN; INI_EINVAL
+ * for a null path or handler. The handler may read the file with the
+ * other functions, but not edit it: an edit waits for this call's lock
+ * and fails after 5 seconds. */
+INIPLACE_API int ini_getkeys(const char *path, const char *section, ini_key_handler handler,
+                             void *user);
+
+/* One setting for ini_setkeys(): `key` of `section` set to `value`, or
+ * deleted for a null `value`. */
+struct ini_setting {
+    const char *section;
+    const char *key;
+    const char *value;
+};
+
+/* The most settings ini_setkeys() takes at once. */
+enum { INI_SETKEYS_MAX = 1024 };
+
+/* Makes `count` settings of `path` as one edit: each as ini_setkey() or
+ * ini_delkey() would make it on the file the settings before it left (a
+ * later setting of the same key wins), under one exclusive lock, so that a
+ * reader sees the file before the batch or after it; in the durable build
+ * under one journal, so that a crash or a power loss leaves the old or the
+ * new file. Where the file and its growth fit the read block (16 KB, 8 KB
+ * durable), its bytes are written once; on a larger file the settings are
+ * made one after another, once the space they may grow into is reserved
+ * (the default build can then leave a batch half made when a write fails
+ * or the process dies half-way, as a single edit's move). A missing file is
+ * made when a setting sets a key. Returns INI_OK (also for count 0,
+ * touching nothing); INI_EOPEN when the file can be neither opened nor
+ * made, and, unlike the single calls, when a write fails (a full disk, the
+ * file-size limit: the file as it was); INI_EINVAL, the file untouched and
+ * not made, when any setting is refused as its single call would refuse
+ * it, for a null argument, a negative count or one over INI_SETKEYS_MAX. */
+INIPLACE_API int ini_setkeys(const char *path, const struct ini_setting *settings, int count);
+
 #ifdef __cplusplus
 }
 #endif

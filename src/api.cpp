@@ -6,13 +6,19 @@
 #include "iniplace.h"
 #include "keys.h"
 #include "lines.h"
+#include "settings.h"
 
+#include <cstddef>
 #include <limits>
 
 using namespace iniplace;
 
-static_assert(INI_LINE_SIZE == line_size && INI_MAX_TEXT == text_max,
+static_assert(INI_LINE_SIZE == line_size && INI_MAX_TEXT == text_max &&
+                  INI_SETKEYS_MAX == settings_max,
               "the header's sizes are the library's");
+static_assert(sizeof(ini_setting) == sizeof(Setting) &&
+                  offsetof(ini_setting, value) == offsetof(Setting, value),
+              "a setting is laid out as the library's");
 
 namespace {
 
@@ -130,12 +136,14 @@ char *trim_string(char *s) {
 }
 
 int parse(FILE *stream, const char *section, const char *key, char *buf, int size) {
+    const NoCancel held_off;
     if (any_null({stream, section, key, buf}) || size < 3)
         return INI_SCAN_NONE;
     return scan_code(scan_key_in(stream, buf, static_cast<std::size_t>(size), section, key));
 }
 
 int parse_section(FILE *stream, const char *section, char *buf, int size, int rewind) {
+    const NoCancel held_off;
     if (any_null({stream, section, buf}) || size < 3)
         return INI_SCAN_NONE;
     return scan_code(
@@ -143,12 +151,14 @@ int parse_section(FILE *stream, const char *section, char *buf, int size, int re
 }
 
 int file_ins(FILE *stream, long len, const void *data) {
+    const NoCancel held_off;
     if (stream == nullptr || len <= 0 || data == nullptr)
         return -1;
     return insert_into_stream(stream, len, static_cast<const char *>(data)).ok() ? 0 : -1;
 }
 
 int file_cut(FILE *stream, long len) {
+    const NoCancel held_off;
     if (stream == nullptr || len < 0 || !stream::refuse_appending(stream).ok())
         return -1;
     if (len == 0)
@@ -157,53 +167,63 @@ int file_cut(FILE *stream, long len) {
 }
 
 int ini_getkey(const char *path, const char *section, const char *key, char *dst, int len) {
+    const NoCancel held_off;
     if (any_null({path, section, key, dst}) || len < 1)
         return INI_EINVAL;
     return code(get_key(path, section, key, dst, static_cast<std::size_t>(len)));
 }
 
 int ini_setkey(const char *path, const char *section, const char *key, const char *value) {
+    const NoCancel held_off;
     if (any_null({path, section, key, value}))
         return INI_EINVAL;
     return edit_code(set_key(path, section, key, value));
 }
 
 int ini_delkey(const char *path, const char *section, const char *key) {
+    const NoCancel held_off;
     if (any_null({path, section, key}))
         return INI_EINVAL;
     return edit_code(delete_key(path, section, key));
 }
 
 int ini_delsect(const char *path, const char *section) {
+    const NoCancel held_off;
     if (any_null({path, section}))
         return INI_EINVAL;
     return edit_code(remove_section(path, section));
 }
 
 int ini_setkey_string(const char *path, const char *section, const char *key, const char *value) {
+    const NoCancel held_off;
     if (value == nullptr)
         return INI_EINVAL;
     return set_typed(path, section, key, quoted_text(value));
 }
 
 int ini_setkey_long(const char *path, const char *section, const char *key, long value) {
+    const NoCancel held_off;
     return set_typed(path, section, key, number_text(value));
 }
 
 int ini_setkey_ulong(const char *path, const char *section, const char *key, unsigned long value) {
+    const NoCancel held_off;
     return set_typed(path, section, key, number_text(value, Base::decimal));
 }
 
 int ini_setkey_hex(const char *path, const char *section, const char *key, unsigned long value) {
+    const NoCancel held_off;
     return set_typed(path, section, key, number_text(value, Base::hex));
 }
 
 int ini_setkey_bin(const char *path, const char *section, const char *key, long value) {
+    const NoCancel held_off;
     return set_typed(path, section, key, binary_text(static_cast<unsigned long>(value)));
 }
 
 int ini_getkey_string(const char *path, const char *section, const char *key, char *dst, int len,
                       const char *def) {
+    const NoCancel held_off;
     if (dst == nullptr || len < 1)
         return INI_EINVAL;
     char value[line_size];
@@ -220,26 +240,31 @@ int ini_getkey_string(const char *path, const char *section, const char *key, ch
 }
 
 int ini_getkey_long(const char *path, const char *section, const char *key, long *out, long def) {
+    const NoCancel held_off;
     return get_typed(path, section, key, out, def, Radix::decimal_then_hex);
 }
 
 int ini_getkey_ulong(const char *path, const char *section, const char *key, unsigned long *out,
                      unsigned long def) {
+    const NoCancel held_off;
     return get_typed(path, section, key, out, def, Radix::decimal_then_hex);
 }
 
 int ini_getkey_bin(const char *path, const char *section, const char *key, unsigned long *out,
                    unsigned long def) {
+    const NoCancel held_off;
     return get_typed(path, section, key, out, def, Radix::binary);
 }
 
 int ini_getsection(const char *path, const char *section, const char *ref, int mode, char *dst,
                    int len) {
+    const NoCancel held_off;
     return look_up_entry(path, section, ref, mode, dst, len);
 }
 
 int ini_getsection_string(const char *path, const char *section, const char *ref, int mode,
                           char *dst, int len, const char *def) {
+    const NoCancel held_off;
     if (section != nullptr && !is_wildcard(section) && (dst == nullptr || len < 1))
         return INI_EINVAL;
     char entry[line_size];
@@ -255,15 +280,41 @@ int ini_getsection_string(const char *path, const char *section, const char *ref
 }
 
 int ini_setsection_string(const char *path, const char *section, const char *entry) {
+    const NoCancel held_off;
     if (any_null({path, section, entry}))
         return INI_EINVAL;
     return edit_code(add_entry(path, section, entry));
 }
 
 int ini_delsection_string(const char *path, const char *section, const char *entry) {
+    const NoCancel held_off;
     if (any_null({path, section, entry}))
         return INI_EINVAL;
     return edit_code(remove_entry(path, section, entry));
+}
+
+int ini_getkeys(const char *path, const char *section, ini_key_handler handler, void *user) {
+    const NoCancel held_off;
+    if (path == nullptr || handler == nullptr)
+        return INI_EINVAL;
+    const bool every = section == nullptr || is_wildcard(section);
+    int stopped = 0;
+    const Status status = get_keys(path, every ? wildcard : section, every, handler, user, stopped);
+    return stopped != 0 ? stopped : code(status);
+}
+
+int ini_setkeys(const char *path, const struct ini_setting *settings, int count) {
+    const NoCancel held_off;
+    if (path == nullptr || count < 0 || (settings == nullptr && count > 0))
+        return INI_EINVAL;
+    for (int i = 0; i < count; ++i)
+        if (settings[i].section == nullptr || settings[i].key == nullptr)
+            return INI_EINVAL;
+    if (count == 0)
+        return INI_OK;
+    // A write that failed is reported here, in both builds.
+    return code(set_keys(path, reinterpret_cast<const Setting *>(settings),
+                         static_cast<std::size_t>(count)));
 }
 
 } // extern "C"

@@ -29,8 +29,9 @@ Status journaled(File &file, const Change &change, Buffer scratch) {
 
 } // namespace
 
-Status make(File &file, Journaled journaled_change, const Edit &edit, Buffer scratch) {
+Status make(File &file, Journaled journaled_change, const Edit &edit, Buffer block) {
     const Change &change = edit.change;
+    const Buffer scratch = edit.scratch.data != nullptr ? edit.scratch : block;
     const Status prepared = prepare_replace(file.io(), file.size(), change.at, change.old_length,
                                             change.text.size(), file.info().sparse);
     if (!prepared.ok())
@@ -38,6 +39,23 @@ Status make(File &file, Journaled journaled_change, const Edit &edit, Buffer scr
     if (durable && journaled_change == Journaled::yes)
         return journaled(file, change, scratch);
     return replace(file, change, scratch, edit.read);
+}
+
+Status Steps::begin(const Edit &first, Buffer scratch) {
+    // The size limit, and the space the steps may grow into, checked and
+    // reserved before the first step: a full disk or the limit refuses the
+    // steps before any byte changes.
+    const off_t end = file_.size(), from = first.journal_from, most = end + first.most_growth;
+    Status status = io::within_size_limit(most);
+    if (status.ok())
+        status = file_.io().reserve(end, most - end);
+    if (!status.ok() || !durable || journaled_ == Journaled::no)
+        return status;
+    return journal_.begin(file_.side(), file_.open_file(), from, end - from, from, most, scratch);
+}
+
+Status Steps::finish(const Status &steps, Buffer scratch) {
+    return durable && journaled_ == Journaled::yes ? journal_.finish(steps, scratch) : steps;
 }
 
 bool to_try_again(const Status &status) {
@@ -136,18 +154,19 @@ Status NewFile::place(const Status &filled) {
         const bool told = status.is(Outcome::exists) || status.is(Outcome::refused);
         return told ? status : as(Outcome::not_made, status);
     }
-    // The new name must stay made. The file gets the mode a new file gets
-    // only in place, so that what a crash leaves at the side name is known
-    // as the library's own: readable by its owner alone.
+    // The file gets the mode a new file gets only in place, so that what a
+    // crash leaves at the side name is known as the library's own: readable
+    // by its owner alone. It gets it at once, before anything waits on the
+    // disk: a crash in between leaves the file in place readable by its
+    // owner alone. The durable build then makes the mode and the name stay.
     mode_t mode = 0;
-    if (durable)
-        status = io::sync_directory(directory);
-    if (status.ok())
-        status = io::new_file_mode(mode);
+    status = io::new_file_mode(mode);
     if (status.ok())
         status = io::set_mode(file_.fd(), mode);
     if (status.ok() && durable)
         status = io::sync(file_.fd());
+    if (status.ok() && durable)
+        status = io::sync_directory(directory);
     if (!status.ok())
         take_back();
     return as(Outcome::not_made, status);

@@ -27,6 +27,18 @@ struct Edit {
     bool changes = false;
     Change change;
     BytesRead read;
+    // Where the change's text lives in the block: another buffer to move
+    // the tail through.
+    Buffer scratch{nullptr, 0};
+    // A change that is one of several steps, each planned on the file the
+    // step before left: the plan is called again once it is made, with
+    // `step` counting the steps made. The steps are made under one journal
+    // of the file from `journal_from` on, during which the file grows by at
+    // most `most_growth` bytes.
+    bool more = false;
+    int step = 0;
+    off_t journal_from = 0;
+    off_t most_growth = 0;
 };
 
 // Whether a change is journaled (the durable build journals every change
@@ -42,8 +54,8 @@ Status make(File &file, Journaled journaled, const Edit &edit, Buffer scratch);
 
 // A missing file, made whole: written at its side name, owner-only,
 // exclusively and locked; synced, and moved to its name unless a file
-// stands there by then (the durable build syncs the directory too, so that
-// the name stays), and then given the mode a new file gets. The default
+// stands there by then, then given the mode a new file gets (the durable
+// build syncs the file and the directory too, so that both stay). The default
 // build makes the file a dangling symbolic link at the path leads to; the
 // durable build refuses such a link.
 class NewFile {
@@ -87,17 +99,47 @@ enum class OnMissing { fail, make, refuse };
 bool to_try_again(const Status &status);
 constexpr int edit_attempts = 32;
 
+// The journal of an edit made in steps (the durable build's, for a
+// journaled edit): begun before the first step, finished after the last.
+class Steps {
+  public:
+    Steps(File &file, Journaled journaled) : file_(file), journaled_(journaled) {}
+    Status begin(const Edit &first, Buffer scratch);
+    Status finish(const Status &steps, Buffer scratch);
+
+  private:
+    File &file_;
+    Journaled journaled_;
+    Journal journal_;
+};
+
 // Plans an edit of the open, locked `file` with `plan(file, block, edit)`:
 // the plan reads the file (through `block`, which it may use as it likes)
-// and fills `edit`; a read that failed is its failure. Then makes it. Out
-// of line: the block is not on the stack while a name is resolved.
+// and fills `edit`; a read that failed is its failure. Then makes it, and
+// the steps that follow it. Out of line: the block is not on the stack
+// while a name is resolved.
 template <typename Plan>
 [[gnu::noinline]] Status plan_and_make(File &file, Journaled journaled, Plan &plan) {
     char block[read_block];
     const Buffer scratch{block, sizeof block};
     Edit edit;
-    const Status planned = plan(file, scratch, edit);
-    return planned.ok() && edit.changes ? make(file, journaled, edit, scratch) : planned;
+    Status status = plan(file, scratch, edit);
+    if (!status.ok() || !edit.changes || !edit.more)
+        return status.ok() && edit.changes ? make(file, journaled, edit, scratch) : status;
+    Steps steps(file, journaled);
+    if (status = steps.begin(edit, scratch); !status.ok())
+        return status;
+    for (int made = 1; status.ok() && edit.changes; ++made) {
+        status = make(file, Journaled::no, edit, scratch);
+        if (status.ok() && edit.more) {
+            edit = Edit();
+            edit.step = made;
+            status = plan(file, scratch, edit);
+        } else {
+            edit.changes = false;
+        }
+    }
+    return steps.finish(status, scratch);
 }
 
 // One try at an edit of `path`, planned by `plan` (see plan_and_make), on
@@ -120,7 +162,7 @@ Status try_edit(const char *path, OnMissing on_missing, Plan &plan, Patience &pa
 
 // An edit of the file at `path`, tried again from the start when the file
 // changed under it. The call's wait for locks is shared by its tries.
-template <typename Plan> Status edit_file(const char *path, OnMissing on_missing, Plan plan) {
+template <typename Plan> Status edit_file(const char *path, OnMissing on_missing, Plan &&plan) {
     Patience patience;
     Status status;
     for (int attempt = 0; attempt < edit_attempts; ++attempt)

@@ -63,6 +63,8 @@ Status File::open_locked(const char *path, Access access) {
         status = io::stat(fd.get(), info_);
     if (status.ok() && !info_.regular)
         status = failed(Outcome::not_regular, Op::stat);
+    if (status.ok())
+        status = lone_or_private(path, info_);
     // An edit of a file someone replaced since it was opened (a rename over
     // it, under a lock of the same kind or none) would be lost: it opens
     // the file the path reaches now instead.
@@ -88,10 +90,16 @@ Status File::still_named(const FileInfo &info) const {
 Status File::recover() {
     if constexpr (!durable)
         return {};
-    Status status = iniplace::recover(side(), open_file());
+    // A file mounted on its own hides the name beside which a journal
+    // of an edit through that name would stand: it is not read through
+    // the mount, which could show it half moved.
+    Status status = io::mounted_with(fd_.get(), name_.directory());
+    if (status.ok())
+        status = iniplace::recover(side(), open_file());
     if (status.ok())
         status = io::stat(fd_.get(), info_);
-    const bool told = status.is(Outcome::untrusted) || status.is(Outcome::busy);
+    const bool told =
+        status.is(Outcome::untrusted) || status.is(Outcome::busy) || status.is(Outcome::mounted);
     return status.ok() || told ? status : as(Outcome::unsafe, status);
 }
 
@@ -106,6 +114,10 @@ void File::adopt(Descriptor fd, Patience &patience) {
 
 LineReader::LineReader(const Io &io, off_t start, off_t size, Buffer block)
     : io_(io), block_(block), size_(size), block_start_(start) {}
+
+LineReader::LineReader(Buffer image, std::size_t size)
+    : io_(-1), block_(image), size_(static_cast<off_t>(size)), block_start_(0), filled_(size),
+      at_end_(true) {}
 
 bool LineReader::refill() {
     if (at_end_ || !status_.ok())

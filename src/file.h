@@ -82,6 +82,8 @@ class LineReader {
     // Reads from `start`; `size` is the file's size when known (the read
     // that finds the end is then saved), -1 otherwise.
     LineReader(const Io &io, off_t start, off_t size, Buffer block);
+    // Reads the `size` bytes of a whole file held in `image`, in place.
+    LineReader(Buffer image, std::size_t size);
     LineReader(const LineReader &) = delete;
     LineReader &operator=(const LineReader &) = delete;
 
@@ -110,6 +112,9 @@ class LineReader {
     // The first read that failed, if one did: then what was read is not
     // the whole file.
     const Status &status() const { return status_; }
+    const Io &io() const { return io_; }
+    // The file's size, where it is known; -1 else.
+    off_t size() const { return size_; }
 
   private:
     Io io_;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -120,22 +121,31 @@ Status written(long result, Op op) {
 // The lock of a file the library reads or edits is made of open file
 // description locks (fcntl's F_OFD_SETLK, which belong to the open file,
 // not the process) on bytes that stand for it, whether or not the file
-// reaches them:
+// reaches them, and of flock(2):
 // - a get takes one of `stripes` bytes shared, another from call to call;
 //   an edit takes all of them exclusively: a waiting edit gets them one by
 //   one as gets let them go, and a get that comes meanwhile finds its byte
-//   taken and waits, so gets that keep coming cannot keep an edit out;
-// - byte 0 is the queue: a get that waits for an edit holds it shared, and
-//   an edit starts only once nobody holds it, so an edit that comes right
-//   after another lets the gets waiting for the first go before it;
-// - an edit also takes flock(2) on the file exclusively, so that edits and
-//   scripts wrapped in flock(1) take turns.
+//   taken and waits, so gets that keep coming cannot keep an edit out. An
+//   edit that has not got them all within a slice lets them go and starts
+//   again, so that a byte held for good holds up the gets that meet its
+//   bytes no longer than a slice;
+// - byte 0 is the gets' queue: a get that waits for an edit holds it
+//   shared, and an edit takes the stripes only once nobody holds it, so an
+//   edit that comes right after another lets the gets that waited for the
+//   first go before it;
+// - an edit takes flock(2) on the file exclusively first, so that edits
+//   and scripts wrapped in flock(1) take turns; byte 1 is the edits' queue:
+//   an edit that found the flock taken holds it shared until it gets the
+//   flock, and an edit that did not wait lets those that wait go first.
 // Gets take no flock: taking a flock, or a shared byte lock, needs only
 // read access, while the locks a get waits for need write access, so a user
-// who can only read the file cannot hold gets off.
-constexpr off_t queue_byte = 0;
-constexpr off_t first_stripe = 1;
+// who can only read the file cannot make gets fail (she can make edits
+// fail, and the gets that meet an edit wait a slice at most).
+constexpr off_t gets_queue = 0;
+constexpr off_t edits_queue = 1;
+constexpr off_t first_stripe = 2;
 constexpr off_t stripes = 16;
+constexpr long slice_ms = 50;
 // How a lock call appears to the test hook, in SystemCall::flags: a flock
 // operation as it is, a byte lock as one of these plus its fcntl type.
 constexpr int byte_lock = 0x100;
@@ -196,14 +206,29 @@ Status try_bytes(int fd, short type, off_t start, off_t length) {
     return try_once([=] { return byte_call(Op::lock, fd, type, start, length); });
 }
 
-// Whether no get waits in the queue.
-Status queue_empty(int fd) {
+// Whether no other open file holds [start, start + length) shared or
+// exclusively.
+Status nobody_holds(int fd, off_t start, off_t length) {
     struct flock found {};
     const Status tested =
-        try_once([&] { return byte_call(Op::lock, fd, F_WRLCK, queue_byte, 1, true, &found); });
+        try_once([&] { return byte_call(Op::lock, fd, F_WRLCK, start, length, true, &found); });
     if (!tested.ok())
         return tested;
     return found.l_type == F_UNLCK ? Status() : failed(Outcome::busy, Op::lock, EAGAIN);
+}
+
+// The flock of an edit, taken in turn: an edit that found it taken queues
+// (`queued`) until it gets it; one that did not lets the queued go first.
+Status take_turn(int fd, bool &queued) {
+    Status taken = try_flock(fd);
+    if (taken.ok() && !queued) {
+        taken = nobody_holds(fd, edits_queue, 1);
+        if (!taken.ok())
+            (void)flock_call(Op::unlock, fd, LOCK_UN); // and tried again
+    }
+    if (taken.is(Outcome::busy) && !queued)
+        queued = try_bytes(fd, F_RDLCK, edits_queue, 1).ok();
+    return taken;
 }
 
 // Takes the stripes not yet in `taken` (a bit each), all at once when none
@@ -238,14 +263,17 @@ off_t stripe_of_call() {
 }
 
 // Tries `attempt` until it is no longer busy, pausing in between, while
-// `patience` lasts.
-template <typename Attempt> Status wait_for(Patience &patience, Attempt attempt) {
+// `patience` lasts (and `slice`, when given).
+template <typename Attempt>
+Status wait_for(Patience &patience, Attempt attempt, Patience *slice = nullptr) {
     constexpr long first_pause_us = 100, longest_pause_us = 10000;
     for (long pause_us = first_pause_us;; pause_us = std::min(pause_us * 2, longest_pause_us)) {
         const Status taken = attempt();
         if (!taken.is(Outcome::busy))
             return taken;
-        const long left = patience.left_us();
+        long left = patience.left_us();
+        if (slice != nullptr)
+            left = std::min(left, slice->left_us());
         if (left == 0)
             return taken;
         io::pause(std::min(pause_us, left));
@@ -259,13 +287,13 @@ Status lock_shared(Descriptor &fd, Patience &patience) {
     if (taken.is(Outcome::busy)) {
         // An edit holds it: queue, so that the next edit lets this get go
         // first, and wait for the byte.
-        taken = wait_for(patience, [&] { return try_bytes(fd.get(), F_RDLCK, queue_byte, 1); });
+        taken = wait_for(patience, [&] { return try_bytes(fd.get(), F_RDLCK, gets_queue, 1); });
         if (taken.ok())
             taken = wait_for(patience, [&] { return try_bytes(fd.get(), F_RDLCK, stripe, 1); });
         // Out of the queue once in: a long read holds up no edit's start
         // (a byte not let go here is let go with the rest).
         if (taken.ok())
-            (void)byte_call(Op::unlock, fd.get(), F_UNLCK, queue_byte, 1);
+            (void)byte_call(Op::unlock, fd.get(), F_UNLCK, gets_queue, 1);
     }
     if (!taken.ok())
         fd.let_go();
@@ -274,12 +302,25 @@ Status lock_shared(Descriptor &fd, Patience &patience) {
 
 Status lock_exclusive(Descriptor &fd, Patience &patience) {
     fd.hold(Held::exclusive);
-    unsigned taken_stripes = 0;
-    Status taken = wait_for(patience, [&] { return try_flock(fd.get()); });
-    if (taken.ok())
-        taken = wait_for(patience, [&] { return queue_empty(fd.get()); });
-    if (taken.ok())
-        taken = wait_for(patience, [&] { return take_stripes(fd.get(), taken_stripes); });
+    bool queued = false;
+    Status taken = wait_for(patience, [&] { return take_turn(fd.get(), queued); });
+    // Out of the edits' queue once in (or with the rest, if that fails).
+    if (taken.ok() && queued)
+        (void)byte_call(Op::unlock, fd.get(), F_UNLCK, edits_queue, 1);
+    while (taken.ok()) {
+        taken = wait_for(patience, [&] { return nobody_holds(fd.get(), gets_queue, 1); });
+        unsigned taken_stripes = 0;
+        Patience slice(slice_ms);
+        if (taken.ok())
+            taken = wait_for(
+                patience, [&] { return take_stripes(fd.get(), taken_stripes); }, &slice);
+        if (!taken.is(Outcome::busy) || patience.left_us() == 0)
+            break;
+        // The slice is over: the stripes it got go back to the gets that
+        // wait for them (or with the rest, if that fails).
+        (void)byte_call(Op::unlock, fd.get(), F_UNLCK, first_stripe, stripes);
+        taken = {};
+    }
     if (!taken.ok())
         fd.let_go();
     return taken;
@@ -291,6 +332,15 @@ long microseconds_between(const timespec &from, const timespec &to) {
 }
 
 } // namespace
+
+NoCancel::NoCancel() {
+    (void)::pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &old_state_); // cannot fail so
+}
+
+NoCancel::~NoCancel() {
+    int ignored = 0;
+    (void)::pthread_setcancelstate(old_state_, &ignored);
+}
 
 int Descriptor::release() {
     const int fd = fd_;
@@ -306,7 +356,7 @@ void Descriptor::let_go() {
     // not be let go ends with the descriptor's close, unless a child forked
     // meanwhile keeps the open file.
     if (held_ == Held::shared || held_ == Held::exclusive)
-        (void)byte_call(Op::unlock, fd_, F_UNLCK, queue_byte, 0);
+        (void)byte_call(Op::unlock, fd_, F_UNLCK, gets_queue, 0);
     if (held_ == Held::exclusive || held_ == Held::side)
         (void)flock_call(Op::unlock, fd_, LOCK_UN);
     held_ = Held::none;
@@ -325,15 +375,15 @@ long Patience::left_us() {
     if (!started_) {
         started_ = true;
         deadline_ = now;
-        deadline_.tv_sec += lock_wait_ms / 1000;
-        deadline_.tv_nsec += lock_wait_ms % 1000 * 1000000;
+        deadline_.tv_sec += wait_ms_ / 1000;
+        deadline_.tv_nsec += wait_ms_ % 1000 * 1000000;
         if (deadline_.tv_nsec >= 1000000000) {
             deadline_.tv_nsec -= 1000000000;
             ++deadline_.tv_sec;
         }
     }
     const long left = microseconds_between(now, deadline_);
-    return std::clamp(left, 0L, lock_wait_ms * 1000);
+    return std::clamp(left, 0L, wait_ms_ * 1000);
 }
 
 namespace io {

@@ -67,6 +67,21 @@ class Descriptor {
     Held held_ = Held::none;
 };
 
+// Cancellation of the calling thread held off while it lives: the library
+// unwinds none of its own frames, so a thread cancelled at one of its
+// system calls would end without letting go of its lock or closing its
+// file. A cancellation asked for meanwhile happens after the call.
+class NoCancel {
+  public:
+    NoCancel();
+    ~NoCancel();
+    NoCancel(const NoCancel &) = delete;
+    NoCancel &operator=(const NoCancel &) = delete;
+
+  private:
+    int old_state_ = 0;
+};
+
 // What stat tells of a file.
 struct FileInfo {
     off_t size = 0;
@@ -106,18 +121,20 @@ enum class Lock { shared, exclusive };
 // How long a call waits for the locks other processes hold before it gives
 // up (Outcome::busy), in milliseconds of the monotonic clock, however many
 // locks it takes and however often it starts again. It tries again after
-// pauses that grow from a tenth of a millisecond to ten; a signal that cuts
-// a pause short ends neither the pause nor the wait early.
+// pauses that grow from a tenth of a millisecond to ten; a signal may cut a
+// pause short, never the wait.
 constexpr long lock_wait_ms = 5000;
 
-// What is left of a call's wait for locks: the clock starts when a lock is
-// first found taken.
+// What is left of a wait for locks (a call's: lock_wait_ms): the clock
+// starts when a lock is first found taken.
 class Patience {
   public:
-    // Microseconds left, at most lock_wait_ms worth; 0 once the wait is over.
+    explicit Patience(long wait_ms = lock_wait_ms) : wait_ms_(wait_ms) {}
+    // Microseconds left, at most the wait; 0 once the wait is over.
     long left_us();
 
   private:
+    long wait_ms_;
     bool started_ = false;
     timespec deadline_{};
 };

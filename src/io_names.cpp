@@ -13,17 +13,24 @@ Status too_long() {
     return failed(Outcome::not_opened, Op::name, ENAMETOOLONG);
 }
 
-// Whether the link `link` in the directory `directory` may be followed:
-// a link of the caller's or root's, or one in a directory nobody else may
-// write (by its mode, and by its owner, who can change the mode).
+// Whether someone else than the caller or root may write the directory
+// `holder` tells of: by its mode, or as its owner, who can change the mode.
+bool shared(const FileInfo &holder) {
+    const uid_t caller = io::user();
+    return (holder.mode & 022) != 0 || (holder.owner != caller && holder.owner != 0);
+}
+
+// Whether the link `link` in the directory `directory` may be followed: a
+// link of the caller's or root's (of one name: another user could have
+// linked one of root's links to hers), or any link in a directory nobody
+// else may write.
 Status judge(int directory, const FileInfo &link) {
     FileInfo holder;
     if (const Status found = io::stat(directory, holder); !found.ok())
         return found;
     const uid_t caller = io::user();
-    const bool trusted_link = link.owner == caller || link.owner == 0;
-    const bool shared = (holder.mode & 022) != 0 || (holder.owner != caller && holder.owner != 0);
-    return trusted_link || !shared ? Status() : failed(Outcome::untrusted, Op::name);
+    const bool trusted_link = (link.owner == caller || link.owner == 0) && link.links == 1;
+    return trusted_link || !shared(holder) ? Status() : failed(Outcome::untrusted, Op::name);
 }
 
 // Reads the target of the link open as `link` into `rest` (PATH_MAX bytes)
@@ -178,6 +185,20 @@ Status Name::open(Open how, Follow follow, Descriptor &fd) {
         if (status = follow_link(); !status.ok())
             return status;
     }
+}
+
+Status lone_or_private(const char *path, const FileInfo &file) {
+    if (file.links <= 1)
+        return {};
+    Name name;
+    Descriptor fd;
+    FileInfo holder;
+    Status status = name.resolve(path);
+    if (status.ok())
+        status = name.open(Open::path, Follow::links, fd);
+    if (status.ok())
+        status = io::stat(name.directory(), holder);
+    return status.ok() && shared(holder) ? failed(Outcome::untrusted, Op::stat) : status;
 }
 
 Status reaches(const char *path, const FileInfo &info) {

@@ -59,6 +59,13 @@ class Name {
     bool followed_link_ = false;
 };
 
+// Whether the file at `path`, which `file` tells of, has one link, or stands
+// in a directory nobody but the caller or root may write: in one another
+// user may write, she could have linked a file of the caller's to a name
+// of hers (the kernel stops her only where fs.protected_hardlinks is on).
+// Outcome::untrusted else.
+Status lone_or_private(const char *path, const FileInfo &file);
+
 // Whether `path` still reaches the file `info` tells of, by the same rules:
 // Outcome::replaced when it reaches another file or none.
 Status reaches(const char *path, const FileInfo &info);

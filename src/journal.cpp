@@ -299,12 +299,9 @@ Status Journal::begin(const Side &side, const OpenFile &file, off_t at, off_t sa
                       off_t max_size, Buffer scratch) {
     side_ = side;
     fd_ = file.fd;
-    // Another name of the file (a hard link, or the name a file mounted on
-    // its own hides) would not find the journal.
+    // Another name of the file would not find the journal.
     if (file.info.links > 1)
         return failed(Outcome::hard_linked, Op::stat);
-    if (const Status own = io::mounted_with(file.fd, side.directory); !own.ok())
-        return own;
     if (side.name[0] == '\0')
         return failed(Outcome::unsafe, Op::name, ENAMETOOLONG);
     if (const Status within = io::within_size_limit(header_size + saved); !within.ok())

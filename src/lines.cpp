@@ -34,7 +34,8 @@ Status plan_write(FileScan &scan, std::string_view section, Finder find, std::st
         return {};
     edit.place = found == Found::match ? scan.scanner.place_of(line) : scan.scanner.place_here();
     const bool new_section = found == Found::no_section && !is_wildcard(section);
-    edit.text = text_at(section, written.text.line(), new_section, edit.place.after_unterminated);
+    edit.text = Text(edit.place.after_unterminated);
+    text_at(edit.text, section, written, new_section);
     if (!edit.text.fits())
         return refused(Refusal::too_long);
     edit.changes = true;
@@ -64,7 +65,7 @@ Status write_line(const char *path, std::string_view section, Finder find, std::
     if (!written.status.ok())
         return written.status;
     const bool new_section = !is_wildcard(section);
-    const bool fits = text_at(section, written.text.line(), new_section, false).fits();
+    const bool fits = text_length(section, written, new_section) <= text_max;
     LineEdit line;
     return edit_file(path, fits ? OnMissing::make : OnMissing::refuse,
                      planner(line, [&](FileScan &scan, LineEdit &edit) {

@@ -152,6 +152,10 @@ bool Scanner::enter_next() {
     return next_header(header, {});
 }
 
+bool Scanner::enter_next(Line &header) {
+    return next_header(header, {});
+}
+
 bool Scanner::next_header(Line &header, std::string_view name) {
     if (!read_header(header, name))
         return false;

@@ -42,6 +42,8 @@ class Scanner {
     bool enter(std::string_view section);
     // Passes over the next header, whatever it names; false when none comes.
     bool enter_next();
+    // The same, with the header read into `header`.
+    bool enter_next(Line &header);
     // Passes over the rest of the section; false at the end of the file.
     bool skip_to_header();
 
@@ -80,6 +82,8 @@ struct FileScan {
     FileScan(const File &file, Buffer block) : FileScan(file.io(), file.size(), block) {}
     FileScan(const Io &io, off_t size, Buffer block)
         : in(io, 0, size, block), scanner(in, spill, piece_max) {}
+    // A scan of a whole file held in `image`, which it reads in place.
+    FileScan(Buffer image, std::size_t size) : in(image, size), scanner(in, spill, piece_max) {}
     FileScan(const FileScan &) = delete;
     FileScan &operator=(const FileScan &) = delete;
 

@@ -69,6 +69,7 @@ enum class Refusal : unsigned char {
     entry_empty,   // an entry that is empty after trimming
     entry_header,  // an entry that would read as a header
     too_long,      // a text over text_max bytes
+    too_many,      // more settings at once than the library takes
 };
 
 struct Status {

@@ -36,45 +36,53 @@ class Text {
     std::size_t counted_ = 0;
 };
 
-// A line the library would write, or why it refuses to.
+// A line the library would write, as its parts (the text written is them
+// one after the other and a line feed), or why it refuses to.
 struct Written {
     Status status;
-    Text text;
+    std::string_view head, separator, tail;
+
+    std::size_t length() const { return head.size() + separator.size() + tail.size() + 1; }
 };
+
+inline Text &operator<<(Text &text, const Written &line) {
+    return text << line.head << line.separator << line.tail << "\n";
+}
 
 // What ini_setkey writes: `key=value` and a line feed. Every refusal is
 // known before the file is opened, except that a new section's header with
 // its line may not fit.
 inline Written key_line(std::string_view section, std::string_view key, std::string_view value) {
-    Written written;
-    written.text << key << "=" << value << "\n";
-    written.status = check_key(key);
+    Written written{check_key(key), key, "=", value};
     if (written.status.ok() && (holds_line_feed(section) || holds_line_feed(value)))
         written.status = refused(Refusal::line_feed);
-    if (written.status.ok() && !written.text.fits())
+    if (written.status.ok() && written.length() > text_max)
         written.status = refused(Refusal::too_long);
     return written;
 }
 
 // What ini_setsection_string writes: the entry as given and a line feed.
 inline Written entry_line(std::string_view section, std::string_view entry) {
-    Written written;
-    written.text << entry << "\n";
-    written.status = holds_line_feed(section) ? refused(Refusal::line_feed) : check_entry(entry);
-    if (written.status.ok() && !written.text.fits())
+    Written written{
+        holds_line_feed(section) ? refused(Refusal::line_feed) : check_entry(entry), entry, {}, {}};
+    if (written.status.ok() && written.length() > text_max)
         written.status = refused(Refusal::too_long);
     return written;
 }
 
+// The length of the text written at one place: `line`, under the header
+// `[section]` for a new section.
+inline std::size_t text_length(std::string_view section, const Written &line, bool new_section) {
+    return (new_section ? section.size() + 3 : 0) + line.length();
+}
+
 // The text written at one place: `line`, under the header `[section]` for
-// a new section, after a line feed when it follows a line without one.
-inline Text text_at(std::string_view section, std::string_view line, bool new_section,
-                    bool after_unterminated) {
-    Text text(after_unterminated);
+// a new section (after a line feed when `text` was made to follow a line
+// without one).
+inline void text_at(Text &text, std::string_view section, const Written &line, bool new_section) {
     if (new_section)
         text << "[" << section << "]\n";
     text << line;
-    return text;
 }
 
 // Copies `text` into a caller's `dst` as the C library's bounded copy does:

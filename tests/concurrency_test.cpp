@@ -263,6 +263,43 @@ TEST_F(Concurrency, CallsThatKeepComingKeepNoneOut) {
     }
 }
 
+// A batch of settings is one edit to readers: a walk of the section never
+// sees some of a batch's keys and not the others, on a file the batch is
+// made on in memory and on one made a setting at a time.
+TEST_F(Concurrency, ReadersSeeAWholeBatchOrNone) {
+    const auto same = [](void *user, const char *, const char *key, const char *value) {
+        auto &seen = *static_cast<std::string *>(user);
+        if (key[0] == 'k')
+            seen += std::string(value) + ",";
+        return 0;
+    };
+    for (const std::size_t pad : {std::size_t{0}, std::size_t{40000}}) {
+        put("[net]\nk0=0\nk1=0\nk2=0\n[pad]\n" + std::string(pad, ';') + "\n");
+        const pid_t writer = fork();
+        if (writer == 0) {
+            int failed = 0;
+            for (int round = 1; round <= 300; ++round) {
+                const std::string v = std::to_string(round);
+                const ini_setting batch[] = {
+                    {"net", "k0", v.c_str()}, {"net", "k1", v.c_str()}, {"net", "k2", v.c_str()}};
+                failed += ini_setkeys(path.c_str(), batch, 3) != INI_OK;
+            }
+            _exit(std::min(failed, 100));
+        }
+        int mixed = 0, status = 0;
+        for (int read = 0; read < 2000 && waitpid(writer, &status, WNOHANG) == 0; ++read) {
+            std::string seen;
+            EXPECT_EQ(ini_getkeys(path.c_str(), "net", same, &seen), INI_OK);
+            const std::string first = seen.substr(0, seen.find(',') + 1);
+            mixed += seen != first + first + first;
+        }
+        waitpid(writer, &status, 0);
+        EXPECT_EQ(WEXITSTATUS(status), 0) << pad;
+        EXPECT_EQ(mixed, 0) << pad;
+        EXPECT_EQ(contents().substr(0, 27), "[net]\nk0=300\nk1=300\nk2=300\n") << pad;
+    }
+}
+
 // The wait for a lock held for good lasts its 5 seconds of the monotonic
 // clock, however often a signal cuts a pause short and however busy the
 // processors are; then the call fails.

@@ -74,6 +74,58 @@ TEST_F(Faults, SpecialFilesAreRefusedWithoutWaiting) {
     }
 }
 
+// Names through links of the caller's own reach their file: a directory on
+// the way by a relative or an absolute target, a chain, `..` in a target,
+// a link as the file; a missing target is made by the default build and
+// refused by the durable one; a loop, a link to a directory and a name
+// ending in a slash are refused.
+TEST_F(Faults, NamesReachTheirFileThroughTheCallersLinks) {
+    std::filesystem::create_directories(dir + "/real/sub");
+    const std::string real = dir + "/real/sub/t.ini", made = dir + "/real/sub/new.ini";
+    const std::pair<const char *, std::string> links[] = {
+        {"rel", "real/sub"},       {"abs", dir + "/real/sub"}, {"chain", "rel"},
+        {"up", "real/sub/../sub"}, {"file", "real/sub/t.ini"}, {"fileabs", real},
+        {"dangling", made},        {"loop", "loop2"},          {"loop2", "loop"},
+        {"todir", "real"},
+    };
+    for (const auto &[name, target] : links)
+        std::filesystem::create_symlink(target, dir + "/" + name);
+    const int made_status = durable_build ? INI_EOPEN : INI_OK;
+    const struct {
+        const char *name;
+        int status;
+        const std::string *changed; // the file the edit lands in
+    } rows[] = {
+        {"rel/t.ini", INI_OK, &real},
+        {"abs/t.ini", INI_OK, &real},
+        {"chain/t.ini", INI_OK, &real},
+        {"up/t.ini", INI_OK, &real},
+        {"file", INI_OK, &real},
+        {"fileabs", INI_OK, &real},
+        {"/rel//./t.ini", INI_OK, &real},
+        {"dangling", made_status, &made},
+        {"loop/t.ini", INI_EOPEN, nullptr},
+        {"todir", INI_EOPEN, nullptr},
+        {"rel/t.ini/", INI_EOPEN, nullptr},
+        {"rel/../rel/t.ini", INI_EOPEN, nullptr},
+    };
+    for (const auto &row : rows) {
+        put(real, "[s]\nk=1\n");
+        std::filesystem::remove(made);
+        const std::string name = (row.name[0] == '/' ? dir : dir + "/") + row.name;
+        EXPECT_EQ(ini_setkey(name.c_str(), "s", "k", "2"), row.status) << row.name;
+        char value[8] = "";
+        const bool changed = row.changed != nullptr && row.status == INI_OK;
+        EXPECT_EQ(ini_getkey(name.c_str(), "s", "k", value, sizeof value),
+                  changed ? INI_OK : INI_EOPEN)
+            << row.name;
+        EXPECT_STREQ(value, changed ? "2" : "") << row.name;
+        EXPECT_EQ(contents(real), changed && row.changed == &real ? "[s]\nk=2\n" : "[s]\nk=1\n")
+            << row.name;
+        EXPECT_EQ(exists(made), changed && row.changed == &made) << row.name;
+    }
+}
+
 // With the default SIGXFSZ disposition, a write past the limit would end
 // the process: edits that would write past it are not made at all; an edit
 // that ends exactly at the limit is made.

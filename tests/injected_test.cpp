@@ -43,9 +43,22 @@ TEST_F(Injected, AFailingWriteNeverLeavesAHalfGrownFile) {
         {"set", set("net", "port", value.c_str()), std::string(before).replace(15, 2, value),
          durable_build},
         {"file_ins", insert_at(15, value), std::string(before).insert(15, value), false},
+        {"a batch",
+         [&](const char *p) {
+             const ini_setting batch[] = {{"net", "port", value.c_str()}, {"log", "level", "3"}};
+             return ini_setkeys(p, batch, 2);
+         },
+         std::string(before)
+             .replace(15, 2, value)
+             .replace(before.find("level=2") + 198, 7, "level=3"),
+         durable_build},
     };
     for (const auto act : {hook::Act::fill_disk, hook::Act::fail}) {
         for (const auto &c : cases) {
+            // A batch larger than the read block is made a setting at a
+            // time: whole or not at all only under a journal.
+            if (c.name == std::string("a batch") && !c.journaled && iniplace::read_block < 1024)
+                continue;
             for (int failing = 1, failed = 1; failed; ++failing) {
                 put(before);
                 const int descriptors = open_descriptors();
@@ -69,6 +82,19 @@ TEST_F(Injected, AFailingWriteNeverLeavesAHalfGrownFile) {
             }
         }
     }
+}
+
+// A batch made a setting at a time reserves the space it may grow into
+// first: a full disk refuses it before any byte changes.
+TEST_F(Injected, ABatchInStepsIsRefusedWholeOnAFullDisk) {
+    const std::string before = sample + std::string(iniplace::read_block, ';') + "\n";
+    put(before);
+    const ini_setting batch[] = {{"net", "port", "8080"}, {"log", "level", "3"}};
+    hook::arm({{hook::Op::reserve}, 1}, hook::Act::fail, ENOSPC);
+    EXPECT_EQ(ini_setkeys(path.c_str(), batch, 2), INI_EOPEN);
+    EXPECT_TRUE(hook::reached());
+    hook::disarm();
+    EXPECT_EQ(contents(), before);
 }
 
 // A read that fails is never taken for the end of a line or of the file: a

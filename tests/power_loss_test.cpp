@@ -319,6 +319,15 @@ TEST_F(PowerLoss, RecoveryLeavesTheOldOrTheNewFile) {
         {"new section", old, set("new", "k", "v"), old + "[new]\nk=v\n"},
         {"create", std::nullopt, set("s1", "k", "1"), "[s1]\nk=1\n"},
         {"batch", old, batch_of_edits, batched},
+        {"settings", old,
+         [](const char *p) {
+             const ini_setting batch[] = {
+                 {"s5", "k", "s5"}, {"s1", "k", nullptr}, {"s9", "n", "1"}};
+             return ini_setkeys(p, batch, 3);
+         },
+         with("k=1\n", "")
+             .replace(old.find("k=5\n") - 4, 3, "k=s5")
+             .replace(old.find("[s10]") - 3, 0, "n=1\n")},
     };
     for (const auto &kind : kinds) {
         // The default build makes no promise for edits in place, but a new
