@@ -18,7 +18,7 @@ namespace {
 // them) and no line feed at the end.
 const std::string long_value = std::string(1200, 'x');
 const std::string text_value =
-    "a\"b\\c\x01\xff\xc3\xa9\xc0\xaf\xe0\x80\xaf\xed\xa0\x80\xf4\x90\x80\x80'q";
+    "a\"b\\c\x1b\xff\xc3\xa9\xc0\xaf\xe0\x80\xaf\xed\xa0\x80\xf4\x90\x80\x80'q";
 const std::string device = "p=1\n[net]  ; the network\nport = 80\nhost = \"gw 1\"\nmode=dhcp\n=1\n"
                            "*=2\n#x=1\n\n# time servers\n[ntp]\na.time.example.org\n\r\nb.example\n"
                            "[net]\nlate=1\ndup=a\ndup=b\n[blob]\nv=" +
@@ -120,7 +120,12 @@ TEST_F(Tool, ReadKeysAndNumbers) {
         {{"get", "FILE", "*", "p"}, 0, "1\n", "", {}},
         {{"get", "FILE", "net", "*"}, 2, "", "[net] *: the key must not be empty or *", {}},
         {{"get", "FILE", "net", "#x"}, 2, "", "must not start with '[', ';' or '#'", {}},
-        {{"get", "FILE", "net", "x", "--type", "long", "--default", "ff"}, 0, "255\n", "", {}},
+        {{"get", "FILE", "net", "x", "--type", "ulong", "--default", "0xff"}, 0, "255\n", "", {}},
+        {{"get", "FILE", "net", "x", "--type", "long", "--default", "ff"},
+         2,
+         "",
+         "ff is not a",
+         {}},
         {{"get", "FILE", "net", "x", "--type=long", "--default=0b101"}, 2, "", "0b101 is not", {}},
         {{"get", "FILE", "net", "x", "--type", "bin", "--default", "-1"}, 2, "", "-1 is not", {}},
         {{"get", "FILE", "blob", "v"}, 0, long_value + "\n", "", {}},
@@ -148,7 +153,10 @@ TEST_F(Tool, SetChangesOnlyTheValue) {
         {{"set", "FILE", "net", "dup", "c"}, 2, "", "[net] dup stands on lines 17 and 18;", {}},
         edits({"set", "FILE", "net", "dup", "c", "--all"}, {{"dup=a\ndup=b", "dup=c\ndup=c"}}),
         {{"set", "FILE", "blob", "w", "1"}, 0, "", "", {{"[log]", "w=1\n[log]"}}},
-        {{"set", "FILE", "net", "port", long_port}, 2, "", "line 3 would be longer than 998", {}},
+        // The file holds a longer line, which the library reads in pieces already.
+        edits({"set", "FILE", "net", "port", long_port}, {{"= 80", "= " + long_port}}),
+        {{"set", "FILE", "net", "n", "12abc", "--type", "long"}, 2, "", "12abc is not a long", {}},
+        {{"set", "FRAG", "s", "k", "v"}, 2, "", "not a text file", {}, {"[s]\0", 4}},
         {{"set", "FILE", "net", "port", "81", "--diff"},
          0,
          "--- a/" + path + "\n+++ b/" + path +
@@ -186,7 +194,7 @@ TEST_F(Tool, DeleteAndThePreamble) {
 TEST_F(Tool, ListingsAndFormats) {
     const std::string net =
         "net.port=80\nnet.host=\"gw 1\"\nnet.mode=dhcp\nnet.late=1\nnet.dup=b\n";
-    const std::string json = R"({"log":{"flags":"101","text":"a\"b\\c\u0001\uDCFF)"
+    const std::string json = R"({"log":{"flags":"101","text":"a\"b\\c\u001B\uDCFF)"
                              "\xc3\xa9"
                              R"(\uDCC0\uDCAF\uDCE0\uDC80\uDCAF\uDCED\uDCA0\uDC80\uDCF4\uDC90)"
                              R"(\uDC80\uDC80'q","a.b":"1"}})"
@@ -204,7 +212,8 @@ TEST_F(Tool, ListingsAndFormats) {
         prints({"entries", "FILE", "ntp", "--format=json"},
                "[\"a.time.example.org\",\"b.example\"]\n"),
         {{"list", "FILE", "net"}, 0, net, "", {}},
-        prints({"list", "FILE"}, "*.p=1\n" + net + "blob.v=" + long_value +
+        prints({"list", "FILE"}, "*.p=1\n" + net +
+                                     "ntp.a.time.example.org\nntp.b.example\nblob.v=" + long_value +
                                      "\nlog.flags=101\nlog.text=" + text_value + "\nlog.a.b=1\n"),
         {{"list", "--format", "json", "FILE", "log"}, 0, json, "", {}},
         {{"list", "--format=json", "FILE", "*"}, 0, "{\"\":{\"p\":\"1\"}}\n", "", {}},
@@ -215,8 +224,13 @@ TEST_F(Tool, ListingsAndFormats) {
         {{"list", "--format=sh", "--prefix", "c_", "-", "s"}, 0, prefixed, "", {}, env},
         {{"list", "--format=sh", "--prefix", "1st_", "FILE", "log"}, 2, "", "1st_", {}},
         {{"list", "FILE", "nope"}, 1, "", "", {}},
-        {{"list", "--format=json", "-", "*"}, 0, "{}\n", "", {}, "# c\nx\n[s]\nk=1\n"},
-        {{"list", "--format=json", "-"}, 0, "{\"s\":{\"k\":\"1\"}}\n", "", {}, "x\n[s]\nk=1"},
+        {{"list", "--format=json", "-", "*"}, 0, "{}\n", "", {}, "# c\n[s]\nk=1\n"},
+        {{"list", "--format=json", "-"},
+         0,
+         "{\"\":{\"x\":null},\"s\":{\"k\":\"1\"}}\n",
+         "",
+         {},
+         "x\n[s]\nk=1"},
         {{"entries", "FILE", "ntp", "--format", "sh"}, 2, "", "entries takes no --format sh", {}},
     });
 }
@@ -242,7 +256,6 @@ TEST_F(Tool, EntryLists) {
 }
 
 TEST_F(Tool, ApplyChecksTheWholeFragmentFirst) {
-    const std::string long_header = "[" + std::string(996, 's') + "]\n";
     check({
         edits({"apply", "FILE"}, {{"b.example\n", "b.example\nc.example\n"}},
               "[net]\nmode = dhcp\n[ntp]\n# c\nc.example"),
@@ -253,8 +266,7 @@ TEST_F(Tool, ApplyChecksTheWholeFragmentFirst) {
         {{"apply", "FILE", "-", "--check"}, 0, "", "", {}, "[net]\nport=9\n"},
         {{"apply", "FILE", "--verbose"}, 0, "", "unchanged\n", {}, "p = 1\r\n[ntp]\nb.example\n"},
         {{"apply", "FILE"}, 2, "", "standard input:3: the key must", {}, "[net]\nport=9\n=2\n"},
-        {{"apply", "FILE"}, 2, "", "t.ini: the new line would be longer", {}, long_header + "k=v"},
-        {{"apply", "FILE"}, 2, "", "input:1: the header names no section", {}, "[a] b\n"},
+        {{"apply", "FILE", "--dialect", "git"}, 2, "", "input:1: the header names no", {}, "[a] b"},
         {{"apply", "FILE"}, 2, "", "t.ini: [net] dup stands on lines 17", {}, "[net]\ndup=1\n"},
         {{"apply", "FILE"}, 2, "", "input:1: the line holds a zero byte", {}, {"k=a\0b\n", 6}},
     });
@@ -293,7 +305,7 @@ TEST_F(Tool, FileErrorsNameTheFileAndCreateNothing) {
         {{"entries", "NONE", "s"}, 3, "", "missing.ini", {}},
         {{"set", "NONE", "s", "", "v"}, 2, "", "the key must not be empty", {}},
         {{"set", "NONE", std::string(997, 's'), "k", "v"}, 2, "", "longer than 998 bytes", {}},
-        {{"set", "NONE", "s", "k", "a\tb\rc"}, 2, "", "must not hold a line feed", {}},
+        {{"set", "NONE", "s", "k", "a\tb\rc"}, 2, "", "must not hold a carriage return", {}},
         {{"add", "NONE", "s", "   "}, 2, "", "must not be blank", {}},
         {{"set", "NONE", "s", "n", "--type", "ulong", "--", "-1"}, 2, "", "-1 is not a ulong", {}},
         {{"set", "NONE", "s", "k", "v", "--check"}, 0, "", "", {}},
@@ -352,7 +364,7 @@ TEST_F(Tool, FileErrorsNameTheFileAndCreateNothing) {
 // input closed, a value asked for or lines to apply are an error, not lost.
 TEST_F(Tool, ClosedOrFullStandardStreams) {
     const std::string fresh = dir + "/new1.ini";
-    EXPECT_EQ(run({"set", fresh, "net", "k", "a\nb"}, "", capture, -1).status, 2);
+    EXPECT_EQ(run({"set", fresh, "net", "k", "a\rb"}, "", capture, -1).status, 2);
     EXPECT_FALSE(exists(fresh));
     put(device);
     const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
