@@ -125,7 +125,7 @@ def generated_file(rng, git):
              if git else ["net", "Net", "db", "log files", "x.y", "program:worker"])
     keys = (["url", "URL", "bare", "editor", "fetch", "x-y"] if git
             else ["port", "Port", "host", "user name", "a.b", "x-y", "skip-lock"])
-    lines = []
+    lines = [""] if rng.random() < 0.1 else []
     if rng.random() < 0.2:  # configparser reads no keys before a header
         lines.append("\tpre = 1" if git else "; a preamble comment")
     for _ in range(rng.randint(1, 4)):

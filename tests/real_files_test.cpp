@@ -90,6 +90,10 @@ TEST_F(RealFiles, ReadAndEditedAsTheirProgramsDo) {
         edits("smb.conf", {"del", "FILE", "global"}, {{smb_global, ""}}),
         edits("php.ini", {"set", "FILE", "PHP", "upload_max_filesize", "2M"},
               {{"DEPRECATED\n", "DEPRECATED\nupload_max_filesize = 2M\n"}}),
+        // A line of 998 bytes, the library's longest, and one more.
+        edits("php.ini", {"set", "FILE", "Date", "k", std::string(993, 'v')},
+              {{"", "k = " + std::string(993, 'v') + "\n"}}),
+        {"php.ini", {"set", "FILE", "Date", "k", std::string(994, 'v')}, 2, "", {}},
         edits("php.ini", {"del", "FILE", "PHP"},
               {{"[PHP]\n; Maximum amount of memory a script may consume\nmemory_limit = 128M\n"
                 "max_execution_time = 30\nerror_reporting = E_ALL & ~E_DEPRECATED\n\n",
@@ -141,6 +145,9 @@ TEST_F(RealFiles, ReadAndEditedAsTheirProgramsDo) {
               {{"0700", "0770"}}),
         edits("supervisord.conf", {"set", "FILE", "program:worker", "command", "/bin/w"},
               {{"worker\n", "worker\ncommand = /bin/w\n"}}),
+        // After the blank line the file ends with, no second one.
+        edits("supervisord.conf", {"set", "FILE", "program:web", "command", "/bin/web"},
+              {{"", "[program:web]\ncommand = /bin/web\n"}}),
         edits("odbc.ini", {"set", "FILE", "reports", "SSLmode", "require"},
               {{"", "SSLmode     = require\n"}}),
         edits("odbc.ini", {"set", "FILE", "reports", "Username", "report"},

@@ -106,6 +106,7 @@ class Tool : public FileTest {
 };
 
 TEST_F(Tool, ReadKeysAndNumbers) {
+    const std::string cases = "[Az]\naz=1\n[b]\n[aZ]\na[=2\na@=2\nAZ=3\n";
     check({
         {{"get", "FILE", "net", "port"}, 0, "80\n", "", {}},
         {{"get", "-", "net", "port"}, 0, "80\n", "", {}, device},
@@ -117,6 +118,10 @@ TEST_F(Tool, ReadKeysAndNumbers) {
         {{"get", "FILE", "net", "late"}, 0, "1\n", "", {}},
         {{"get", "FILE", "net", "dup"}, 0, "b\n", "", {}},
         {{"get", "FILE", "net", "dup", "--all"}, 0, "a\nb\n", "", {}},
+        // Case folded from A to Z only; parts differing in case in file order.
+        {{"get", "-", "aZ", "AZ", "--ignore-case", "--all"}, 0, "1\n3\n", "", {}, cases},
+        {{"get", "-", "az", "a{", "--ignore-case"}, 1, "", "", {}, cases},
+        {{"get", "-", "az", "a`", "--ignore-case"}, 1, "", "", {}, cases},
         {{"get", "FILE", "*", "p"}, 0, "1\n", "", {}},
         {{"get", "FILE", "net", "*"}, 2, "", "[net] *: the key must not be empty or *", {}},
         {{"get", "FILE", "net", "#x"}, 2, "", "must not start with '[', ';' or '#'", {}},
@@ -243,6 +248,7 @@ TEST_F(Tool, EntryLists) {
         {{"first", "FILE", "ntp"}, 0, "a.time.example.org\n", "", {}},
         {{"next", "FILE", "ntp", "a.time.example.org"}, 0, "b.example\n", "", {}},
         {{"prev", "FILE", "ntp", "a.time.example.org"}, 1, "", "", {}},
+        {{"prev", "FILE", "ntp", " b.example\t"}, 0, "a.time.example.org\n", "", {}},
         {{"prev", "FILE", "ntp", "c.example"}, 1, "", "", {}},
         {{"next", "FILE", "ntp", "b.example"}, 1, "", "", {}},
         edits({"add", "FILE", "ntp", "c.example"}, {{"b.example\n", "b.example\nc.example\n"}}),
