@@ -288,6 +288,11 @@ TEST_F(Tool, OptionsAndUsage) {
         {{"del", "FILE", "net", "--type", "long"}, 2, "", "del takes no --type", {}},
         {{"keys", "FILE", "net", "--check"}, 2, "", "keys takes no --check", {}},
         {{"frob", "FILE"}, 2, "", "unknown command 'frob'", {}},
+        {{"get", "FILE", "net", "port", "--dialect=ini"},
+         2,
+         "",
+         "--dialect takes configparser",
+         {}},
         {{"--verbose", "set", "FILE", "net", "port", "90"}, 0, "", "changed\n", {{"80", "90"}}},
         {{"set", "-", "s", "k", "v"}, 2, "", "set edits a FILE", {}},
         {{"set", "", "s", "k", "v"}, 2, "", "the FILE name is empty", {}},
@@ -329,6 +334,14 @@ TEST_F(Tool, FileErrorsNameTheFileAndCreateNothing) {
          "",
          {},
          R"({"path":")" + path + R"(","section":"s\u0000","option":"k","value":"v"})"},
+        // What only the plan knows of the file's dialect.
+        {{"FRAG"},
+         1,
+         module_failed(path + ": [a #b]: the section must not hold ';' or '#' after a blank, "
+                              "which start a comment"),
+         "",
+         {},
+         R"({"path":")" + path + R"(","section":"a #b"})"},
     });
     // A link to a missing file: the default build makes its target, the
     // durable build refuses.
