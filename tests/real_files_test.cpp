@@ -90,10 +90,13 @@ TEST_F(RealFiles, ReadAndEditedAsTheirProgramsDo) {
         edits("smb.conf", {"del", "FILE", "global"}, {{smb_global, ""}}),
         edits("php.ini", {"set", "FILE", "PHP", "upload_max_filesize", "2M"},
               {{"DEPRECATED\n", "DEPRECATED\nupload_max_filesize = 2M\n"}}),
-        // A line of 998 bytes, the library's longest, and one more.
+        // Lines of 998 bytes, the library's longest, and one more.
         edits("php.ini", {"set", "FILE", "Date", "k", std::string(993, 'v')},
               {{"", "k = " + std::string(993, 'v') + "\n"}}),
         {"php.ini", {"set", "FILE", "Date", "k", std::string(994, 'v')}, 2, "", {}},
+        edits("php.ini", {"set", "FILE", "PHP", "memory_limit", std::string(982, 'v')},
+              {{"128M", std::string(982, 'v')}}),
+        {"php.ini", {"set", "FILE", "PHP", "memory_limit", std::string(983, 'v')}, 2, "", {}},
         edits("php.ini", {"del", "FILE", "PHP"},
               {{"[PHP]\n; Maximum amount of memory a script may consume\nmemory_limit = 128M\n"
                 "max_execution_time = 30\nerror_reporting = E_ALL & ~E_DEPRECATED\n\n",

@@ -125,7 +125,7 @@ TEST_F(Tool, ReadKeysAndNumbers) {
         {{"get", "FILE", "*", "p"}, 0, "1\n", "", {}},
         {{"get", "FILE", "net", "*"}, 2, "", "[net] *: the key must not be empty or *", {}},
         {{"get", "FILE", "net", "#x"}, 2, "", "must not start with '[', ';' or '#'", {}},
-        {{"get", "FILE", "net", "x", "--type", "ulong", "--default", "0xff"}, 0, "255\n", "", {}},
+        {{"get", "FILE", "net", "x", "--type", "ulong", "--default", "0xf"}, 0, "15\n", "", {}},
         {{"get", "FILE", "net", "x", "--type", "long", "--default", "ff"},
          2,
          "",
@@ -266,6 +266,8 @@ TEST_F(Tool, ApplyChecksTheWholeFragmentFirst) {
         edits({"apply", "FILE"}, {{"b.example\n", "b.example\nc.example\n"}},
               "[net]\nmode = dhcp\n[ntp]\n# c\nc.example"),
         {{"apply", "FILE"}, 0, "", "", {{"p=1\n", "p=1\nq=1\n"}}, "\xEF\xBB\xBFq=1\n"},
+        // A key given twice: its last value, set once.
+        {{"apply", "FILE"}, 0, "", "", {{"= 80", "= 2"}}, "[net]\nport=1\nport=2\n"},
         {{"apply", "FILE", "/dev/zero"}, 2, "", "zero: longer than 1048576", {}},
         {{"apply", "FILE", "FRAG"}, 0, "", "", {{"", "\n[new]\nk=v\n"}}, "[new]  # made\nk=v"},
         {{"apply", "FILE"}, 0, "", "", {{"", "\n[empty]\n"}}, "[empty]\n"},

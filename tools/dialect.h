@@ -16,6 +16,8 @@
 //   \ going on the next, a key without = true.
 #pragma once
 
+#include "format.h"
+
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -37,9 +39,8 @@ Dialect dialect_of(std::string_view path);
 
 constexpr std::string_view preamble = "*";
 
-constexpr bool is_blank(char c) {
-    return c == ' ' || c == '\t';
-}
+// A blank is a space or a tab, as for the library.
+using iniplace::is_blank;
 
 constexpr std::string_view trim(std::string_view text) {
     while (!text.empty() && is_blank(text.front()))

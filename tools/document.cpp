@@ -151,7 +151,7 @@ class Document::Reader {
         const std::string_view head = text_.substr(from, to - from);
         if (const std::size_t close = head[0] == '[' ? head.rfind(']') : 0;
             close != std::string_view::npos && close >= 2) {
-            header(line, from + 1, from + close, std::string(head.substr(1, close - 1)));
+            header(line, std::string(head.substr(1, close - 1)));
             return;
         }
         if (is_directive(head)) {
@@ -168,24 +168,20 @@ class Document::Reader {
         const std::size_t close = trimmed_.find(']');
         const std::string_view after =
             close == std::string_view::npos ? trimmed_ : trim(trimmed_.substr(close + 1));
-        const std::size_t from = static_cast<std::size_t>(trimmed_.data() - text_.data()) + 1;
         std::optional<std::string> name;
         if (close != std::string_view::npos && (after.empty() || starts_comment(after)))
             name = document_.dialect_ == Dialect::git ? git_section(trimmed_.substr(1, close - 1))
                                                       : std::string(trimmed_.substr(1, close - 1));
         if (name) {
-            header(line, from, from + close - 1, std::move(*name));
+            header(line, std::move(*name));
             return;
         }
         line.kind = LineKind::stray_header;
-        line.name_start = line.name_end = from;
         section_ = -1;
     }
 
-    void header(Line &line, std::size_t name_start, std::size_t name_end, std::string name) {
+    void header(Line &line, std::string name) {
         line.kind = LineKind::header;
-        line.name_start = name_start;
-        line.name_end = name_end;
         section_ = document_.section_index(std::move(name));
     }
 

@@ -34,7 +34,7 @@ struct Line {
     std::size_t content_end = 0; // the end of its text, before its line end
     std::size_t end = 0;         // after its line end
     LineKind kind = LineKind::blank;
-    std::size_t name_start = 0, name_end = 0; // a header's section, a key
+    std::size_t name_start = 0, name_end = 0; // a key's name
     // A key's value on this line, or a continuation line's part of it,
     // without blanks around it or a comment after it. A key without a
     // separator has none.

@@ -79,14 +79,9 @@ int run_has(const Call &call) {
                                                                         : exit_not_found;
 }
 
-void refuse_if(const Call &call, const std::optional<std::string> &refusal) {
-    if (refusal)
-        fail(exit_usage, call.file(), "[" + call.section() + "]: " + *refusal);
-}
-
+// The plan refuses a section or entry the file's dialect would read back
+// otherwise.
 int run_add(const Call &call) {
-    refuse_if(call, refuse_section(call.dialect(), call.section()));
-    refuse_if(call, refuse_entry(call.dialect(), call.name()));
     return edit(call, Creates::yes, [&](Plan &plan) { plan.add(call.section(), call.name()); });
 }
 

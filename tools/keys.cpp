@@ -160,15 +160,14 @@ int run_get(const Call &call) {
     return exit_done;
 }
 
+// The plan refuses a section, key or value the file's dialect would read
+// back otherwise.
 int run_set(const Call &call) {
-    refuse_if(call, refuse_section(call.dialect(), call.section()));
-    refuse_if(call, refuse_key(call.dialect(), call.name()));
     std::string text;
     if (!written_value(call, text))
         fail(exit_usage, call.file(),
              call.type == Type::string ? where(call) + ": the value is too long"
                                        : call.value() + " is not a " + type_word(call.type));
-    refuse_if(call, refuse_value(call.dialect(), text));
     return edit(call, Creates::yes,
                 [&](Plan &plan) { plan.set(call.section(), call.name(), text, call.all); });
 }
