@@ -44,6 +44,17 @@ std::string read_text(const Call &call, Fragment &fragment) {
     return read_all(from_input ? 0 : file.get(), fragment.name, fragment_max);
 }
 
+// The step of a key line: the key's first, which sets its last value.
+void take_key(const Document &document, const Line &line, const std::string &section,
+              std::unordered_map<std::string, std::size_t> &keys, Fragment &fragment) {
+    const std::string name(document.name_of(line)), value(document.value_of(line));
+    const auto [step, made] = keys.try_emplace(
+        section + '\n' + key_key(document.dialect(), name, false), fragment.steps.size());
+    if (made)
+        fragment.steps.push_back({Step::Kind::key, section, name, value, line.number});
+    fragment.steps[step->second].value = value;
+}
+
 // Takes the steps of the fragment's lines; a line that would be refused
 // fails the whole fragment (status 2), before the file is touched.
 void read_steps(const Document &document, Fragment &fragment) {
@@ -71,13 +82,8 @@ void read_steps(const Document &document, Fragment &fragment) {
             break;
         case LineKind::key:
             if (line.has_value) {
-                const std::string name(document.name_of(line)), value(document.value_of(line));
-                refusal = refuse_key(dialect, name);
-                const auto [step, made] = keys.try_emplace(
-                    section + '\n' + key_key(dialect, name, false), fragment.steps.size());
-                if (made)
-                    fragment.steps.push_back({Step::Kind::key, section, name, value, line.number});
-                fragment.steps[step->second].value = value;
+                refusal = refuse_key(dialect, document.name_of(line));
+                take_key(document, line, section, keys, fragment);
                 break;
             }
             [[fallthrough]]; // a key without a value is a line to have

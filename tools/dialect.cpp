@@ -64,6 +64,41 @@ std::size_t line_feed_at(std::string_view text, std::size_t at) {
     return at + 1 < text.size() && text[at] == '\r' && text[at + 1] == '\n' ? 2 : 0;
 }
 
+// Where the line that holds byte `at` ends, before its line feed.
+std::size_t line_end_of(std::string_view text, std::size_t at) {
+    const std::size_t feed = std::min(text.find('\n', at), text.size());
+    return feed > at && text[feed - 1] == '\r' && feed < text.size() ? feed - 1 : feed;
+}
+
+// A git value's backslash at `at`, and the byte after it: the line going
+// on, an escape, or one git refuses; a backslash that ends the file goes on
+// to nothing.
+void read_backslash(std::string_view text, std::size_t &at, GitValue &read) {
+    if (const std::size_t feed = line_feed_at(text, at + 1); feed > 0)
+        at += feed;
+    else if (at + 1 < text.size() && git_escape(text[at + 1]) != '\0')
+        read.value += git_escape(text[++at]);
+    else
+        read.valid = read.valid && at + 1 == text.size();
+    read.raw_end = at + 1;
+}
+
+// A byte of a git value at `at` (not a blank or a comment outside quotes),
+// after the blanks before it; whether quotes are open after it.
+bool read_byte(std::string_view text, std::size_t &at, bool quoted, std::size_t &spaces,
+               GitValue &read) {
+    read.value.append(spaces, ' ');
+    spaces = 0;
+    read.raw_end = at + 1;
+    if (text[at] == '"')
+        return !quoted;
+    if (text[at] == '\\')
+        read_backslash(text, at, read);
+    else
+        read.value += text[at];
+    return quoted;
+}
+
 // A configparser value's line: no blanks around it, no comment in it.
 std::optional<std::string> refuse_configparser_line(std::string_view line, bool first) {
     if (trim(line) != line)
@@ -128,6 +163,39 @@ GitName git_parts(std::string_view name) {
     parts.valid = parts.valid && !parts.section.empty() &&
                   std::all_of(parts.section.begin(), parts.section.end(), is_key_char);
     return parts;
+}
+
+// A value's lines, each after the first on a line of its own indented by
+// `indent`; a blank line of the value without the indentation.
+std::string configparser_lines(std::string_view value, std::string_view indent,
+                               std::string_view line_end) {
+    std::string text;
+    for (std::size_t start = 0;; ++start) {
+        const std::size_t end = std::min(value.find('\n', start), value.size());
+        const std::string_view line = value.substr(start, end - start);
+        if (start > 0)
+            text.append(line_end).append(line.empty() ? "" : indent);
+        text.append(line);
+        if (end == value.size())
+            return text;
+        start = end;
+    }
+}
+
+// A value as git writes it: line feeds, tabs, quotes and backslashes
+// escaped, in quotes where git would drop blanks at its ends or read a
+// comment or a space.
+std::string git_written(std::string_view value) {
+    const bool quoted = !value.empty() && (git_space(value.front()) || git_space(value.back()) ||
+                                           value.find_first_of(";#\v\f") != std::string::npos);
+    std::string text;
+    for (const char c : value) {
+        if (c == '\n' || c == '\t')
+            text += c == '\n' ? "\\n" : "\\t";
+        else
+            text.append(c == '"' || c == '\\' ? "\\" : "").append(1, c);
+    }
+    return quoted ? "\"" + text + "\"" : text;
 }
 
 } // namespace
@@ -203,38 +271,16 @@ std::size_t line_end_after(std::string_view text, std::size_t start) {
 
 GitValue git_value(std::string_view text, std::size_t from) {
     GitValue read;
-    bool quoted = false, comment = false;
+    bool quoted = false;
     std::size_t spaces = 0, at = from;
     for (; at < text.size() && line_feed_at(text, at) == 0; ++at) {
         const char c = text[at];
-        if (comment)
-            continue;
-        if (git_space(c) && !quoted) {
+        if (!quoted && git_space(c))
             spaces += read.value.empty() ? 0 : 1;
-            continue;
-        }
-        if (!quoted && (c == ';' || c == '#')) {
-            comment = true;
-            continue;
-        }
-        read.value.append(spaces, ' ');
-        spaces = 0;
-        read.raw_end = at + 1;
-        if (c == '"') {
-            quoted = !quoted;
-        } else if (c != '\\') {
-            read.value += c;
-        } else if (const std::size_t feed = line_feed_at(text, at + 1); feed > 0) {
-            at += feed; // goes on on the next line
-            read.raw_end = at + 1;
-        } else if (at + 1 == text.size()) {
-            // A backslash at the end of the file goes on to nothing.
-        } else if (git_escape(text[at + 1]) != '\0') {
-            read.value += git_escape(text[++at]);
-            read.raw_end = at + 1;
-        } else {
-            read.valid = false;
-        }
+        else if (!quoted && (c == ';' || c == '#'))
+            at = line_end_of(text, at) - 1; // a comment, to the line end
+        else
+            quoted = read_byte(text, at, quoted, spaces, read);
     }
     read.raw_end = std::max(read.raw_end, from);
     read.end = at;
@@ -380,30 +426,15 @@ std::string header_text(Dialect dialect, std::string_view section) {
 
 std::string written_value(Dialect dialect, std::string_view value, std::string_view indent,
                           std::string_view line_end) {
-    std::string text;
-    if (dialect == Dialect::configparser) {
-        // A blank line of the value is written without the indentation.
-        for (std::size_t start = 0;; ++start) {
-            const std::size_t end = std::min(value.find('\n', start), value.size());
-            const std::string_view line = value.substr(start, end - start);
-            if (start > 0)
-                text.append(line_end).append(line.empty() ? "" : indent);
-            text.append(line);
-            if (end == value.size())
-                return text;
-            start = end;
-        }
+    switch (dialect) {
+    case Dialect::configparser:
+        return configparser_lines(value, indent, line_end);
+    case Dialect::git:
+        return git_written(value);
+    case Dialect::systemd:
+        break;
     }
-    if (dialect == Dialect::systemd)
-        return std::string(value);
-    const bool quoted = !value.empty() && (git_space(value.front()) || git_space(value.back()) ||
-                                           value.find_first_of(";#\v\f") != std::string::npos);
-    for (const char c : value)
-        text += c == '\n'               ? std::string("\\n")
-                : c == '\t'             ? std::string("\\t")
-                : c == '"' || c == '\\' ? std::string("\\") + c
-                                        : std::string(1, c);
-    return quoted ? "\"" + text + "\"" : text;
+    return std::string(value);
 }
 
 } // namespace tool

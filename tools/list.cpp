@@ -71,6 +71,13 @@ const std::string &text_value(const Call &call, const Listed &key) {
     return key.value;
 }
 
+// "KEY":"VALUE", and null for the value of a key without one (git's is
+// true).
+std::string json_member(const Call &call, const Listed &key) {
+    const bool null = !key.has_value && call.dialect() != Dialect::git;
+    return json_string(key.key) + ":" + (null ? "null" : json_string(key.value));
+}
+
 void print_json(const Call &call, const std::vector<Section> &sections) {
     std::string json = "{";
     for (const Section &section : sections) {
@@ -82,12 +89,8 @@ void print_json(const Call &call, const std::vector<Section> &sections) {
             continue;
         }
         json += (json.size() > 1 ? "," : "") + json_string(is_preamble ? "" : section.name) + ":{";
-        for (std::size_t i = 0; i < section.keys.size(); ++i) {
-            const Listed &key = section.keys[i];
-            const bool null = !key.has_value && call.dialect() != Dialect::git;
-            json += (i > 0 ? "," : "") + json_string(key.key) + ":" +
-                    (null ? "null" : json_string(key.value));
-        }
+        for (std::size_t i = 0; i < section.keys.size(); ++i)
+            json += (i > 0 ? "," : "") + json_member(call, section.keys[i]);
         json += "}";
     }
     out(json + "}\n");

@@ -91,6 +91,11 @@ std::string_view indent_of(const Document &document, const Line &line) {
     return text.substr(first, end - first);
 }
 
+// A header, or a line that ends a section as one.
+bool is_boundary(LineKind kind) {
+    return kind == LineKind::header || kind == LineKind::stray_header;
+}
+
 } // namespace
 
 Plan::Plan(const Document &document, std::string_view file, bool ignore_case)
@@ -224,34 +229,36 @@ void Plan::remove_key(const std::string &section, const std::string &key, bool a
 void Plan::remove_section(const std::string &section) {
     const std::vector<int> &in = sections(section);
     const std::vector<Line> &lines = document_.lines();
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].kind != LineKind::header ||
-            std::find(in.begin(), in.end(), lines[i].section) == in.end())
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        if (lines[i].kind == LineKind::header &&
+            std::find(in.begin(), in.end(), lines[i].section) != in.end())
+            remove_part(i);
+}
+
+void Plan::remove_part(std::size_t header) {
+    const std::vector<Line> &lines = document_.lines();
+    const std::size_t kept = part_kept(header);
+    std::size_t from = document_.start_of(lines[header]);
+    // File-wide directives stay, with the comments right above them.
+    for (std::size_t i = header + 1; i < kept; ++i) {
+        if (lines[i].kind != LineKind::directive)
             continue;
-        const std::size_t kept = part_kept(i);
-        std::size_t from = document_.start_of(lines[i]);
-        // File-wide directives stay, with the comments right above them.
-        for (std::size_t j = i + 1; j < kept; ++j) {
-            if (lines[j].kind != LineKind::directive)
-                continue;
-            std::size_t comments = j;
-            while (comments > i + 1 && lines[comments - 1].kind == LineKind::comment)
-                --comments;
-            if (lines[comments].start > from)
-                edits_.push_back({from, lines[comments].start - from, ""});
-            from = lines[j].end;
-        }
-        const std::size_t end = kept < lines.size() ? lines[kept].start : document_.text().size();
-        if (end > from)
-            edits_.push_back({from, end - from, ""});
+        std::size_t comments = i;
+        while (comments > header + 1 && lines[comments - 1].kind == LineKind::comment)
+            --comments;
+        if (lines[comments].start > from)
+            edits_.push_back({from, lines[comments].start - from, ""});
+        from = lines[i].end;
     }
+    const std::size_t end = kept < lines.size() ? lines[kept].start : document_.text().size();
+    if (end > from)
+        edits_.push_back({from, end - from, ""});
 }
 
 std::size_t Plan::part_kept(std::size_t header) const {
     const std::vector<Line> &lines = document_.lines();
     std::size_t next = header + 1;
-    while (next < lines.size() && lines[next].kind != LineKind::header &&
-           lines[next].kind != LineKind::stray_header)
+    while (next < lines.size() && !is_boundary(lines[next].kind))
         ++next;
     if (next == lines.size())
         return next;
@@ -375,31 +382,32 @@ Plan::Insertion Plan::insertion(const std::vector<int> &sections) const {
             found.at = lines[i].end;
         }
     std::size_t next = first;
-    for (; next < lines.size(); ++next) {
-        const LineKind kind = lines[next].kind;
-        if (kind == LineKind::header || kind == LineKind::stray_header)
-            break;
+    for (; next < lines.size() && !is_boundary(lines[next].kind); ++next) {
         // A directive is the file's, not the section's last line.
+        const LineKind kind = lines[next].kind;
         if (kind == LineKind::blank || kind == LineKind::comment || kind == LineKind::directive)
             continue;
         found.at = lines[next].end;
         found.last_own = kind == LineKind::continuation ? found.last_own : &lines[next];
     }
-    if (found.last_own != nullptr)
-        return found;
-    // A part of comments only: after them, but for those right above the
-    // next header, after a blank line, which introduce it.
+    if (found.last_own == nullptr)
+        found.at = after_comments(first, next, found.at);
+    return found;
+}
+
+std::size_t Plan::after_comments(std::size_t first, std::size_t next, std::size_t at) const {
+    // After the comments, but for those right above the next header, after
+    // a blank line, which introduce it.
+    const std::vector<Line> &lines = document_.lines();
     std::size_t end = next;
     while (end > first && lines[end - 1].kind == LineKind::comment)
         --end;
     if (next == lines.size() || end == next || end == first)
         end = next;
     for (std::size_t i = end; i > first; --i)
-        if (lines[i - 1].kind == LineKind::comment) {
-            found.at = lines[i - 1].end;
-            break;
-        }
-    return found;
+        if (lines[i - 1].kind == LineKind::comment)
+            return lines[i - 1].end;
+    return at;
 }
 
 std::string Plan::new_sections() const {

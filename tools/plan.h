@@ -93,6 +93,11 @@ class Plan {
     // `header` that a deletion keeps: the next header, or the comments
     // right above it.
     std::size_t part_kept(std::size_t header) const;
+    // Deletes the part of a section that starts at the line `header`.
+    void remove_part(std::size_t header);
+    // Where a new line goes in a part of comments only, lines [first, next):
+    // after them, else at `at`.
+    std::size_t after_comments(std::size_t first, std::size_t next, std::size_t at) const;
     std::string new_sections() const;
     // Refuses lines that programs that use the library would read in
     // pieces, unless the file holds such lines already.
