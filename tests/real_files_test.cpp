@@ -154,7 +154,7 @@ TEST_F(RealFiles, ReadAndEditedAsTheirProgramsDo) {
         edits("odbc.ini", {"set", "FILE", "reports", "SSLmode", "require"},
               {{"", "SSLmode     = require\n"}}),
         edits("odbc.ini", {"set", "FILE", "reports", "Username", "report"},
-              {{"Username    =", "Username    = report"}}),
+              {{"Username    = \n", "Username    = report\n"}}),
         reads("gwd.service", {"get", "FILE", "Service", "Environment"}, "B=2\n"),
         {"gwd.service", {"set", "FILE", "Service", "Environment", "C=3"}, 2, "", {}},
         edits("gitconfig", {"set", "FILE", "core", "editor", "nano"}, {{"= vim", "= nano"}}),

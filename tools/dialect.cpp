@@ -64,10 +64,11 @@ std::size_t line_feed_at(std::string_view text, std::size_t at) {
     return at + 1 < text.size() && text[at] == '\r' && text[at + 1] == '\n' ? 2 : 0;
 }
 
-// Where the line that holds byte `at` ends, before its line feed.
-std::size_t line_end_of(std::string_view text, std::size_t at) {
-    const std::size_t feed = std::min(text.find('\n', at), text.size());
-    return feed > at && text[feed - 1] == '\r' && feed < text.size() ? feed - 1 : feed;
+// The last byte of the line that holds byte `at`, before its line feed.
+std::size_t last_of_line(std::string_view text, std::size_t at) {
+    while (at + 1 < text.size() && line_feed_at(text, at + 1) == 0)
+        ++at;
+    return at;
 }
 
 // A git value's backslash at `at`, and the byte after it: the line going
@@ -278,7 +279,7 @@ GitValue git_value(std::string_view text, std::size_t from) {
         if (!quoted && git_space(c))
             spaces += read.value.empty() ? 0 : 1;
         else if (!quoted && (c == ';' || c == '#'))
-            at = line_end_of(text, at) - 1; // a comment, to the line end
+            at = last_of_line(text, at); // a comment, to the line end
         else
             quoted = read_byte(text, at, quoted, spaces, read);
     }
