@@ -187,9 +187,13 @@ def check_generated(tool, count, seed):
     rng = random.Random(seed)
     found, checked = [], 0
     with tempfile.TemporaryDirectory() as scratch:
+        os.makedirs(os.path.join(scratch, ".git"))
+        # Names that choose the dialect: git's, and one that only git's
+        # directory makes git's.
+        names = ["f.ini", "config", "gitconfig", "f.cfg", "config", ".git/config"]
         for number in range(count):
             git = number % 3 == 2
-            path = os.path.join(scratch, "gitconfig" if git else "f.ini")
+            path = os.path.join(scratch, names[number % len(names)])
             text = generated_file(rng, git).encode("utf-8")
             with open(path, "wb") as out:
                 out.write(text)
