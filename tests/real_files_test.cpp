@@ -94,9 +94,9 @@ TEST_F(RealFiles, ReadAndEditedAsTheirProgramsDo) {
         edits("php.ini", {"set", "FILE", "Date", "k", std::string(993, 'v')},
               {{"", "k = " + std::string(993, 'v') + "\n"}}),
         {"php.ini", {"set", "FILE", "Date", "k", std::string(994, 'v')}, 2, "", {}},
-        edits("php.ini", {"set", "FILE", "PHP", "memory_limit", std::string(982, 'v')},
-              {{"128M", std::string(982, 'v')}}),
-        {"php.ini", {"set", "FILE", "PHP", "memory_limit", std::string(983, 'v')}, 2, "", {}},
+        edits("php.ini", {"set", "FILE", "PHP", "max_execution_time", std::string(976, 'v')},
+              {{"= 30", "= " + std::string(976, 'v')}}),
+        {"php.ini", {"set", "FILE", "PHP", "max_execution_time", std::string(977, 'v')}, 2, "", {}},
         edits("php.ini", {"del", "FILE", "PHP"},
               {{"[PHP]\n; Maximum amount of memory a script may consume\nmemory_limit = 128M\n"
                 "max_execution_time = 30\nerror_reporting = E_ALL & ~E_DEPRECATED\n\n",
