@@ -44,9 +44,21 @@ std::string read_text(const Call &call, Fragment &fragment) {
     return read_all(from_input ? 0 : file.get(), fragment.name, fragment_max);
 }
 
+// The step of a key line: the key's first, which sets its last value.
+void take_key(const Document &document, const Line &line, const std::string &section,
+              std::unordered_map<std::string, std::size_t> &keys, Fragment &fragment) {
+    const std::string name(document.name_of(line)), value(document.value_of(line));
+    const auto [step, made] = keys.try_emplace(
+        section + '\n' + key_key(document.dialect(), name, false), fragment.steps.size());
+    if (made)
+        fragment.steps.push_back({Step::Kind::key, section, name, value, line.number});
+    fragment.steps[step->second].value = value;
+}
+
 // Takes the steps of the fragment's lines; a line that would be refused
 // fails the whole fragment (status 2), before the file is touched.
 void read_steps(const Document &document, Fragment &fragment) {
+    const Dialect dialect = document.dialect();
     std::string section(preamble);
     std::unordered_map<std::string, std::size_t> keys; // section and key -> step
     for (const Line &line : document.lines()) {
@@ -58,26 +70,26 @@ void read_steps(const Document &document, Fragment &fragment) {
         switch (line.kind) {
         case LineKind::blank:
         case LineKind::comment:
+        case LineKind::continuation:
             continue;
         case LineKind::stray_header:
             fail(exit_usage, at, "the header names no section");
         case LineKind::header:
-            section = document.name_of(line);
-            refusal = section == preamble ? "the header names no section" : refuse_section(section);
+            section = document.sections()[static_cast<std::size_t>(line.section)];
+            refusal = section == preamble ? "the header names no section"
+                                          : refuse_section(dialect, section);
             fragment.steps.push_back({Step::Kind::section, section, "", "", line.number});
             break;
-        case LineKind::key: {
-            const std::string name(document.name_of(line)), value(document.value_of(line));
-            refusal = refuse_key(name);
-            const auto [step, made] =
-                keys.try_emplace(section + '\n' + name, fragment.steps.size());
-            if (made)
-                fragment.steps.push_back({Step::Kind::key, section, name, value, line.number});
-            fragment.steps[step->second].value = value;
-            break;
-        }
+        case LineKind::key:
+            if (line.has_value) {
+                refusal = refuse_key(dialect, document.name_of(line));
+                take_key(document, line, section, keys, fragment);
+                break;
+            }
+            [[fallthrough]]; // a key without a value is a line to have
         case LineKind::entry:
-            refusal = refuse_entry(text);
+        case LineKind::directive:
+            refusal = refuse_entry(dialect, text);
             fragment.steps.push_back(
                 {Step::Kind::entry, section, std::string(text), "", line.number});
             break;
@@ -106,7 +118,7 @@ void plan_steps(const Fragment &fragment, Plan &plan) {
 
 int run_apply(const Call &call) {
     Fragment fragment;
-    const Document document(read_text(call, fragment));
+    const Document document(read_text(call, fragment), call.dialect());
     read_steps(document, fragment);
     return edit(call, Creates::yes, [&](Plan &plan) { plan_steps(fragment, plan); });
 }

@@ -83,7 +83,7 @@ std::string diff_line(char mark, std::string_view line) {
 std::vector<std::string_view> split_lines(std::string_view text) {
     std::vector<std::string_view> lines;
     for (std::size_t start = 0; start < text.size();) {
-        const std::size_t end = std::min(text.find('\n', start), text.size() - 1) + 1;
+        const std::size_t end = line_end_after(text, start);
         lines.push_back(text.substr(start, end - start));
         start = end;
     }

@@ -1,6 +1,7 @@
 #include "document.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace tool {
 
@@ -8,123 +9,269 @@ namespace {
 
 constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
 
-char lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+// Control bytes that text holds: bell, backspace, tab, line feed, vertical
+// tab, form feed, carriage return and escape.
+bool is_text_byte(unsigned char c) {
+    return c >= 0x20 || (c >= 0x07 && c <= 0x0D) || c == 0x1B;
 }
 
-bool starts_comment(char c) {
-    return c == ';' || c == '#';
+// The offsets of `part` of `text`, without blanks around it.
+std::pair<std::size_t, std::size_t> trimmed_range(std::string_view text, std::size_t from,
+                                                  std::size_t to) {
+    while (from < to && is_blank(text[from]))
+        ++from;
+    while (to > from && is_blank(text[to - 1]))
+        --to;
+    return {from, to};
 }
 
 } // namespace
 
-bool is_blank(char c) {
-    return c == ' ' || c == '\t';
-}
+// Reads the lines one by one, keeping what a line needs of those before it:
+// the section, and the key whose value the next line may go on.
+class Document::Reader {
+  public:
+    explicit Reader(Document &document) : document_(document), text_(document.text_) {}
 
-std::string_view trim(std::string_view text) {
-    while (!text.empty() && is_blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && is_blank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
+    void read(std::size_t start, std::size_t end) {
+        Line line;
+        line.start = start;
+        line.end = line.content_end = end;
+        line.number = document_.lines_.size() + 1;
+        if (line.content_end > start && text_[line.content_end - 1] == '\n')
+            --line.content_end;
+        if (line.content_end > start && text_[line.content_end - 1] == '\r')
+            --line.content_end;
+        line.last = document_.lines_.size();
+        first_ = std::max(start, document_.text_start_);
+        content_ = text_.substr(first_, line.content_end - first_);
+        trimmed_ = trim(content_);
+        if (!goes_on(line))
+            read_own(line);
+        line.section = section_;
+        if (section_ >= 0 && line.kind != LineKind::header)
+            document_.section_lines_[static_cast<std::size_t>(section_)].push_back(
+                document_.lines_.size());
+        document_.longest_line_ = std::max(document_.longest_line_, line.end - line.start);
+        document_.lines_.push_back(line);
+    }
 
-bool Match::operator()(std::string_view written) const {
-    if (written.size() != name.size())
+  private:
+    // A line that goes on the value of the key before it.
+    bool goes_on(Line &line) {
+        if (!open_)
+            return false;
+        switch (document_.dialect_) {
+        case Dialect::configparser:
+            return configparser_goes_on(line);
+        case Dialect::systemd:
+            return systemd_goes_on(line);
+        case Dialect::git:
+            return git_goes_on(line);
+        }
         return false;
-    if (!ignore_case)
-        return written == name;
-    return std::equal(written.begin(), written.end(), name.begin(),
-                      [](char a, char b) { return lower(a) == lower(b); });
-}
+    }
 
-Document::Document(std::string text) : text_(std::move(text)) {
+    bool configparser_goes_on(Line &line) {
+        if (trimmed_.empty()) {
+            line.kind = LineKind::blank;
+            return true;
+        }
+        if (starts_comment(trimmed_)) {
+            line.kind = LineKind::comment;
+            return true;
+        }
+        if (indent() <= indent_)
+            return false;
+        std::tie(line.value_start, line.value_end) =
+            trimmed_range(text_, first_, first_ + inline_comment(content_));
+        continued(line);
+        return true;
+    }
+
+    bool systemd_goes_on(Line &line) {
+        if (starts_comment(trimmed_)) {
+            line.kind = LineKind::comment;
+            return true;
+        }
+        std::tie(line.value_start, line.value_end) = trimmed_range(text_, first_, line.content_end);
+        continued(line);
+        if (!continues(content_))
+            open_.reset();
+        return true;
+    }
+
+    bool git_goes_on(Line &line) {
+        if (line.start >= git_end_) {
+            open_.reset();
+            return false;
+        }
+        line.value_start = trimmed_range(text_, first_, line.content_end).first;
+        line.value_end = std::clamp(git_raw_end_, line.value_start, line.content_end);
+        continued(line);
+        return true;
+    }
+
+    void continued(Line &line) {
+        line.kind = LineKind::continuation;
+        document_.lines_[*open_].last = line.last;
+    }
+
+    std::size_t indent() const {
+        return trimmed_.empty() ? content_.size()
+                                : static_cast<std::size_t>(trimmed_.data() - content_.data());
+    }
+
+    void read_own(Line &line) {
+        open_.reset();
+        if (trimmed_.empty()) {
+            line.kind = LineKind::blank;
+            return;
+        }
+        if (starts_comment(trimmed_)) {
+            line.kind = LineKind::comment;
+            return;
+        }
+        indent_ = indent();
+        if (document_.dialect_ == Dialect::configparser)
+            read_configparser(line);
+        else if (trimmed_[0] == '[')
+            read_header(line);
+        else
+            read_key(line);
+    }
+
+    // configparser: a header up to the last ], a directive, or a key.
+    void read_configparser(Line &line) {
+        const std::size_t comment = inline_comment(content_);
+        const std::size_t from = static_cast<std::size_t>(trimmed_.data() - text_.data());
+        const std::size_t to = comment == content_.size()
+                                   ? from + trimmed_.size()
+                                   : trimmed_range(text_, from, first_ + comment).second;
+        const std::string_view head = text_.substr(from, to - from);
+        if (const std::size_t close = head[0] == '[' ? head.rfind(']') : 0;
+            close != std::string_view::npos && close >= 2) {
+            header(line, std::string(head.substr(1, close - 1)));
+            return;
+        }
+        if (is_directive(head)) {
+            line.kind = LineKind::directive;
+            return;
+        }
+        const std::size_t equals = head.find('=');
+        const std::size_t separator = std::min(head.substr(0, equals).find(':'), equals);
+        key(line, from, separator == std::string_view::npos ? to : from + separator, to);
+    }
+
+    // [NAME], and after it only blanks or a comment; git's as git names it.
+    void read_header(Line &line) {
+        const std::size_t close = trimmed_.find(']');
+        const std::string_view after =
+            close == std::string_view::npos ? trimmed_ : trim(trimmed_.substr(close + 1));
+        std::optional<std::string> name;
+        if (close != std::string_view::npos && (after.empty() || starts_comment(after)))
+            name = document_.dialect_ == Dialect::git ? git_section(trimmed_.substr(1, close - 1))
+                                                      : std::string(trimmed_.substr(1, close - 1));
+        if (name) {
+            header(line, std::move(*name));
+            return;
+        }
+        line.kind = LineKind::stray_header;
+        section_ = -1;
+    }
+
+    void header(Line &line, std::string name) {
+        line.kind = LineKind::header;
+        section_ = document_.section_index(std::move(name));
+    }
+
+    // systemd and git: a key line holds =; git's key without one is true.
+    void read_key(Line &line) {
+        const std::size_t from = static_cast<std::size_t>(trimmed_.data() - text_.data());
+        const std::size_t to = from + trimmed_.size();
+        const std::size_t equals = trimmed_.find('=');
+        const bool git = document_.dialect_ == Dialect::git;
+        if (equals == std::string_view::npos && !(git && !refuse_key(Dialect::git, trimmed_))) {
+            line.kind = LineKind::entry;
+            if (continues(content_))
+                open_ = line.last;
+            return;
+        }
+        key(line, from, equals == std::string_view::npos ? to : from + equals, to);
+        if (git && line.has_value)
+            read_git_value(line);
+    }
+
+    // A key line from `from`, its separator at `separator` (or none at `to`).
+    void key(Line &line, std::size_t from, std::size_t separator, std::size_t to) {
+        line.kind = LineKind::key;
+        line.name_start = from;
+        line.name_end = trimmed_range(text_, from, separator).second;
+        line.has_value = separator < to;
+        if (!line.has_value)
+            return;
+        std::tie(line.value_start, line.value_end) = trimmed_range(text_, separator + 1, to);
+        if (line.value_start == line.value_end)
+            line.value_start = line.value_end = separator + 1;
+        open_ = line.last;
+        if (document_.dialect_ == Dialect::systemd && !continues(content_))
+            open_.reset();
+    }
+
+    void read_git_value(Line &line) {
+        const GitValue value = git_value(text_, line.value_start);
+        git_end_ = value.end;
+        git_raw_end_ = value.raw_end;
+        line.value_end = std::min(value.raw_end, line.content_end);
+        if (value.end <= line.content_end)
+            open_.reset();
+    }
+
+    Document &document_;
+    std::string_view text_;
+    int section_ = 0;
+    // The line the text being read belongs to, and what is known of it.
+    std::size_t first_ = 0;
+    std::string_view content_, trimmed_;
+    // The key (systemd: or entry) whose value the next line may go on; the
+    // indentation of the last configparser line that went on none.
+    std::optional<std::size_t> open_;
+    std::size_t indent_ = 0;
+    // git: where the open key's value ends, and its last byte.
+    std::size_t git_end_ = 0, git_raw_end_ = 0;
+};
+
+Document::Document(std::string text, Dialect dialect) : text_(std::move(text)), dialect_(dialect) {
     if (std::string_view(text_).substr(0, byte_order_mark.size()) == byte_order_mark)
         text_start_ = byte_order_mark.size();
     if (const std::size_t feed = text_.find('\n'); feed != std::string::npos)
         line_end_ = feed > 0 && text_[feed - 1] == '\r' ? "\r\n" : "\n";
     sections_.emplace_back(preamble);
     section_lines_.emplace_back();
-    lines_.reserve(text_.size() / 24 + 1);
-    int section = 0;
+    lines_.reserve(text_.size() / 16 + 1);
+    Reader reader(*this);
     for (std::size_t start = 0; start < text_.size();) {
-        const std::size_t feed = text_.find('\n', start);
-        const std::size_t end = feed == std::string::npos ? text_.size() : feed + 1;
-        read_line(start, end, section);
+        const std::size_t end = line_end_after(text_, start);
+        reader.read(start, end);
         start = end;
     }
 }
 
-int Document::section_index(std::string_view name) {
-    const auto [at, made] =
-        section_numbers_.try_emplace(std::string(name), static_cast<int>(sections_.size()));
+int Document::section_index(std::string name) {
+    const auto [at, made] = section_numbers_.try_emplace(name, static_cast<int>(sections_.size()));
     if (made) {
-        sections_.emplace_back(name);
+        sections_.push_back(std::move(name));
         section_lines_.emplace_back();
     }
     return at->second;
 }
 
-void Document::read_line(std::size_t start, std::size_t end, int &section) {
-    Line line;
-    line.start = start;
-    line.end = line.content_end = end;
-    line.number = lines_.size() + 1;
-    const std::string_view text = text_;
-    if (line.content_end > start && text[line.content_end - 1] == '\n')
-        --line.content_end;
-    if (line.content_end > start && text[line.content_end - 1] == '\r')
-        --line.content_end;
-    std::size_t first = std::max(start, text_start_);
-    while (first < line.content_end && is_blank(text[first]))
-        ++first;
-    const std::string_view content = text.substr(first, line.content_end - first);
-    if (content.empty())
-        line.kind = LineKind::blank;
-    else if (starts_comment(content[0]))
-        line.kind = LineKind::comment;
-    else if (content[0] == '[')
-        read_header(line, first, section);
-    else if (content.find('=') != std::string_view::npos)
-        read_key(line, first);
-    else
-        line.kind = LineKind::entry;
-    line.section = section;
-    if (section >= 0 && line.kind != LineKind::header)
-        section_lines_[static_cast<std::size_t>(section)].push_back(lines_.size());
-    lines_.push_back(line);
-}
-
-// [NAME], and after it only blanks or a comment.
-void Document::read_header(Line &line, std::size_t first, int &section) {
-    const std::string_view content =
-        std::string_view(text_).substr(first, line.content_end - first);
-    const std::size_t close = content.find(']');
-    const std::string_view after =
-        close == std::string_view::npos ? content : trim(content.substr(close + 1));
-    const bool header =
-        close != std::string_view::npos && (after.empty() || starts_comment(after[0]));
-    line.kind = header ? LineKind::header : LineKind::stray_header;
-    line.name_start = first + 1;
-    line.name_end = first + (header ? close : 1);
-    section = header ? section_index(content.substr(1, close - 1)) : -1;
-}
-
-void Document::read_key(Line &line, std::size_t first) {
-    const std::string_view text = text_, content = text.substr(first, line.content_end - first);
-    const std::size_t equals = content.find('=');
-    line.kind = LineKind::key;
-    line.name_start = first;
-    line.name_end = first + trim(content.substr(0, equals)).size();
-    const std::string_view value = trim(content.substr(equals + 1));
-    line.value_start =
-        value.empty() ? line.content_end : static_cast<std::size_t>(value.data() - text.data());
-    line.value_end = line.value_start + value.size();
+std::size_t Document::start_of(const Line &line) const {
+    return std::max(line.start, text_start_);
 }
 
 std::string_view Document::text_of(const Line &line) const {
-    const std::size_t first = std::max(line.start, text_start_);
+    const std::size_t first = start_of(line);
     return trim(std::string_view(text_).substr(first, line.content_end - first));
 }
 
@@ -132,16 +279,40 @@ std::string_view Document::name_of(const Line &line) const {
     return std::string_view(text_).substr(line.name_start, line.name_end - line.name_start);
 }
 
-std::string_view Document::value_of(const Line &line) const {
-    return std::string_view(text_).substr(line.value_start, line.value_end - line.value_start);
+std::string Document::value_of(const Line &line) const {
+    const std::string_view text = text_;
+    if (!line.has_value)
+        return dialect_ == Dialect::git ? "true" : "";
+    if (dialect_ == Dialect::git)
+        return git_value(text, line.value_start).value;
+    const std::size_t first = index_of(line);
+    if (dialect_ == Dialect::configparser) {
+        std::string value(text.substr(line.value_start, line.value_end - line.value_start));
+        for (std::size_t i = first + 1; i <= line.last; ++i)
+            if (lines_[i].kind != LineKind::comment)
+                value.append("\n").append(text.substr(lines_[i].value_start,
+                                                      lines_[i].value_end - lines_[i].value_start));
+        return value;
+    }
+    // systemd: each \ that ends a line a blank, the next line (not a comment)
+    // joined as it is.
+    std::string value(text.substr(line.value_start, line.content_end - line.value_start));
+    for (std::size_t i = first + 1; i <= line.last; ++i)
+        if (lines_[i].kind != LineKind::comment) {
+            value.back() = ' ';
+            const std::size_t from = start_of(lines_[i]);
+            value.append(text.substr(from, lines_[i].content_end - from));
+        }
+    return std::string(trim(value));
 }
 
-std::vector<int> Document::sections_named(const Match &match) const {
-    if (match.name == preamble)
+std::vector<int> Document::sections_named(std::string_view name, bool ignore_case) const {
+    if (name == preamble)
         return {0};
+    const std::string wanted = section_key(dialect_, name, ignore_case);
     std::vector<int> found;
     for (std::size_t i = 1; i < sections_.size(); ++i)
-        if (match(sections_[i]))
+        if (section_key(dialect_, sections_[i], ignore_case) == wanted)
             found.push_back(static_cast<int>(i));
     return found;
 }
@@ -157,12 +328,19 @@ std::vector<const Line *> Document::lines_of(const std::vector<int> &sections) c
 }
 
 std::vector<const Line *> Document::key_lines(const std::vector<int> &sections,
-                                              const Match &key) const {
+                                              std::string_view key, bool ignore_case) const {
+    const std::string wanted = key_key(dialect_, key, ignore_case);
     std::vector<const Line *> found;
     for (const Line *line : lines_of(sections))
-        if (line->kind == LineKind::key && key(name_of(*line)))
+        if (line->kind == LineKind::key && key_key(dialect_, name_of(*line), ignore_case) == wanted)
             found.push_back(line);
     return found;
+}
+
+bool Document::is_text() const {
+    const std::string_view probe = std::string_view(text_).substr(0, text_probe);
+    return std::all_of(probe.begin(), probe.end(),
+                       [](char c) { return is_text_byte(static_cast<unsigned char>(c)); });
 }
 
 } // namespace tool

@@ -9,17 +9,18 @@ namespace tool {
 namespace {
 
 // The section's entries, trimmed, in file order: its lines that are neither
-// blank nor comments (key lines too), or with `comments` those as well.
-// False without the section.
+// blank, comments nor file-wide directives (key lines and the lines of their
+// values too), or with `comments` those as well. False without the section.
 bool section_lines(const Call &call, bool comments, std::vector<std::string> &lines) {
     std::string text;
     (void)read_file(call, text);
-    const Document document(std::move(text));
-    const std::vector<int> sections = document.sections_named({call.section(), call.ignore_case});
+    const Document document(std::move(text), call.dialect());
+    const std::vector<int> sections = document.sections_named(call.section(), call.ignore_case);
     if (sections.empty())
         return false;
     for (const Line *line : document.lines_of(sections))
-        if (line->kind != LineKind::blank && (comments || line->kind != LineKind::comment))
+        if (line->kind != LineKind::blank && line->kind != LineKind::directive &&
+            (comments || line->kind != LineKind::comment))
             lines.emplace_back(document.text_of(*line));
     return true;
 }
@@ -78,14 +79,9 @@ int run_has(const Call &call) {
                                                                         : exit_not_found;
 }
 
-void refuse_if(const Call &call, const std::optional<std::string> &refusal) {
-    if (refusal)
-        fail(exit_usage, call.file(), "[" + call.section() + "]: " + *refusal);
-}
-
+// The plan refuses a section or entry the file's dialect would read back
+// otherwise.
 int run_add(const Call &call) {
-    refuse_if(call, refuse_section(call.section()));
-    refuse_if(call, refuse_entry(call.name()));
     return edit(call, Creates::yes, [&](Plan &plan) { plan.add(call.section(), call.name()); });
 }
 
@@ -104,8 +100,8 @@ const Command entries_command = {
     format_bit(Format::lines) | format_bit(Format::json),
     "print the entries of SECTION",
     "Prints the entries of SECTION, trimmed, in file order, in all its parts:\n"
-    "its lines that are neither blank nor comments, key lines included. Status\n"
-    "1 if the section is missing.",
+    "its lines that are neither blank, comments nor directives, key lines and\n"
+    "the lines of their values included. Status 1 if the section is missing.",
     run_entries};
 
 const Command first_command = {"first",
@@ -154,10 +150,11 @@ const Command add_command = {
     0,
     0,
     "add ENTRY unless a line equals it",
-    "Adds ENTRY as a line of SECTION, after its last line that is neither\n"
-    "blank nor a comment, unless a line of the section equals it (after\n"
-    "trimming); appends the section and makes FILE if missing. A blank entry,\n"
-    "or one that starts with [, ; or #, is refused (status 2).",
+    "Adds ENTRY, trimmed, as a line of SECTION after the last line of its\n"
+    "last value, unless a line of the section equals it (after trimming);\n"
+    "appends the section and makes FILE if missing. A blank entry, one that\n"
+    "starts with [, ; or #, and one the dialect would read otherwise, is\n"
+    "refused (status 2).",
     run_add};
 
 const Command remove_command = {
@@ -167,8 +164,10 @@ const Command remove_command = {
     0,
     0,
     "remove the first line equal to ENTRY",
-    "Removes the first line of SECTION equal to ENTRY (after trimming);\n"
-    "removing what is not there, from a missing file too, succeeds.",
+    "Removes the first line of SECTION equal to ENTRY (after trimming): a key\n"
+    "line with the lines of its value, a line of a configparser value alone\n"
+    "(systemd and git refuse that); removing what is not there, from a\n"
+    "missing file too, succeeds.",
     run_remove};
 
 } // namespace tool

@@ -76,7 +76,7 @@ void neighbourhood(const Document &document, const std::vector<Edit> &edits, std
 // Plans on `text` and keeps what the edits make of it.
 std::vector<Edit> plan_on(const Call &call, const Planner &planner, std::string text,
                           EditResult &result, std::size_t &from, std::string &tail) {
-    const Document document(std::move(text));
+    const Document document(std::move(text), call.dialect());
     Plan plan(document, call.file(), call.ignore_case);
     planner(plan);
     std::vector<Edit> edits = plan.edits();

@@ -199,7 +199,7 @@ _iniplace() {
         if [[ $skip ]]; then skip=; continue; fi
         if [[ ! $ended && $word == -- ]]; then ended=1; continue; fi
         if [[ ! $ended && $word == -* && $word != -[0-9]* && $word != - ]]; then
-            case $word in --type|--default|--format|--prefix) skip=1 ;; esac
+            case $word in --type|--default|--format|--prefix|--dialect) skip=1 ;; esac
             continue
         fi
         given+=("$word")
@@ -216,6 +216,8 @@ _iniplace() {
     case $prev in
     --type) mapfile -t COMPREPLY < <(compgen -W "$types" -- "$cur"); return ;;
     --format) mapfile -t COMPREPLY < <(compgen -W "$formats" -- "$cur"); return ;;
+    --dialect) mapfile -t COMPREPLY < <(compgen -W ')sh" +
+        dialect_names(" ") + R"sh(' -- "$cur"); return ;;
     --default|--prefix) return ;;
     esac
     if [[ $cur == -* && $cur != -[0-9]* ]]; then

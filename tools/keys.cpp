@@ -26,14 +26,38 @@ std::string type_word(Type type) {
     return type_names(type_bit(type));
 }
 
+Radix radix_of(Type type) {
+    return type == Type::bin ? Radix::binary : Radix::decimal_then_hex;
+}
+
+// Decimal digits, or 0x and hexadecimal digits, after blanks and a sign.
+bool plain_number(std::string_view text) {
+    text.remove_prefix(std::min(text.find_first_not_of(" \t\n\v\f\r"), text.size()));
+    if (!text.empty() && (text[0] == '-' || text[0] == '+'))
+        text.remove_prefix(1);
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] | 0x20) == 'x';
+    const std::string_view digits = hex ? text.substr(2) : text;
+    return !digits.empty() &&
+           digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") ==
+               std::string_view::npos;
+}
+
+// A number a person gives (set's VALUE, --default): a long or ulong as
+// plain_number() takes it, never other text that the file's rule reads as
+// hexadecimal (12abc); hex and bin by the file's rule, with the refusals of
+// parse_given_number().
+template <typename Number> bool given_number(Type type, const char *text, Number &number) {
+    return (type == Type::hex || type == Type::bin || plain_number(text)) &&
+           parse_given_number(text, radix_of(type), number);
+}
+
 // A number as get prints it: read from the file by the library's rule, or
 // given by a person (--default) by the stricter one.
 template <typename Number>
 bool printed_number(const Call &call, const std::string &value, bool given, std::string &printed) {
-    const Radix radix = call.type == Type::bin ? Radix::binary : Radix::decimal_then_hex;
     Number number = 0;
-    if (!(given ? parse_given_number(value.c_str(), radix, number)
-                : parse_number(value.c_str(), radix, number)))
+    if (!(given ? given_number(call.type, value.c_str(), number)
+                : parse_number(value.c_str(), radix_of(call.type), number)))
         return false;
     printed = std::to_string(number);
     return true;
@@ -60,7 +84,6 @@ bool printed_value(const Call &call, const std::string &value, bool given, std::
 
 bool written_value(const Call &call, std::string &text) {
     const char *const value = call.value().c_str();
-    const Radix radix = call.type == Type::bin ? Radix::binary : Radix::decimal_then_hex;
     constexpr unsigned long bin_max = 0xFFFFFFFFul;
     long signed_number = 0;
     unsigned long number = 0;
@@ -70,18 +93,18 @@ bool written_value(const Call &call, std::string &text) {
         typed = quoted_text(call.value());
         break;
     case Type::long_number:
-        if (!parse_given_number(value, radix, signed_number))
+        if (!given_number(call.type, value, signed_number))
             return false;
         typed = number_text(signed_number);
         break;
     case Type::ulong_number:
     case Type::hex:
-        if (!parse_given_number(value, radix, number))
+        if (!given_number(call.type, value, number))
             return false;
         typed = number_text(number, call.type == Type::hex ? Base::hex : Base::decimal);
         break;
     case Type::bin:
-        if (!parse_given_number(value, radix, number) || number > bin_max)
+        if (!given_number(call.type, value, number) || number > bin_max)
             return false;
         typed = binary_text(number);
         break;
@@ -95,25 +118,38 @@ bool written_value(const Call &call, std::string &text) {
 
 namespace {
 
+// The key lines get prints: the last, or with --all every one (systemd: its
+// list, from after the last empty value, which resets it).
+std::vector<const Line *> printed_lines(const Call &call, const Document &document,
+                                        std::vector<const Line *> lines) {
+    if (!call.all && lines.size() > 1)
+        lines.erase(lines.begin(), lines.end() - 1);
+    if (call.all && document.dialect() == Dialect::systemd)
+        for (std::size_t i = lines.size(); i > 0; --i)
+            if (document.value_of(*lines[i - 1]).empty()) {
+                lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(i));
+                break;
+            }
+    return lines;
+}
+
 int run_get(const Call &call) {
-    refuse_if(call, refuse_key(call.name()));
+    refuse_if(call, refuse_key(call.dialect(), call.name()));
     std::string printed, text;
     if (call.default_value && !printed_value(call, *call.default_value, true, printed))
         fail(exit_usage, call.file(), *call.default_value + " is not a " + type_word(call.type));
     const bool found = read_file(call, text, call.default_value.has_value());
-    const Document document(std::move(text));
+    const Document document(std::move(text), call.dialect());
     std::vector<const Line *> lines;
     if (found)
-        lines = document.key_lines(document.sections_named({call.section(), call.ignore_case}),
-                                   {call.name(), call.ignore_case});
+        lines = document.key_lines(document.sections_named(call.section(), call.ignore_case),
+                                   call.name(), call.ignore_case);
     if (lines.empty() && !call.default_value)
         return exit_not_found;
     if (lines.empty())
         out(printed + "\n");
-    if (!call.all && lines.size() > 1)
-        lines.erase(lines.begin(), lines.end() - 1);
-    for (const Line *line : lines) {
-        const std::string value(document.value_of(*line));
+    for (const Line *line : printed_lines(call, document, lines)) {
+        const std::string value = document.value_of(*line);
         const std::string at = call.file() + ":" + std::to_string(line->number);
         if (value.find('\0') != std::string::npos)
             fail(exit_usage, at, where(call) + ": the value holds a zero byte");
@@ -124,15 +160,14 @@ int run_get(const Call &call) {
     return exit_done;
 }
 
+// The plan refuses a section, key or value the file's dialect would read
+// back otherwise.
 int run_set(const Call &call) {
-    refuse_if(call, refuse_section(call.section()));
-    refuse_if(call, refuse_key(call.name()));
     std::string text;
     if (!written_value(call, text))
         fail(exit_usage, call.file(),
              call.type == Type::string ? where(call) + ": the value is too long"
                                        : call.value() + " is not a " + type_word(call.type));
-    refuse_if(call, refuse_value(text));
     return edit(call, Creates::yes,
                 [&](Plan &plan) { plan.set(call.section(), call.name(), text, call.all); });
 }
@@ -144,7 +179,7 @@ int run_del(const Call &call) {
                  "del needs a section name, not *: delete the preamble's keys one by one");
         return edit(call, Creates::no, [&](Plan &plan) { plan.remove_section(call.section()); });
     }
-    refuse_if(call, refuse_key(call.name()));
+    refuse_if(call, refuse_key(call.dialect(), call.name()));
     return edit(call, Creates::no,
                 [&](Plan &plan) { plan.remove_key(call.section(), call.name(), call.all); });
 }
@@ -159,14 +194,15 @@ const Command get_command = {
         type_bit(Type::bin),
     0,
     "print the value of KEY in SECTION",
-    "Prints the value of KEY in SECTION: the text after the first = of its\n"
-    "key line, trimmed, whole however long the line; quotes are kept unless\n"
-    "--type string. Of a key on several lines of the section (in all its\n"
-    "parts), the last; --all prints every one. With --type long, ulong or bin\n"
-    "the value is read as a number (see Numbers) and printed in decimal; a\n"
-    "value that is no such number is status 2. --default VALUE is printed\n"
-    "when the key, the section or the file is missing. FILE - reads standard\n"
-    "input.",
+    "Prints the value of KEY in SECTION as the file's dialect reads it (see\n"
+    "Dialects): the text after its separator, trimmed, with the lines that go\n"
+    "on it, whole however long; quotes are kept unless --type string (git\n"
+    "removes them). Of a key on several lines of the section (in all its\n"
+    "parts), the last; --all prints every one (systemd: from after the last\n"
+    "empty value). With --type long, ulong or bin the value is read as a\n"
+    "number (see Numbers) and printed in decimal; a value that is no such\n"
+    "number is status 2. --default VALUE is printed when the key, the section\n"
+    "or the file is missing. FILE - reads standard input.",
     run_get};
 
 const Command set_command = {
@@ -177,15 +213,17 @@ const Command set_command = {
         type_bit(Type::hex) | type_bit(Type::bin),
     0,
     "set KEY to VALUE, making the section and the file",
-    "Sets KEY in SECTION to VALUE (blanks around it removed): only the value's\n"
-    "bytes of the key line change. Without such a line it adds one, in the\n"
-    "layout of the section's last key line, after its last line that is\n"
-    "neither blank nor a comment; without the section it appends one; without\n"
-    "the file it makes one. A key on several lines is refused (status 2,\n"
-    "naming them) unless --all, which sets every one. Nothing is written when\n"
-    "get reads VALUE already. --type string writes the value in double quotes;\n"
-    "long, ulong, hex and bin read VALUE as a number (see Numbers) and write\n"
-    "it in decimal, as 0x and upper-case digits, or as 32 binary digits.",
+    "Sets KEY in SECTION to VALUE (blanks around it removed): only the bytes\n"
+    "of the value change, all its lines, and a comment after it stays.\n"
+    "Without such a line it adds one, in the layout of the section's key\n"
+    "lines, after the last line of its last value; without the section it\n"
+    "appends one; without the file it makes one. A key on several lines is\n"
+    "refused (status 2, naming them) unless --all, which sets every one.\n"
+    "Nothing is written when get reads VALUE already. A VALUE with line feeds\n"
+    "is written as the dialect reads it back (see Editing), or refused.\n"
+    "--type string writes the value in double quotes; long, ulong, hex and\n"
+    "bin read VALUE as a number (see Numbers) and write it in decimal, as 0x\n"
+    "and upper-case digits, or as 32 binary digits.",
     run_set};
 
 const Command del_command = {
@@ -195,11 +233,12 @@ const Command del_command = {
     0,
     0,
     "delete a key line, or a whole section",
-    "Deletes the key line of KEY in SECTION (a key on several lines is\n"
-    "refused unless --all, which deletes every one), or without KEY the whole\n"
-    "section, every part of it: each header, its lines and the blank lines\n"
-    "after them, keeping the comment lines right above the next header.\n"
-    "Deleting what is not there, from a missing file too, succeeds.",
+    "Deletes the key line of KEY in SECTION with the lines of its value (a\n"
+    "key on several lines is refused unless --all, which deletes every one),\n"
+    "or without KEY the whole section, every part of it: each header, its\n"
+    "lines and the blank lines after them, keeping the comment lines right\n"
+    "above the next header and file-wide directives. Deleting what is not\n"
+    "there, from a missing file too, succeeds.",
     run_del};
 
 } // namespace tool

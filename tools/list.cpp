@@ -11,29 +11,31 @@ namespace tool {
 namespace {
 
 // A key of a section as the listings show it: once, named as where it
-// first stands, with the value get reads (that of its last line).
+// first stands (git's in lower case, as git lists them), with the value get
+// reads (that of its last line).
 struct Listed {
     std::string key;
     std::string value;
+    bool has_value;     // false for a key without a separator
     std::size_t number; // of the line the value is on
 };
 
 // The keys of `sections` get can read, in the order they first appear.
 std::vector<Listed> listed_keys(const Document &document, const std::vector<int> &sections,
                                 bool ignore_case) {
+    const Dialect dialect = document.dialect();
     std::vector<Listed> keys;
     std::unordered_map<std::string, std::size_t> seen;
     for (const Line *line : document.lines_of(sections)) {
-        if (line->kind != LineKind::key || refuse_key(document.name_of(*line)))
+        if (line->kind != LineKind::key || refuse_key(dialect, document.name_of(*line)))
             continue;
-        std::string name(document.name_of(*line)), folded = name;
-        if (ignore_case)
-            for (char &c : folded)
-                c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-        const auto [at, made] = seen.try_emplace(folded, keys.size());
+        const std::string_view name = document.name_of(*line);
+        const auto [at, made] = seen.try_emplace(key_key(dialect, name, ignore_case), keys.size());
         if (made)
-            keys.push_back({name, "", 0});
+            keys.push_back(
+                {dialect == Dialect::git ? folded(name) : std::string(name), "", true, 0});
         keys[at->second].value = document.value_of(*line);
+        keys[at->second].has_value = line->has_value;
         keys[at->second].number = line->number;
     }
     return keys;
@@ -50,7 +52,7 @@ std::vector<Section> listed_sections(const Call &call, const Document &document)
     std::vector<Section> sections;
     const std::vector<std::string> &names = document.sections();
     if (call.operands.size() > 1) {
-        const std::vector<int> named = document.sections_named({call.section(), call.ignore_case});
+        const std::vector<int> named = document.sections_named(call.section(), call.ignore_case);
         if (!named.empty())
             sections.push_back({call.section(), listed_keys(document, named, call.ignore_case)});
         return sections;
@@ -69,6 +71,13 @@ const std::string &text_value(const Call &call, const Listed &key) {
     return key.value;
 }
 
+// "KEY":"VALUE", and null for the value of a key without one (git's is
+// true).
+std::string json_member(const Call &call, const Listed &key) {
+    const bool null = !key.has_value && call.dialect() != Dialect::git;
+    return json_string(key.key) + ":" + (null ? "null" : json_string(key.value));
+}
+
 void print_json(const Call &call, const std::vector<Section> &sections) {
     std::string json = "{";
     for (const Section &section : sections) {
@@ -81,8 +90,7 @@ void print_json(const Call &call, const std::vector<Section> &sections) {
         }
         json += (json.size() > 1 ? "," : "") + json_string(is_preamble ? "" : section.name) + ":{";
         for (std::size_t i = 0; i < section.keys.size(); ++i)
-            json += (i > 0 ? "," : "") + json_string(section.keys[i].key) + ":" +
-                    json_string(section.keys[i].value);
+            json += (i > 0 ? "," : "") + json_member(call, section.keys[i]);
         json += "}";
     }
     out(json + "}\n");
@@ -106,7 +114,7 @@ void print_shell(const Call &call, const Section &section) {
 Document read_document(const Call &call) {
     std::string text;
     (void)read_file(call, text);
-    return Document(std::move(text));
+    return Document(std::move(text), call.dialect());
 }
 
 int run_sections(const Call &call) {
@@ -117,7 +125,7 @@ int run_sections(const Call &call) {
 
 int run_keys(const Call &call) {
     const Document document = read_document(call);
-    const std::vector<int> sections = document.sections_named({call.section(), call.ignore_case});
+    const std::vector<int> sections = document.sections_named(call.section(), call.ignore_case);
     if (sections.empty())
         return exit_not_found;
     std::vector<std::string> names;
@@ -146,7 +154,8 @@ int run_list(const Call &call) {
     else
         for (const Section &section : sections)
             for (const Listed &key : section.keys)
-                out(section.name + "." + key.key + "=" + text_value(call, key) + "\n");
+                out(section.name + "." + key.key +
+                    (key.has_value ? "=" + text_value(call, key) : std::string()) + "\n");
     return exit_done;
 }
 
@@ -184,7 +193,8 @@ const Command list_command = {
     "print the keys and values of the file or of SECTION",
     "Prints the keys of the file, or of SECTION, each once with the value get\n"
     "reads, in the order they first appear; comments are left out (see\n"
-    "Output). Status 1 if SECTION is missing.",
+    "Output): a git file's as git config --list names them. Status 1 if\n"
+    "SECTION is missing.",
     run_list};
 
 } // namespace tool

@@ -1,7 +1,7 @@
 // iniplace: read and edit INI files from shell scripts.
 //
 // Every command checks its arguments first, then reads the file whole under
-// the library's lock, the way the common INI tools read files, and makes
+// the library's lock, in the dialect of the programs that use it, and makes
 // its edits as byte ranges through the library's edit driver. The command
 // table below is the one source of --help, the manual page and the
 // completion.

@@ -18,6 +18,8 @@ const OptionInfo options[] = {
     {Opt::verbose, "verbose", nullptr, "say changed, would change or unchanged on standard error"},
     {Opt::check, "check", nullptr, "write nothing; status 0 if it would change the file, 1 if not"},
     {Opt::diff, "diff", nullptr, "print what the edit changes as a unified diff"},
+    {Opt::dialect, "dialect", "DIALECT",
+     "read FILE as configparser, systemd or git reads it (see Dialects)"},
 };
 
 const char *const type_words[] = {"text", "string", "long", "ulong", "hex", "bin"};
@@ -99,6 +101,11 @@ void set_option(Call &call, const Given &given) {
     case Opt::diff:
         call.diff = true;
         break;
+    case Opt::dialect:
+        call.given_dialect = dialect_named(given.value);
+        if (!call.given_dialect)
+            usage_error("--dialect takes " + dialect_names(", ") + ", not " + given.value);
+        break;
     }
 }
 
@@ -160,6 +167,9 @@ OptionTable option_table() {
 }
 
 bool takes(const Command &command, Opt id) {
+    // Every command reads a file.
+    if (id == Opt::dialect)
+        return true;
     if (id == Opt::type)
         return command.types != 0;
     if (id == Opt::format)

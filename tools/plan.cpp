@@ -9,14 +9,6 @@ namespace tool {
 
 namespace {
 
-bool holds_line_break(std::string_view text) {
-    return text.find_first_of("\r\n") != std::string_view::npos;
-}
-
-bool starts_comment(std::string_view text) {
-    return !text.empty() && (text[0] == ';' || text[0] == '#');
-}
-
 // "line 4", "lines 4 and 9", "lines 4, 9 and 12".
 std::string line_numbers(const std::vector<const Line *> &lines) {
     std::string text = lines.size() > 1 ? "lines " : "line ";
@@ -27,133 +19,200 @@ std::string line_numbers(const std::vector<const Line *> &lines) {
     return text;
 }
 
-// The bytes of `line` before its name, between its name and =, and between
-// = and its value.
-struct KeyStyle {
-    std::string_view indent, before_equals, after_equals;
-};
+KeyStyle default_style(Dialect dialect) {
+    if (dialect == Dialect::git)
+        return {"\t", " ", "=", " "};
+    return {};
+}
+
+std::size_t separator_of(const Document &document, const Line &line) {
+    return document.text().find_first_of(document.dialect() == Dialect::configparser ? "=:" : "=",
+                                         line.name_end);
+}
 
 KeyStyle style_of(const Document &document, const Line &line) {
     const std::string_view text = document.text();
-    const std::size_t first = std::max(line.start, document.text_start());
-    const std::size_t equals = text.find('=', line.name_end);
-    return {text.substr(first, line.name_start - first),
-            text.substr(line.name_end, equals - line.name_end),
-            text.substr(equals + 1, line.value_start - equals - 1)};
+    const std::size_t first = document.start_of(line), separator = separator_of(document, line);
+    return {std::string(text.substr(first, line.name_start - first)),
+            std::string(text.substr(line.name_end, separator - line.name_end)),
+            std::string(1, text[separator]),
+            std::string(text.substr(separator + 1, line.value_start - separator - 1))};
 }
 
-const Line *last_key_line(const std::vector<const Line *> &lines) {
-    const auto found = std::find_if(lines.rbegin(), lines.rend(),
-                                    [](const Line *line) { return line->kind == LineKind::key; });
+// The width of `text` on a terminal: its UTF-8 characters.
+std::size_t width(std::string_view text) {
+    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+}
+
+bool spaces_only(std::string_view text) {
+    return text.find_first_not_of(' ') == std::string_view::npos;
+}
+
+// The last key line with a separator, and with `filled` a value on it.
+const Line *model_of(const std::vector<const Line *> &lines, bool filled) {
+    const auto found = std::find_if(lines.rbegin(), lines.rend(), [&](const Line *line) {
+        return line->kind == LineKind::key && line->has_value &&
+               (!filled || line->value_end > line->value_start);
+    });
     return found != lines.rend() ? *found : nullptr;
+}
+
+// The column the separators of `lines` are aligned at, as the model's is:
+// where a key line pads its name with spaces to the model's column.
+std::optional<std::size_t> aligned_column(const Document &document,
+                                          const std::vector<const Line *> &lines,
+                                          const Line &model) {
+    const std::string_view text = document.text();
+    const auto column = [&](const Line &line) {
+        return width(text.substr(document.start_of(line),
+                                 separator_of(document, line) - document.start_of(line)));
+    };
+    const std::size_t wanted = column(model);
+    for (const Line *line : lines) {
+        if (line->kind != LineKind::key || !line->has_value)
+            continue;
+        const std::string_view gap =
+            text.substr(line->name_end, separator_of(document, *line) - line->name_end);
+        if (gap.size() >= 2 && spaces_only(gap) && column(*line) == wanted)
+            return wanted;
+    }
+    return std::nullopt;
+}
+
+// The bytes a line is indented by.
+std::string_view indent_of(const Document &document, const Line &line) {
+    const std::string_view text = document.text();
+    const std::size_t first = document.start_of(line);
+    std::size_t end = first;
+    while (end < line.content_end && is_blank(text[end]))
+        ++end;
+    return text.substr(first, end - first);
+}
+
+// A header, or a line that ends a section as one.
+bool is_boundary(LineKind kind) {
+    return kind == LineKind::header || kind == LineKind::stray_header;
 }
 
 } // namespace
 
-std::optional<std::string> refuse_section(std::string_view section) {
-    if (holds_line_break(section))
-        return "the section must not hold a line feed or a carriage return";
-    if (section.find(']') != std::string_view::npos)
-        return "the section must not hold ']'";
-    return std::nullopt;
-}
-
-std::optional<std::string> refuse_key(std::string_view key) {
-    if (key.empty() || key == preamble)
-        return "the key must not be empty or *";
-    if (key.find_first_of("=\r\n") != std::string_view::npos)
-        return "the key must not hold '=', a line feed or a carriage return";
-    if (key[0] == '[' || starts_comment(key))
-        return "the key must not start with '[', ';' or '#'";
-    if (is_blank(key.front()) || is_blank(key.back()))
-        return "the key must not start or end with a space or a tab";
-    return std::nullopt;
-}
-
-std::optional<std::string> refuse_value(std::string_view value) {
-    if (holds_line_break(value))
-        return "the value must not hold a line feed or a carriage return";
-    return std::nullopt;
-}
-
-std::optional<std::string> refuse_entry(std::string_view entry) {
-    if (holds_line_break(entry))
-        return "the entry must not hold a line feed or a carriage return";
-    const std::string_view text = trim(entry);
-    if (text.empty())
-        return "the entry must not be blank";
-    if (text[0] == '[')
-        return "the entry must not start with '['";
-    if (starts_comment(text))
-        return "the entry must not start with ';' or '#', which make a comment";
-    return std::nullopt;
-}
-
 Plan::Plan(const Document &document, std::string_view file, bool ignore_case)
     : document_(document), file_(file), ignore_case_(ignore_case) {
+    if (!document.is_text())
+        fail(exit_usage, file_,
+             "not a text file: a zero byte or a control byte in its first " +
+                 std::to_string(text_probe) + " bytes; nothing written");
     const std::vector<std::string> &names = document.sections();
     for (std::size_t i = 1; i < names.size(); ++i)
-        sections_[folded(names[i])].push_back(static_cast<int>(i));
+        sections_[section_key(document.dialect(), names[i], ignore_case_)].push_back(
+            static_cast<int>(i));
 }
 
-std::string Plan::folded(std::string_view name) const {
-    std::string text(name);
-    if (ignore_case_)
-        for (char &c : text)
-            c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    return text;
+void Plan::refuse(std::string_view where, const std::string &why) const {
+    fail(exit_usage, file_, std::string(where) + ": " + why);
 }
 
 const std::vector<int> &Plan::sections(const std::string &section) const {
     static const std::vector<int> none, the_preamble{0};
     if (section == preamble)
         return the_preamble;
-    const auto found = sections_.find(folded(section));
+    const auto found = sections_.find(section_key(document_.dialect(), section, ignore_case_));
     return found != sections_.end() ? found->second : none;
 }
 
 std::vector<const Line *> Plan::key_lines(const std::vector<int> &sections,
                                           const std::string &key) const {
+    const Dialect dialect = document_.dialect();
     std::vector<const Line *> lines;
     for (const int section : sections) {
         auto [keys, made] = keys_.try_emplace(section);
         if (made)
             for (const Line *line : document_.lines_of({section}))
                 if (line->kind == LineKind::key)
-                    keys->second[folded(document_.name_of(*line))].push_back(line);
-        if (const auto found = keys->second.find(folded(key)); found != keys->second.end())
+                    keys->second[key_key(dialect, document_.name_of(*line), ignore_case_)]
+                        .push_back(line);
+        if (const auto found = keys->second.find(key_key(dialect, key, ignore_case_));
+            found != keys->second.end())
             lines.insert(lines.end(), found->second.begin(), found->second.end());
     }
     std::sort(lines.begin(), lines.end());
     return lines;
 }
 
-void Plan::check_length(std::size_t length, std::size_t number) const {
-    if (length <= iniplace::text_max)
+void Plan::check_lines(std::string_view lines, std::size_t number) const {
+    if (document_.longest_line() > iniplace::text_max)
         return;
-    const std::string which = number > 0 ? "line " + std::to_string(number) : "the new line";
-    fail(exit_usage, file_,
-         which + " would be longer than " + std::to_string(iniplace::text_max) +
-             " bytes, which programs that use the library read in pieces");
+    for (std::size_t start = 0; start <= lines.size();) {
+        const std::size_t end = std::min(lines.find('\n', start), lines.size());
+        if (end - start + document_.line_end().size() > iniplace::text_max) {
+            const std::string which =
+                number > 0 ? "line " + std::to_string(number) : "the new line";
+            fail(exit_usage, file_,
+                 which + " would be longer than " + std::to_string(iniplace::text_max) +
+                     " bytes, which programs that use the library read in pieces");
+        }
+        start = end + 1;
+    }
 }
 
 void Plan::set(const std::string &section, const std::string &key, const std::string &value,
                bool all) {
+    const Dialect dialect = document_.dialect();
+    const std::string where = "[" + section + "] " + key;
+    for (const auto &refusal :
+         {refuse_section(dialect, section), refuse_key(dialect, key), refuse_value(dialect, value)})
+        if (refusal)
+            refuse(where, *refusal);
     const std::vector<int> &in = sections(section);
     const std::vector<const Line *> lines = key_lines(in, key);
     if (lines.size() > 1 && !all)
         fail(exit_usage, file_,
-             "[" + section + "] " + key + " stands on " + line_numbers(lines) +
-                 "; --all sets every one");
+             where + " stands on " + line_numbers(lines) + "; --all sets every one");
     if (lines.empty())
         add_line(section, key_line(in, key, value));
     for (const Line *line : lines) {
-        if (document_.value_of(*line) == value)
+        if ((line->has_value || dialect == Dialect::git) && document_.value_of(*line) == value)
             continue;
-        const std::size_t old_length = line->value_end - line->value_start;
-        check_length(line->end - line->start - old_length + value.size(), line->number);
-        edits_.push_back({line->value_start, old_length, value});
+        Edit edit = value_edit(*line, value);
+        const std::string_view text = document_.text();
+        const std::size_t first = document_.start_of(*line), tail = edit.at + edit.old_length,
+                          last_end = document_.lines()[line->last].content_end;
+        check_lines(std::string(text.substr(first, edit.at - first)) + edit.text +
+                        std::string(text.substr(tail, std::max(last_end, tail) - tail)),
+                    line->number);
+        edits_.push_back(std::move(edit));
     }
+}
+
+Edit Plan::value_edit(const Line &line, std::string_view value) const {
+    const Dialect dialect = document_.dialect();
+    const std::string_view text = document_.text();
+    const KeyStyle style = section_style({line.section}, document_.name_of(line));
+    // The lines of a configparser value: indented as its own go on, or by
+    // four more spaces than its key.
+    std::string indent = std::string(indent_of(document_, line)) + "    ";
+    for (std::size_t i = document_.index_of(line) + 1; i <= line.last; ++i)
+        if (document_.lines()[i].kind == LineKind::continuation) {
+            indent = indent_of(document_, document_.lines()[i]);
+            break;
+        }
+    const std::string written = written_value(dialect, value, indent, document_.line_end());
+    if (!line.has_value)
+        return {line.name_end, 0, style.before + style.separator + style.after + written};
+    std::size_t at = line.value_start;
+    std::string prefix;
+    if (line.value_start == line.value_end) {
+        // An empty value filled: after the line's blanks, or with the
+        // section's spacing where it has none.
+        const std::string_view rest = text.substr(at, line.content_end - at);
+        const bool blank = trim(rest).empty();
+        at = blank ? line.content_end : at;
+        prefix = blank && !rest.empty() ? "" : style.after;
+    }
+    const std::size_t end = std::max(document_.value_end_of(line), at);
+    return {at, end - at, prefix + written};
 }
 
 void Plan::remove_key(const std::string &section, const std::string &key, bool all) {
@@ -163,27 +222,43 @@ void Plan::remove_key(const std::string &section, const std::string &key, bool a
              "[" + section + "] " + key + " stands on " + line_numbers(lines) +
                  "; --all deletes every one");
     for (const Line *line : lines)
-        edits_.push_back({line->start, line->end - line->start, ""});
+        edits_.push_back({document_.start_of(*line),
+                          document_.span_end_of(*line) - document_.start_of(*line), ""});
 }
 
 void Plan::remove_section(const std::string &section) {
     const std::vector<int> &in = sections(section);
     const std::vector<Line> &lines = document_.lines();
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].kind != LineKind::header ||
-            std::find(in.begin(), in.end(), lines[i].section) == in.end())
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        if (lines[i].kind == LineKind::header &&
+            std::find(in.begin(), in.end(), lines[i].section) != in.end())
+            remove_part(i);
+}
+
+void Plan::remove_part(std::size_t header) {
+    const std::vector<Line> &lines = document_.lines();
+    const std::size_t kept = part_kept(header);
+    std::size_t from = document_.start_of(lines[header]);
+    // File-wide directives stay, with the comments right above them.
+    for (std::size_t i = header + 1; i < kept; ++i) {
+        if (lines[i].kind != LineKind::directive)
             continue;
-        const std::size_t kept = part_kept(i);
-        const std::size_t end = kept < lines.size() ? lines[kept].start : document_.text().size();
-        edits_.push_back({lines[i].start, end - lines[i].start, ""});
+        std::size_t comments = i;
+        while (comments > header + 1 && lines[comments - 1].kind == LineKind::comment)
+            --comments;
+        if (lines[comments].start > from)
+            edits_.push_back({from, lines[comments].start - from, ""});
+        from = lines[i].end;
     }
+    const std::size_t end = kept < lines.size() ? lines[kept].start : document_.text().size();
+    if (end > from)
+        edits_.push_back({from, end - from, ""});
 }
 
 std::size_t Plan::part_kept(std::size_t header) const {
     const std::vector<Line> &lines = document_.lines();
     std::size_t next = header + 1;
-    while (next < lines.size() && lines[next].kind != LineKind::header &&
-           lines[next].kind != LineKind::stray_header)
+    while (next < lines.size() && !is_boundary(lines[next].kind))
         ++next;
     if (next == lines.size())
         return next;
@@ -198,6 +273,10 @@ std::size_t Plan::part_kept(std::size_t header) const {
 }
 
 void Plan::add(const std::string &section, const std::string &entry) {
+    const Dialect dialect = document_.dialect();
+    for (const auto &refusal : {refuse_section(dialect, section), refuse_entry(dialect, entry)})
+        if (refusal)
+            refuse("[" + section + "]", *refusal);
     const std::string_view wanted = trim(entry);
     for (const int in : sections(section)) {
         auto [texts, made] = texts_.try_emplace(in);
@@ -208,70 +287,126 @@ void Plan::add(const std::string &section, const std::string &entry) {
             return;
     }
     if (Added &added = added_to(section); added.entries.insert(std::string(wanted)).second)
-        add_line(section, entry);
+        add_line(section, wanted);
 }
 
 void Plan::remove_entry(const std::string &section, const std::string &entry) {
     const std::string_view wanted = trim(entry);
-    for (const Line *line : document_.lines_of(sections(section)))
-        if (line->kind != LineKind::blank && document_.text_of(*line) == wanted) {
-            edits_.push_back({line->start, line->end - line->start, ""});
-            return;
-        }
+    for (const Line *line : document_.lines_of(sections(section))) {
+        if (line->kind == LineKind::blank || document_.text_of(*line) != wanted)
+            continue;
+        if (line->kind == LineKind::continuation && document_.dialect() != Dialect::configparser)
+            refuse("[" + section + "]",
+                   "line " + std::to_string(line->number) +
+                       " goes on the value of the line before it; set or del that key");
+        const std::size_t from = document_.start_of(*line);
+        const std::size_t to =
+            line->kind == LineKind::continuation ? line->end : document_.span_end_of(*line);
+        edits_.push_back({from, to - from, ""});
+        return;
+    }
 }
 
 void Plan::make_section(const std::string &section) {
+    if (const auto refusal = refuse_section(document_.dialect(), section))
+        refuse("[" + section + "]", *refusal);
     if (section != preamble && sections(section).empty())
         (void)added_to(section);
 }
 
 Plan::Added &Plan::added_to(const std::string &section) {
-    const auto [at, made] = added_by_name_.try_emplace(folded(section), added_.size());
+    const auto [at, made] = added_by_name_.try_emplace(
+        section_key(document_.dialect(), section, ignore_case_), added_.size());
     if (made) {
         added_.push_back({sections(section), section, "", {}});
         if (added_.back().sections.empty())
-            check_length(section.size() + 2 + document_.line_end().size(), 0);
+            check_lines(header_text(document_.dialect(), section), 0);
     }
     return added_[at->second];
 }
 
 void Plan::add_line(const std::string &section, std::string_view line) {
     Added &added = added_to(section);
-    check_length(line.size() + document_.line_end().size(), 0);
+    check_lines(line, 0);
     added.lines.append(line).append(document_.line_end());
+}
+
+KeyStyle Plan::section_style(const std::vector<int> &sections, std::string_view key) const {
+    const std::vector<const Line *> lines = document_.lines_of(sections);
+    if (const Line *model = model_of(lines, true)) {
+        KeyStyle style = style_of(document_, *model);
+        if (const auto column = aligned_column(document_, lines, *model)) {
+            const std::size_t used = width(style.indent) + width(key);
+            style.before = std::string(*column > used ? *column - used : 1, ' ');
+        }
+        return style;
+    }
+    // The file's layout, without another section's padding; the spacing
+    // after a separator, where no value shows it, as before it.
+    std::vector<const Line *> all;
+    for (const Line &line : document_.lines())
+        all.push_back(&line);
+    const Line *model = model_of(all, true);
+    const Line *unfilled =
+        model_of(lines, false) != nullptr ? model_of(lines, false) : model_of(all, false);
+    if (model == nullptr && unfilled == nullptr)
+        return default_style(document_.dialect());
+    KeyStyle style = style_of(document_, model != nullptr ? *model : *unfilled);
+    style.before = style.before.substr(0, 1);
+    style.after = model != nullptr ? style.after.substr(0, 1) : style.before;
+    return style;
 }
 
 std::string Plan::key_line(const std::vector<int> &sections, std::string_view key,
                            std::string_view value) const {
-    const Line *model = last_key_line(document_.lines_of(sections));
-    if (model == nullptr) {
-        std::vector<const Line *> all;
-        for (const Line &line : document_.lines())
-            all.push_back(&line);
-        model = last_key_line(all);
-    }
-    const KeyStyle style = model != nullptr ? style_of(document_, *model) : KeyStyle();
-    return std::string(style.indent) + std::string(key) + std::string(style.before_equals) + "=" +
-           std::string(style.after_equals) + std::string(value);
+    KeyStyle style = section_style(sections, key);
+    // A configparser key line indented deeper than the line before it would
+    // go on that line's value.
+    if (const Line *before = insertion(sections).last_own;
+        before != nullptr && document_.dialect() == Dialect::configparser &&
+        indent_of(document_, *before).size() < style.indent.size())
+        style.indent = indent_of(document_, *before);
+    return style.indent + std::string(key) + style.before + style.separator + style.after +
+           written_value(document_.dialect(), value, style.indent + "    ", document_.line_end());
 }
 
-std::size_t Plan::insertion_point(const std::vector<int> &sections) const {
+Plan::Insertion Plan::insertion(const std::vector<int> &sections) const {
     const std::vector<Line> &lines = document_.lines();
     // The last part of the sections: from their last header, or the preamble.
-    std::size_t first = 0, at = sections == std::vector<int>{0} ? document_.text_start() : 0;
+    std::size_t first = 0;
+    Insertion found{sections == std::vector<int>{0} ? document_.text_start() : 0, nullptr};
     for (std::size_t i = 0; i < lines.size(); ++i)
         if (lines[i].kind == LineKind::header &&
             std::find(sections.begin(), sections.end(), lines[i].section) != sections.end()) {
             first = i + 1;
-            at = lines[i].end;
+            found.at = lines[i].end;
         }
-    for (std::size_t i = first; i < lines.size(); ++i) {
-        const LineKind kind = lines[i].kind;
-        if (kind == LineKind::header || kind == LineKind::stray_header)
-            break;
-        if (kind != LineKind::blank && kind != LineKind::comment)
-            at = lines[i].end;
+    std::size_t next = first;
+    for (; next < lines.size() && !is_boundary(lines[next].kind); ++next) {
+        // A directive is the file's, not the section's last line.
+        const LineKind kind = lines[next].kind;
+        if (kind == LineKind::blank || kind == LineKind::comment || kind == LineKind::directive)
+            continue;
+        found.at = lines[next].end;
+        found.last_own = kind == LineKind::continuation ? found.last_own : &lines[next];
     }
+    if (found.last_own == nullptr)
+        found.at = after_comments(first, next, found.at);
+    return found;
+}
+
+std::size_t Plan::after_comments(std::size_t first, std::size_t next, std::size_t at) const {
+    // After the comments, but for those right above the next header, after
+    // a blank line, which introduce it.
+    const std::vector<Line> &lines = document_.lines();
+    std::size_t end = next;
+    while (end > first && lines[end - 1].kind == LineKind::comment)
+        --end;
+    if (next == lines.size() || end == next || end == first)
+        end = next;
+    for (std::size_t i = end; i > first; --i)
+        if (lines[i - 1].kind == LineKind::comment)
+            return lines[i - 1].end;
     return at;
 }
 
@@ -291,7 +426,7 @@ std::string Plan::new_sections() const {
             continue;
         if (separated && after_text && !(blocks.empty() && ends_blank))
             blocks += end;
-        blocks += "[" + added.name + "]" + std::string(end) + added.lines;
+        blocks += header_text(document_.dialect(), added.name) + std::string(end) + added.lines;
         after_text = true;
     }
     return blocks;
@@ -303,7 +438,7 @@ std::vector<Edit> Plan::edits() const {
     for (const Added &added : added_) {
         if (added.sections.empty())
             continue;
-        all.push_back({insertion_point(added.sections), 0, added.lines});
+        all.push_back({insertion(added.sections).at, 0, added.lines});
     }
     if (std::string blocks = new_sections(); !blocks.empty())
         all.push_back({text.size(), 0, std::move(blocks)});

@@ -1,10 +1,12 @@
 // The edits of a command, planned on the tool's reading of a file, in the
-// file's own style: a changed value keeps its line's indentation, spacing
-// and line end; a new key line copies the section's last key line and the
-// file's line end, and goes right after the section's last line that is
-// neither blank nor a comment; a deleted section leaves the comment lines
-// right above the next header. The edits are byte ranges of the file's
-// text, made as one change from the first byte they touch to the end.
+// file's own style: a changed value (all its lines) keeps its line's
+// indentation, spacing, line end and a comment after it; a new key line
+// copies the layout of the section's key lines (its separator at their
+// column) and the file's line end, and goes right after the last line of
+// the section's last value (in a section of comments only, after them); a
+// deleted section leaves the comment lines right above the next header and
+// file-wide directives. The edits are byte ranges of the file's text, made
+// as one change from the first byte they touch to the end.
 #pragma once
 
 #include "document.h"
@@ -23,21 +25,19 @@ struct Edit {
     std::string text;
 };
 
-// What the tool refuses to write, and why, or nothing: a section, key,
-// value or entry that would not read back as given, or a line the library
-// would read in pieces.
-std::optional<std::string> refuse_section(std::string_view section);
-std::optional<std::string> refuse_key(std::string_view key);
-std::optional<std::string> refuse_value(std::string_view value);
-std::optional<std::string> refuse_entry(std::string_view entry);
+// The layout of a key line: the bytes before its name, between its name and
+// its separator, the separator, and between it and its value.
+struct KeyStyle {
+    std::string indent, before, separator = "=", after;
+};
 
 class Plan {
   public:
-    // `file` names the file in messages.
+    // `file` names the file in messages. A file that is not text is
+    // refused (status 2): its bytes would not read back.
     Plan(const Document &document, std::string_view file, bool ignore_case);
 
     const Document &document() const { return document_; }
-    Match match(std::string_view name) const { return {name, ignore_case_}; }
     // The sections `section` names, as sections_named() finds them.
     const std::vector<int> &sections(const std::string &section) const;
     // The key lines of `key` in `sections`, in file order.
@@ -49,13 +49,16 @@ class Plan {
     // refused unless `all`.
     void set(const std::string &section, const std::string &key, const std::string &value,
              bool all);
-    // Deletes the key line (with `all` every line) of `key`.
+    // Deletes the key line (with `all` every line) of `key`, with the lines
+    // of its value.
     void remove_key(const std::string &section, const std::string &key, bool all);
     // Deletes every part of `section`.
     void remove_section(const std::string &section);
-    // Adds `entry` as the last line of `section` unless a line equals it.
+    // Adds `entry`, trimmed, as the last line of `section` unless a line
+    // equals it (a line of a value too).
     void add(const std::string &section, const std::string &entry);
-    // Deletes the first line of `section` that equals `entry`.
+    // Deletes the first line of `section` that equals `entry`: a key line
+    // with the lines of its value; a line of a configparser value alone.
     void remove_entry(const std::string &section, const std::string &entry);
     // Makes `section`, empty, where the file lacks it.
     void make_section(const std::string &section);
@@ -75,16 +78,31 @@ class Plan {
     void add_line(const std::string &section, std::string_view line);
     std::string key_line(const std::vector<int> &sections, std::string_view key,
                          std::string_view value) const;
-    std::size_t insertion_point(const std::vector<int> &sections) const;
+    // The edit that sets the value of `line`.
+    Edit value_edit(const Line &line, std::string_view value) const;
+    // The layout of a new key line `key` of `sections`.
+    KeyStyle section_style(const std::vector<int> &sections, std::string_view key) const;
+    // Where new lines of `sections` go, and the last line before it that
+    // goes on no value.
+    struct Insertion {
+        std::size_t at;
+        const Line *last_own;
+    };
+    Insertion insertion(const std::vector<int> &sections) const;
     // The first line after the part of a section that starts at the line
     // `header` that a deletion keeps: the next header, or the comments
     // right above it.
     std::size_t part_kept(std::size_t header) const;
+    // Deletes the part of a section that starts at the line `header`.
+    void remove_part(std::size_t header);
+    // Where a new line goes in a part of comments only, lines [first, next):
+    // after them, else at `at`.
+    std::size_t after_comments(std::size_t first, std::size_t next, std::size_t at) const;
     std::string new_sections() const;
-    void check_length(std::size_t length, std::size_t number) const;
-
-    // A name as the index holds it: as written, or in lower case.
-    std::string folded(std::string_view name) const;
+    // Refuses lines that programs that use the library would read in
+    // pieces, unless the file holds such lines already.
+    void check_lines(std::string_view lines, std::size_t number) const;
+    [[noreturn]] void refuse(std::string_view where, const std::string &why) const;
 
     const Document &document_;
     std::string file_;

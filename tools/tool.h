@@ -5,6 +5,8 @@
 // table behind --help, the manual page and the completion.
 #pragma once
 
+#include "dialect.h"
+
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -29,6 +31,7 @@ enum class Opt : unsigned {
     verbose,
     check,
     diff,
+    dialect,
 };
 
 constexpr unsigned bit(Opt id) {
@@ -85,8 +88,11 @@ struct Call {
     bool verbose = false;
     bool check = false;
     bool diff = false;
+    std::optional<Dialect> given_dialect; // --dialect
 
     const std::string &file() const { return operands[0]; }
+    // The dialect FILE is read in: --dialect, else by its name.
+    Dialect dialect() const { return given_dialect ? *given_dialect : dialect_of(file()); }
     const std::string &section() const { return operands[1]; }
     // The operand after SECTION (KEY or ENTRY), or none.
     const std::string &name() const { return operands[2]; }
