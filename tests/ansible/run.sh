@@ -9,13 +9,21 @@
 # su); --diff shows the changes; each way a task fails gives its message in
 # the module's words and changes nothing; ansible-doc lists and shows the
 # module.
-# usage: run.sh COLLECTIONS DATA (the build's ansible/ and tests/real)
+# With SYSROOT, the hosts have no Python: they share a root of BusyBox
+# (static) and the C library the module program loads (from SYSROOT: / for
+# this machine, where a cross build's target libraries are otherwise),
+# reached through the chroot connection; the first run and the second are
+# made there. Skipped (77) unless root, with busybox-static, where the
+# program runs in the root (a cross build's through qemu's binfmt_misc).
+# usage: run.sh COLLECTIONS DATA [SYSROOT] (the build's ansible/, tests/real)
 set -eu
 collections=$1
 data=$2
+sysroot=${3-}
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+program=$collections/ansible_collections/iniplace/fleet/files/iniplace-module
 export ANSIBLE_COLLECTIONS_PATH="$collections" ANSIBLE_HOME="$work/home" HOME="$work" \
     ANSIBLE_LOCAL_TEMP="$work/tmp" ANSIBLE_REMOTE_TMP="$work/remote" ANSIBLE_NOCOLOR=1 \
     ANSIBLE_RETRY_FILES_ENABLED=0 ANSIBLE_PYTHON_INTERPRETER=auto_silent \
@@ -29,11 +37,44 @@ fail() {
     exit 1
 }
 
+skip() {
+    echo "skipped: $*"
+    exit 77
+}
+
+# A root holding BusyBox, its commands, and the program's C library alone,
+# in which the hosts' directories have the paths they have here.
+make_root() {
+    [ "$(id -u)" = 0 ] || skip "chroot needs root"
+    busybox=$(command -v busybox) || skip "no busybox"
+    ! readelf -l "$busybox" | grep -q INTERP || skip "busybox is not static (busybox-static)"
+    root=$work/root
+    mkdir -p "$root/bin" "$root/sbin" "$root/usr/bin" "$root/usr/sbin" "$root$work"
+    cp "$busybox" "$root/bin/busybox"
+    chroot "$root" /bin/busybox --install -s
+    if [ "$sysroot" = / ]; then
+        libraries=$(ldd "$program" | awk '$2 == "=>" { print $3 } $1 ~ /^\// { print $1 }')
+    else
+        libraries="$(readelf -l "$program" | sed -n 's/.*interpreter: \(.*\)]/\1/p')
+            $(readelf -d "$program" | sed -n 's/.*Shared library: \[\(.*\)\]/\/lib\/\1/p')"
+    fi
+    for library in $libraries; do
+        mkdir -p "$root${library%/*}"
+        cp -L "${sysroot%/}$library" "$root$library"
+    done
+    cp "$program" "$root/bin/ini"
+    status=0
+    chroot "$root" /bin/ini > /dev/null 2>&1 || status=$?
+    [ "$status" = 2 ] || skip "the module program does not run in the root ($status)"
+    rm "$root/bin/ini"
+    ! find "$root" -name "python*" | grep -q . || fail "Python in the root"
+}
+
 lay() {
     for host in $hosts; do
-        rm -rf "${work:?}/$host"
-        mkdir -p "$work/$host"
-        for file in $files; do cp "$data/$file" "$work/$host/"; done
+        rm -rf "${base:?}/$host"
+        mkdir -p "$base/$host"
+        for file in $files; do cp "$data/$file" "$base/$host/"; done
     done
 }
 
@@ -54,9 +95,9 @@ same() {
     for host in $hosts; do
         for file in $files device.ini app.ini missing.ini; do
             if [ -e "$1/$file" ]; then
-                cmp -s "$1/$file" "$work/$host/$file" || fail "$host/$file differs from $1"
+                cmp -s "$1/$file" "$base/$host/$file" || fail "$host/$file differs from $1"
             else
-                [ ! -e "$work/$host/$file" ] || fail "$host/$file was made"
+                [ ! -e "$base/$host/$file" ] || fail "$host/$file was made"
             fi
         done
     done
@@ -70,6 +111,24 @@ most_per_task() {
         "$work/count"
 }
 
+if [ -n "$sysroot" ]; then
+    make_root
+    base=$root$work
+    for host in $hosts; do
+        echo "$host ansible_connection=community.general.chroot ansible_host=$root root=$work/$host"
+    done > "$work/inventory"
+    lay
+    play "$here/site.yml" || fail "the first run without Python"
+    recap "changed=14 "
+    same "$here/expected"
+    play "$here/site.yml" || fail "the second run without Python"
+    recap "changed=0 "
+    same "$here/expected"
+    echo "the module on hosts without Python: changed as expected, then idempotent"
+    exit 0
+fi
+
+base=$work
 for host in $hosts; do echo "$host ansible_connection=counted root=$work/$host"; done > "$work/inventory"
 
 ansible-doc -l iniplace.fleet > "$work/out" 2>&1 || fail "ansible-doc -l"

@@ -34,9 +34,9 @@ UNSAFE, NOT_KEPT = 72, 73
 # the program's checksum, if it is there.
 PROBE = r'''umask 077
 mkdir -p {directory} && cd {directory} && here=$(pwd -P) || exit 70
-command -v sha256sum > /dev/null || {{ echo "the host has no sha256sum"; exit {unsafe}; }}
-me=$(id -u)
 unsafe() {{ echo "$1"; exit {unsafe}; }}
+[ -n "$(command -v sha256sum)" ] || unsafe "the host has no sha256sum"
+me=$(id -u)
 p=$here
 while :; do
     set -- $(ls -ldn "$p")
