@@ -211,7 +211,8 @@ Task read_task(const std::string &file) {
     rapidjson::Document json;
     json.Parse<rapidjson::kParseNumbersAsStringsFlag>(text.data(), text.size());
     if (json.HasParseError() || !json.IsObject())
-        refuse(file + ": not a JSON object of module arguments: " +
+        refuse((file == "-" ? "standard input" : file) +
+               ": not a JSON object of module arguments: " +
                rapidjson::GetParseError_En(json.GetParseError()));
     Task task;
     std::string unknown;

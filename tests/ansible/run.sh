@@ -4,9 +4,9 @@
 # files: the first run copies the module program to the host once and
 # changes the files as expected/ holds them, byte for byte, with at most
 # 10 KB sent for each task after a host's first; the second, with the
-# program kept, changes nothing; --check writes nothing, also with the
-# program copied for each task and the arguments in a file (become through
-# su); --diff shows the changes; each way a task fails gives its message in
+# program kept, changes nothing; --check writes nothing, with the program
+# copied for each task and the arguments in a file (become through su),
+# and --diff shows the changes; each way a task fails gives its message in
 # the module's words and changes nothing; ansible-doc lists and shows the
 # module.
 # With SYSROOT, the hosts have no Python: they share a root of BusyBox
@@ -151,12 +151,10 @@ same "$here/expected"
 [ "$(ls "$work/.ansible/iniplace")" = "$kept" ] || fail "the program was not kept"
 
 lay
-play --check -e iniplace_tool_dir= -e ansible_become=true -e ansible_become_method=su \
+play --check --diff -e iniplace_tool_dir= -e ansible_become=true -e ansible_become_method=su \
     "$here/site.yml" || fail "the run in check mode, the program copied for each task"
 recap "changed=14 "
 same "$data"
-
-play --check --diff "$here/site.yml" || fail "the run in diff mode"
 grep -q '^+memory_limit = 256M' "$work/out" || fail "no diff"
 grep -q '^-memory_limit = 128M' "$work/out" || fail "no diff"
 
