@@ -68,10 +68,10 @@ bool flag_of(const char *name, const rapidjson::Value &value) {
     std::string text = text_of(name, value).value_or("");
     for (char &c : text)
         c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    for (const char *yes : {"yes", "y", "true", "t", "on", "1", "1.0"})
+    for (const char *yes : {"yes", "y", "true", "t", "on", "1"})
         if (text == yes)
             return true;
-    for (const char *no : {"no", "n", "false", "f", "off", "0", "0.0"})
+    for (const char *no : {"no", "n", "false", "f", "off", "0"})
         if (text == no)
             return false;
     refuse(std::string("argument ") + name + " must be a boolean");
@@ -82,7 +82,8 @@ bool is_name_byte(char c) {
 }
 
 // The environment's variables in a path, $NAME and ${NAME}, each one that
-// is set replaced by its value, the others left as they stand.
+// is set replaced by its value; the others stay as they stand, and what
+// they hold is not looked at again.
 std::string variables_expanded(const std::string &path) {
     std::string expanded;
     std::size_t at = 0;
@@ -92,17 +93,17 @@ std::string variables_expanded(const std::string &path) {
         std::size_t name_end = braced ? path.find('}', name_start) : name_start;
         while (!braced && name_end < path.size() && is_name_byte(path[name_end]))
             ++name_end;
+        const bool named = name_end != std::string::npos && (braced || name_end > name_start);
+        const std::size_t end = named ? name_end + (braced ? 1 : 0) : dollar + 1;
         const char *value = nullptr;
-        if (name_end != std::string::npos && name_end > name_start)
+        if (named && name_end > name_start)
             value = std::getenv(path.substr(name_start, name_end - name_start).c_str());
         expanded.append(path, at, dollar - at);
-        if (value == nullptr) {
-            expanded += '$';
-            at = dollar + 1;
-        } else {
+        if (value == nullptr)
+            expanded.append(path, dollar, end - dollar);
+        else
             expanded += value;
-            at = name_end + (braced ? 1 : 0);
-        }
+        at = end;
     }
     return expanded.append(path, at);
 }
@@ -295,7 +296,6 @@ void check_task(const Task &task, const std::string &value) {
 const std::pair<std::string_view, std::string_view> module_words[] = {
     {"; --all sets every one",
      "; the module sets a key of one line: state=absent deletes them all"},
-    {" (see 'iniplace --help')", ""},
     {"the key must", "option must"},
     {"the value must", "value must"},
     {"the entry must", "each of entries must"},
