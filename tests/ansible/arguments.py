@@ -28,7 +28,8 @@ except ImportError:  # run again by the Python that runs Ansible
     os.execv(python, [python, *sys.argv])
 
 PIECES = ["~", "~root", "~nobody", "~no-such-user", "$HOME", "${HOME}", "$SET_1", "${SET_1}x",
-          "$UNSET", "${UNSET}", "$", "${", "${}", "$$", "a$", "x~", "/", "//", "dir", "$SET_1_"]
+          "$UNSET", "${UNSET}", "$", "${", "${}", "$$", "a$", "x~", "/", "//", "dir", "$SET_1_",
+          "$Az09", "$zZ_", "$Az09-", "${zZ_}"]
 WORDS = ["yes", "no", "true", "false", "on", "off", "y", "n", "t", "f", "1", "0", "1.0", "0.0",
          "maybe", "", "2"]
 
@@ -46,7 +47,8 @@ def main():
     with tempfile.TemporaryDirectory() as scratch:
         work = Path(scratch)
         for home in [str(work / "home"), str(work / "home") + "//", "/", None]:
-            environment = {"PATH": os.environ.get("PATH", "/bin"), "SET_1": str(work / "set")}
+            environment = {"PATH": os.environ.get("PATH", "/bin"), "SET_1": str(work / "set"),
+                           "Az09": "/az", "zZ_": "zz", "A": "/a", "z": "/z", "Az": "/b"}
             if home is not None:
                 environment["HOME"] = home
             saved = dict(os.environ)
