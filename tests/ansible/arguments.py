@@ -6,7 +6,8 @@ standard input):
 - a path as Python's os.path.expanduser(os.path.expandvars(...)) reads it
   (type path), with HOME set, set with final slashes, and unset;
 - a YAML number or boolean value written as str() writes it (ini_file);
-- a flag as Ansible's boolean() reads it, or refused where that refuses.
+- a flag as Ansible's boolean() reads it, or refused where that refuses;
+- any other number of arguments than one refused.
 usage: arguments.py PROGRAM [SEED]"""
 
 import json
@@ -44,6 +45,10 @@ def main():
     program = sys.argv[1]
     rng = random.Random(int(sys.argv[2]) if len(sys.argv) > 2 else 42)
     failures = []
+    for words in ([], ["-", "more"]):
+        done = subprocess.run([program, *words], capture_output=True, text=True)
+        if done.returncode != 2 or "usage: ini ARGUMENTS" not in done.stderr:
+            failures.append(f"{words} taken: {done}")
     with tempfile.TemporaryDirectory() as scratch:
         work = Path(scratch)
         for home in [str(work / "home"), str(work / "home") + "//", "/", None]:
