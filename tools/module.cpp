@@ -77,6 +77,7 @@ bool flag_of(const char *name, const rapidjson::Value &value) {
     refuse(std::string("argument ") + name + " must be a boolean");
 }
 
+// A byte of a variable's name.
 bool is_name_byte(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
@@ -192,8 +193,6 @@ std::string conflict_in(const Task &task) {
     return "";
 }
 
-// Reads the task's arguments; names what is unknown, missing or in
-// conflict.
 // The task's arguments as text: from the file Ansible names, or from
 // standard input for `-`.
 std::string arguments_text(const std::string &file) {
@@ -207,6 +206,8 @@ std::string arguments_text(const std::string &file) {
     return read_all(fd.get(), file, arguments_max);
 }
 
+// Reads the task's arguments; names what is unknown, missing or in
+// conflict.
 Task read_task(const std::string &file) {
     const std::string text = arguments_text(file);
     rapidjson::Document json;

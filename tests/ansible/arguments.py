@@ -30,7 +30,7 @@ except ImportError:  # run again by the Python that runs Ansible
 
 PIECES = ["~", "~root", "~nobody", "~no-such-user", "$HOME", "${HOME}", "$SET_1", "${SET_1}x",
           "$UNSET", "${UNSET}", "$", "${", "${}", "$$", "a$", "x~", "/", "//", "dir", "$SET_1_",
-          "$Az09", "$zZ_", "$Az09-", "${zZ_}"]
+          "$Az09", "$zZ_", "$Az09-", "${zZ_}", "$aZ"]
 WORDS = ["yes", "no", "true", "false", "on", "off", "y", "n", "t", "f", "1", "0", "1.0", "0.0",
          "maybe", "", "2"]
 
@@ -53,7 +53,7 @@ def main():
         work = Path(scratch)
         for home in [str(work / "home"), str(work / "home") + "//", "/", None]:
             environment = {"PATH": os.environ.get("PATH", "/bin"), "SET_1": str(work / "set"),
-                           "Az09": "/az", "zZ_": "zz", "A": "/a", "z": "/z", "Az": "/b"}
+                           "Az09": "/az", "zZ_": "zz", "A": "/a", "z": "/z", "Az": "/b", "aZ": "/c"}
             if home is not None:
                 environment["HOME"] = home
             saved = dict(os.environ)
