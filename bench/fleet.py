@@ -169,7 +169,9 @@ def main():
     sizes = {path: program(path) for path in [args.collections, *args.targets]}
     target = sizes.get(args.targets[0]) if args.targets else None
     results["module size"] = target["bytes"] if target else None
-    results["module programs"] = {path: size for path, size in sizes.items() if size}
+    # By the build's folder: default, ppc32...
+    results["module programs"] = {Path(path).resolve().parent.name: size
+                                  for path, size in sizes.items() if size}
     print(f"\n### A fleet: {HOSTS} hosts, {SETTINGS} settings each\n")
     print("| module | playbook | bytes changed outside the named lines | named lines re-laid "
           "| inodes kept | bytes sent, first run | a later run | per setting |")
@@ -181,8 +183,8 @@ def main():
               f"| {row['bytes sent']:,} | {row['bytes sent'] / (HOSTS * SETTINGS):,.0f} |")
     print("\n| build | module program | loads |")
     print("|---|---|---|")
-    for path, size in results["module programs"].items():
-        print(f"| {path} | {size['bytes']:,} bytes | {', '.join(size['loads'])} |")
+    for build, size in results["module programs"].items():
+        print(f"| {build} | {size['bytes']:,} bytes | {', '.join(size['loads'])} |")
     if args.save:
         save_part(args.save, "fleet", results)
     return 0
