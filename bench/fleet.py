@@ -4,13 +4,18 @@ with iniplace's module (iniplace.fleet.ini) and with Ansible's INI module
 (community.general.ini_file), on fresh copies of a configuration written
 the way people write them (comments, spacing, a key with spaces). Measures
 the wall time of the playbook, the bytes each left changed outside the 50
-named lines, and whether each file kept its inode; reports the module's
-size for the target when the ppc32 build is there. Prints a table; --save
-merges the figures into a results file of compare.py (key "fleet")."""
+named lines, whether each file kept its inode, and the bytes Ansible sent
+to the hosts (commands, their input and the files put there, counted by
+the connection of tests/ansible): in the first run, which copies
+iniplace's module program to each host, and in a later one. Reports the
+module program's size and the libraries it loads for each build given.
+Prints tables; --save merges the figures into a results file of
+compare.py (key "fleet")."""
 
 import argparse
 import difflib
 import os
+import re
 import shutil
 import statistics
 import subprocess
@@ -23,6 +28,9 @@ from compare import save_part
 
 HOSTS = 5
 SECTIONS = 10
+SETTINGS = 50
+ROOT = Path(__file__).resolve().parent.parent
+PROGRAM = "ansible_collections/iniplace/fleet/files/iniplace-module"
 
 
 def configuration():
@@ -105,6 +113,8 @@ def run(module, work, environment):
         inodes[h] = (host / "gateway.ini").stat().st_ino
     book = work / "book.yml"
     playbook(module, book)
+    count = Path(environment["INIPLACE_COUNT_LOG"])
+    count.write_text("")
     start = time.monotonic()
     subprocess.run(["ansible-playbook", "-i", str(work / "inventory"), str(book)], check=True,
                    capture_output=True, env=environment)
@@ -113,16 +123,26 @@ def run(module, work, environment):
     return {"seconds": seconds,
             "outside": max(outside(text, f.read_text()) for f in files),
             "relaid": max(relaid(text, f.read_text()) for f in files),
-            "inodes kept": sum(files[h].stat().st_ino == inodes[h] for h in range(HOSTS))}
+            "inodes kept": sum(files[h].stat().st_ino == inodes[h] for h in range(HOSTS)),
+            "bytes sent": sum(int(line.split()[1]) for line in count.read_text().splitlines())}
+
+
+def program(collections):
+    """The module program's size and the libraries it loads."""
+    path = Path(collections) / PROGRAM
+    if not path.exists():
+        return None
+    dynamic = subprocess.run(["readelf", "-d", str(path)], capture_output=True, text=True).stdout
+    return {"bytes": path.stat().st_size,
+            "loads": re.findall(r"Shared library: \[(.*?)\]", dynamic)}
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--collections", default="build/bench/ansible",
                         help="the collections path the build made")
-    parser.add_argument("--target-module",
-                        default="build/ppc32/ansible/ansible_collections/iniplace/fleet/"
-                                "plugins/modules/ini")
+    parser.add_argument("--targets", nargs="*", default=["build/ppc32/ansible"],
+                        help="the collections paths of other builds, whose module size is told")
     parser.add_argument("--trials", type=int, default=3)
     parser.add_argument("--save", metavar="FILE", help="merge the figures into FILE (JSON)")
     args = parser.parse_args()
@@ -133,24 +153,38 @@ def main():
     with tempfile.TemporaryDirectory() as scratch:
         work = Path(scratch)
         (work / "inventory").write_text("".join(
-            f"h{h} ansible_connection=local root={work}/h{h}\n" for h in range(HOSTS)))
+            f"h{h} ansible_connection=counted root={work}/h{h}\n" for h in range(HOSTS)))
+        # The hosts' home (the module program kept in it) is new for each run
+        # of this script, so its first trial copies the program.
         environment = dict(os.environ, ANSIBLE_COLLECTIONS_PATH=str(Path(args.collections).resolve())
                            + ":/usr/lib/python3/dist-packages", ANSIBLE_HOME=str(work / "home"),
-                           ANSIBLE_PYTHON_INTERPRETER="auto_silent", ANSIBLE_FORKS=str(HOSTS))
+                           ANSIBLE_PYTHON_INTERPRETER="auto_silent", ANSIBLE_FORKS=str(HOSTS),
+                           HOME=str(work), INIPLACE_COUNT_LOG=str(work / "count"),
+                           ANSIBLE_CONNECTION_PLUGINS=str(ROOT / "tests/ansible/connection_plugins"))
         for name, module in (("iniplace.fleet.ini", "iniplace.fleet.ini"),
                              ("community.general.ini_file", "community.general.ini_file")):
-            trials = [run(module, work, environment) for _ in range(args.trials)]
-            results[name] = dict(trials[-1], seconds=statistics.median(t["seconds"] for t in trials))
-    target = Path(args.target_module)
-    results["module size"] = target.stat().st_size if target.exists() else None
-    print("\n### A fleet: 5 hosts, 50 settings each\n")
+            trials = [run(module, work, environment) for _ in range(max(args.trials, 2))]
+            results[name] = dict(trials[-1], seconds=statistics.median(t["seconds"] for t in trials),
+                                 **{"bytes sent first": trials[0]["bytes sent"]})
+    sizes = {path: program(path) for path in [args.collections, *args.targets]}
+    target = sizes.get(args.targets[0]) if args.targets else None
+    results["module size"] = target["bytes"] if target else None
+    # By the build's folder: default, ppc32...
+    results["module programs"] = {Path(path).resolve().parent.name: size
+                                  for path, size in sizes.items() if size}
+    print(f"\n### A fleet: {HOSTS} hosts, {SETTINGS} settings each\n")
     print("| module | playbook | bytes changed outside the named lines | named lines re-laid "
-          "| inodes kept |")
-    print("|---|---|---|---|---|")
+          "| inodes kept | bytes sent, first run | a later run | per setting |")
+    print("|---|---|---|---|---|---|---|---|")
     for name in ("iniplace.fleet.ini", "community.general.ini_file"):
         row = results[name]
         print(f"| {name} | {row['seconds']:.1f} s | {row['outside']} | {row['relaid']} of 40 "
-              f"| {row['inodes kept']} of {HOSTS} |")
+              f"| {row['inodes kept']} of {HOSTS} | {row['bytes sent first']:,} "
+              f"| {row['bytes sent']:,} | {row['bytes sent'] / (HOSTS * SETTINGS):,.0f} |")
+    print("\n| build | module program | loads |")
+    print("|---|---|---|")
+    for build, size in results["module programs"].items():
+        print(f"| {build} | {size['bytes']:,} bytes | {', '.join(size['loads'])} |")
     if args.save:
         save_part(args.save, "fleet", results)
     return 0

@@ -324,7 +324,7 @@ TEST_F(Tool, FileErrorsNameTheFileAndCreateNothing) {
         // The module refuses what the commands refuse, and a zero byte.
         {{"FRAG"},
          1,
-         module_failed("the value must not hold a line feed or a carriage return"),
+         module_failed("value must not hold a line feed or a carriage return"),
          "",
          {},
          R"({"path":")" + path + R"(","section":"s","option":"k","value":"a\n[b]"})"},

@@ -1,9 +1,11 @@
 // The tool as an Ansible module. Ansible runs a binary module with one
 // argument, a file holding the task's arguments as a JSON object, and reads
 // one JSON object from its standard output. The tool takes a single
-// argument that is neither an option nor a command for such a file: it
-// edits as the commands do, with the task's check and diff modes, and
-// replies whatever the file holds in valid JSON.
+// argument that is neither an option nor a command for such a file (the
+// collection's action plugin gives the module program `-`, the arguments
+// on standard input): it edits as the commands do, with the task's check
+// and diff modes, takes arguments as Ansible's own modules take them, and
+// replies whatever the file holds in valid JSON, in the module's words.
 #include "module.h"
 
 #include "files.h"
@@ -15,7 +17,13 @@
 #include <rapidjson/document.h>
 #include <rapidjson/error/en.h>
 
-#include <unordered_set>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <exception>
+#include <new>
 
 namespace tool {
 
@@ -39,9 +47,10 @@ const char *const known[] = {"path",   "section", "option", "value",      "state
     throw Failure{exit_usage, "", message};
 }
 
-// A JSON value as the text a string argument takes: strings as they are,
-// numbers and booleans written out (as Ansible writes them for its own
-// modules), null as none.
+// A JSON value as the text a string argument takes, as Ansible's modules
+// convert it: strings as they are, numbers as the controller wrote them
+// (read as strings, so 1.05 stays 1.05 and no integer is too large),
+// booleans as True and False, null as none.
 std::optional<std::string> text_of(const char *name, const rapidjson::Value &value) {
     if (value.IsNull())
         return std::nullopt;
@@ -49,24 +58,78 @@ std::optional<std::string> text_of(const char *name, const rapidjson::Value &val
         return std::string(value.GetString(), value.GetStringLength());
     if (value.IsBool())
         return value.GetBool() ? "True" : "False";
-    if (value.IsInt64())
-        return std::to_string(value.GetInt64());
-    if (value.IsUint64())
-        return std::to_string(value.GetUint64());
     refuse(std::string("argument ") + name + " must be a string");
 }
 
+// A flag, as Ansible reads a boolean: the words in any case, 1 and 0.
 bool flag_of(const char *name, const rapidjson::Value &value) {
     if (value.IsBool())
         return value.GetBool();
-    const std::optional<std::string> text = text_of(name, value);
-    for (const char *yes : {"yes", "true", "True", "on", "1"})
+    std::string text = text_of(name, value).value_or("");
+    for (char &c : text)
+        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    for (const char *yes : {"yes", "y", "true", "t", "on", "1"})
         if (text == yes)
             return true;
-    for (const char *no : {"no", "false", "False", "off", "0"})
+    for (const char *no : {"no", "n", "false", "f", "off", "0"})
         if (text == no)
             return false;
     refuse(std::string("argument ") + name + " must be a boolean");
+}
+
+// A byte of a variable's name.
+bool is_name_byte(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// The environment's variables in a path, $NAME and ${NAME}, each one that
+// is set replaced by its value; the others stay as they stand, and what
+// they hold is not looked at again.
+std::string variables_expanded(const std::string &path) {
+    std::string expanded;
+    std::size_t at = 0;
+    for (std::size_t dollar; (dollar = path.find('$', at)) != std::string::npos;) {
+        const bool braced = dollar + 1 < path.size() && path[dollar + 1] == '{';
+        const std::size_t name_start = dollar + 1 + (braced ? 1 : 0);
+        std::size_t name_end = braced ? path.find('}', name_start) : name_start;
+        while (!braced && name_end < path.size() && is_name_byte(path[name_end]))
+            ++name_end;
+        const bool named = name_end != std::string::npos && (braced || name_end > name_start);
+        const std::size_t end = named ? name_end + (braced ? 1 : 0) : dollar + 1;
+        const char *value = nullptr;
+        if (named && name_end > name_start)
+            value = std::getenv(path.substr(name_start, name_end - name_start).c_str());
+        expanded.append(path, at, dollar - at);
+        if (value == nullptr)
+            expanded.append(path, dollar, end - dollar);
+        else
+            expanded += value;
+        at = end;
+    }
+    return expanded.append(path, at);
+}
+
+// A path as Ansible's modules take one (type path): variables expanded,
+// then ~ or ~USER at its start made the home directory, whose final
+// slashes go; a user or home that cannot be found leaves the path as it is.
+std::string path_expanded(const std::string &given) {
+    const std::string path = variables_expanded(given);
+    if (path.empty() || path[0] != '~')
+        return path;
+    const std::size_t slash = std::min(path.find('/'), path.size());
+    const std::string user = path.substr(1, slash - 1);
+    const char *home = user.empty() ? std::getenv("HOME") : nullptr;
+    if (home == nullptr) {
+        const passwd *entry = user.empty() ? getpwuid(getuid()) : getpwnam(user.c_str());
+        if (entry == nullptr)
+            return path;
+        home = entry->pw_dir;
+    }
+    std::string expanded(home);
+    while (!expanded.empty() && expanded.back() == '/')
+        expanded.pop_back();
+    expanded += path.substr(slash);
+    return expanded.empty() ? "/" : expanded;
 }
 
 // The arguments that are plain texts or flags, and the fields they fill.
@@ -103,7 +166,7 @@ void take(Task &task, std::string_view name, const rapidjson::Value &value) {
         if (name == argument)
             task.*field = flag_of(argument, value);
     if (name == "path")
-        task.path = text_of("path", value).value_or("");
+        task.path = path_expanded(text_of("path", value).value_or(""));
     else if (name == "section")
         task.section = text_of("section", value).value_or(std::string(preamble));
     else if (name == "state")
@@ -119,6 +182,8 @@ std::string conflict_in(const Task &task) {
     if (task.path.empty() || !task.section)
         return std::string("missing required arguments: ") +
                (task.path.empty() ? task.section ? "path" : "path, section" : "section");
+    if (task.path == "-")
+        return "path - names no file";
     if (task.option && task.entries_given)
         return "parameters are mutually exclusive: option, entries";
     if (task.value && !task.option)
@@ -128,19 +193,28 @@ std::string conflict_in(const Task &task) {
     return "";
 }
 
-// Reads the task's arguments; names what is unknown, missing or in
-// conflict.
-Task read_task(const std::string &file) {
+// The task's arguments as text: from the file Ansible names, or from
+// standard input for `-`.
+std::string arguments_text(const std::string &file) {
+    if (file == "-")
+        return read_all(0, "standard input", arguments_max);
     iniplace::Descriptor fd;
     if (const iniplace::Status opened =
             iniplace::io::open(file.c_str(), iniplace::Open::stream, fd);
         !opened.ok())
         fail_file(file, opened);
-    const std::string text = read_all(fd.get(), file, arguments_max);
+    return read_all(fd.get(), file, arguments_max);
+}
+
+// Reads the task's arguments; names what is unknown, missing or in
+// conflict.
+Task read_task(const std::string &file) {
+    const std::string text = arguments_text(file);
     rapidjson::Document json;
-    json.Parse(text.data(), text.size());
+    json.Parse<rapidjson::kParseNumbersAsStringsFlag>(text.data(), text.size());
     if (json.HasParseError() || !json.IsObject())
-        refuse(file + ": not a JSON object of module arguments: " +
+        refuse((file == "-" ? "standard input" : file) +
+               ": not a JSON object of module arguments: " +
                rapidjson::GetParseError_En(json.GetParseError()));
     Task task;
     std::string unknown;
@@ -219,6 +293,30 @@ void check_task(const Task &task, const std::string &value) {
         refuse(*refusal);
 }
 
+// The tool's words for its operands and options, and the module's.
+const std::pair<std::string_view, std::string_view> module_words[] = {
+    {"; --all sets every one",
+     "; the module sets a key of one line: state=absent deletes them all"},
+    {"the key must", "option must"},
+    {"the value must", "value must"},
+    {"the entry must", "each of entries must"},
+    {"the section must", "section must"},
+};
+
+// A failure's message as the module says it.
+std::string module_message(const Failure &failure) {
+    std::string message =
+        failure.file.empty() ? failure.message : failure.file + ": " + failure.message;
+    for (const auto &[tool_words, words] : module_words)
+        if (const std::size_t at = message.find(tool_words); at != std::string::npos)
+            message.replace(at, tool_words.size(), words);
+    return message;
+}
+
+std::string failed(const std::string &message) {
+    return "{\"failed\":true,\"changed\":false,\"msg\":" + json_string(message) + "}\n";
+}
+
 std::string reply(const Task &task, const EditResult &result) {
     std::string json =
         std::string("{\"changed\":") + (result.changed ? "true" : "false") +
@@ -256,7 +354,9 @@ int run_module(const std::string &arguments) {
         Call call = call_for(task, set_command);
         std::string value = task.value.value_or("");
         if (task.option && task.present && !written_value(call, value))
-            refuse(*task.value + " is not a " + type_names(type_bit(call.type)));
+            refuse(call.type == Type::string
+                       ? "value is too long"
+                       : *task.value + " is not a " + type_names(type_bit(call.type)));
         check_task(task, value);
         const bool creates = task.present && task.create;
         std::string text;
@@ -267,11 +367,13 @@ int run_module(const std::string &arguments) {
         out(reply(task, result));
         return exit_done;
     } catch (const Failure &failure) {
-        const std::string message =
-            failure.file.empty() ? failure.message : failure.file + ": " + failure.message;
-        out("{\"failed\":true,\"changed\":false,\"msg\":" + json_string(message) + "}\n");
-        return 1;
+        out(failed(module_message(failure)));
+    } catch (const std::bad_alloc &) {
+        out(failed("out of memory"));
+    } catch (const std::exception &error) {
+        out(failed(error.what()));
     }
+    return 1;
 }
 
 } // namespace tool

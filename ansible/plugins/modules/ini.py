@@ -1,7 +1,7 @@
 # The documentation of the iniplace module for ansible-doc. The module
-# itself is the iniplace program beside this file, built for the target's
-# architecture: Ansible copies it to the host and runs it there, so the
-# host needs no Python.
+# itself is a program built for the hosts' architecture (files/ in the
+# collection), which the action plugin of the same name (plugins/action/)
+# copies to each host once and runs there, so the host needs no Python.
 
 DOCUMENTATION = r'''
 module: ini
@@ -12,10 +12,14 @@ description:
   - The edit is made in place, under the file's lock, so other writers that use iniplace take turns;
     a new file appears whole or not at all. Built in its durable variant, every edit is journaled
     and survives a crash or a power loss.
-  - The module is a native program (the iniplace tool), so the host needs no Python.
+  - The module is a native program (the iniplace tool's module), so the host needs no Python. Its
+    action plugin copies it to each host once, into I(iniplace_tool_dir), and each later task
+    sends only its arguments.
 options:
   path:
-    description: The INI file to edit.
+    description:
+      - The INI file to edit. C(~) at its start and environment variables (C($NAME), C(${NAME}))
+        are expanded on the host, as for Ansible's own modules.
     type: path
     required: true
   section:
@@ -28,7 +32,9 @@ options:
     description: The key to set or delete. Keys are matched whole, spaces included.
     type: str
   value:
-    description: The value of I(option), with I(state=present).
+    description:
+      - The value of I(option), with I(state=present).
+      - A YAML number or boolean is written as Ansible writes it (C(1.05), C(8080), C(True)).
     type: str
   state:
     description:
@@ -55,6 +61,18 @@ options:
     default: false
 notes:
   - Supports check mode and diff mode.
+  - The module program is kept on each host in the directory the variable I(iniplace_tool_dir)
+    names, C(~/.ansible/iniplace) by default. It is made owner-only when missing; a directory
+    others may write to is refused, as is a place a directory others may write leads through
+    (sticky ones, like C(/tmp), excepted). It must be on a file system where programs may run
+    (not mounted noexec). With I(iniplace_tool_dir) empty, each task copies the program into
+    Ansible's temporary directory on the host (I(ansible_remote_tmp)), which then must allow
+    programs to run.
+  - The task's arguments go to the program on its standard input, or, with a I(become) plugin
+    that Ansible does not pipe through (pipelining off, or su), in a file in
+    I(ansible_remote_tmp).
+  - The host needs a POSIX shell with C(ls), C(id), C(mkdir), C(cp), C(mv) and C(sha256sum)
+    (BusyBox has them) and nothing else.
   - A key that stands on several lines of its section makes I(state=present) fail, naming the
     lines; I(state=absent) deletes them all.
 author:
