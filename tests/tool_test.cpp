@@ -337,7 +337,7 @@ TEST_F(Tool, FileErrorsNameTheFileAndCreateNothing) {
         // What only the plan knows of the file's dialect.
         {{"FRAG"},
          1,
-         module_failed(path + ": [a #b]: the section must not hold ';' or '#' after a blank, "
+         module_failed(path + ": [a #b]: section must not hold ';' or '#' after a blank, "
                               "which start a comment"),
          "",
          {},
