@@ -80,7 +80,8 @@ Status NewFile::open(const char *path, Patience &patience) {
     if (status.ok())
         file_.adopt(std::move(fd), patience);
     const bool told = to_try_again(status) || status.is(Outcome::busy) ||
-                      status.is(Outcome::untrusted) || status.is(Outcome::not_regular);
+                      status.is(Outcome::untrusted) || status.is(Outcome::foreign_link) ||
+                      status.is(Outcome::linked) || status.is(Outcome::not_regular);
     return status.ok() || told ? status : as(Outcome::not_made, status);
 }
 

@@ -91,6 +91,10 @@ Status open_failure(Open how) {
         if (how == Open::found)
             return io::failure(Outcome::missing, Op::open);
         break;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return io::failure(Outcome::denied, Op::open);
     default:
         break;
     }

@@ -30,7 +30,7 @@ Status judge(int directory, const FileInfo &link) {
         return found;
     const uid_t caller = io::user();
     const bool trusted_link = (link.owner == caller || link.owner == 0) && link.links == 1;
-    return trusted_link || !shared(holder) ? Status() : failed(Outcome::untrusted, Op::name);
+    return trusted_link || !shared(holder) ? Status() : failed(Outcome::foreign_link, Op::name);
 }
 
 // Reads the target of the link open as `link` into `rest` (PATH_MAX bytes)
@@ -181,7 +181,7 @@ Status Name::open(Open how, Follow follow, Descriptor &fd) {
             return status;
         fd.reset();
         if (follow == Follow::no)
-            return failed(Outcome::not_regular, Op::name, ELOOP);
+            return failed(Outcome::linked, Op::name, ELOOP);
         if (status = follow_link(); !status.ok())
             return status;
     }
@@ -198,7 +198,7 @@ Status lone_or_private(const char *path, const FileInfo &file) {
         status = name.open(Open::path, Follow::links, fd);
     if (status.ok())
         status = io::stat(name.directory(), holder);
-    return status.ok() && shared(holder) ? failed(Outcome::untrusted, Op::stat) : status;
+    return status.ok() && shared(holder) ? failed(Outcome::foreign_link, Op::stat) : status;
 }
 
 Status reaches(const char *path, const FileInfo &info) {

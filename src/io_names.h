@@ -29,11 +29,11 @@ constexpr std::string_view side_suffix = "-journal";
 class Name {
   public:
     // Resolves the directories of `path` (Outcome::missing when one is
-    // missing, ::untrusted for a link not followed).
+    // missing, ::foreign_link for a link not followed).
     Status resolve(const char *path);
     // Opens the file at the name as `how` says; a link there is followed
-    // as those on the way are (Follow::no: Outcome::not_regular), and the
-    // name then is where the chain ends.
+    // as those on the way are (Follow::no: Outcome::linked), and the name
+    // then is where the chain ends.
     Status open(Open how, Follow follow, Descriptor &fd);
     // Whether open() followed a link at the end of the name.
     bool followed_link() const { return followed_link_; }
@@ -63,7 +63,7 @@ class Name {
 // in a directory nobody but the caller or root may write: in one another
 // user may write, she could have linked a file of the caller's to a name
 // of hers (the kernel stops her only where fs.protected_hardlinks is on).
-// Outcome::untrusted else.
+// Outcome::foreign_link else.
 Status lone_or_private(const char *path, const FileInfo &file);
 
 // Whether `path` still reaches the file `info` tells of, by the same rules:

@@ -206,7 +206,7 @@ Status open_side(const Side &side, Descriptor &fd, FileInfo &info) {
     const Status found = io::open(side.directory, side.name, Open::found, fd);
     if (found.is(Outcome::linked) || found.is(Outcome::not_regular))
         return as(Outcome::untrusted, found);
-    if (found.is(Outcome::not_opened)) {
+    if (found.is(Outcome::not_opened) || found.is(Outcome::denied)) {
         const bool empty =
             io::stat(side.directory, side.name, info).ok() && info.regular && info.size == 0;
         return empty ? failed(Outcome::missing, Op::open) : found;

@@ -16,6 +16,8 @@ enum class Outcome : unsigned char {
     replaced,     // the name stopped naming the file opened, again and again
     busy,         // another process held the lock for the whole wait
     not_opened,   // the file could not be opened
+    denied,       // the file may not be opened as asked: no permission, or a
+                  // file system mounted read-only
     not_made,     // the missing file could not be made: none was left
     not_regular,  // a directory, FIFO, device or link where a file must be
     linked,       // a symbolic link stands at the name (or on the way, for
@@ -29,6 +31,9 @@ enum class Outcome : unsigned char {
                   // file): the name it hides would not find its journal
     untrusted,    // what stands at the journal's name is not the library's
                   // to act on: its owner, links or mode say someone else's
+    foreign_link, // a link another user could have put in the way (a
+                  // symbolic link, or a second hard link of a file, in a
+                  // directory others may write): not followed, not used
     unsafe,       // no journal could be made or put back: the file was not
                   // touched
 };

@@ -133,7 +133,7 @@ EditResult make(const Call &call, Creates creates, const Planner &planner) {
         return {};
     // A file the caller may read but not write: an edit that changes
     // nothing succeeds.
-    if (status.is(Outcome::not_opened) && status.op == Op::open)
+    if (status.is(Outcome::denied))
         if (const EditResult planned = check(call, creates, planner); !planned.changed)
             return planned;
     if (!status.ok())
@@ -200,9 +200,12 @@ int edit(const Call &call, Creates creates, const Planner &planner) {
 std::string describe(const Status &status) {
     switch (status.outcome) {
     case Outcome::not_regular:
-        return status.op == Op::name ? "a symbolic link to a missing file: the durable build "
-                                       "makes no file through a link"
-                                     : "not a regular file";
+        return "not a regular file";
+    case Outcome::linked:
+        return "a symbolic link to a missing file: the durable build makes no file through a "
+               "link";
+    case Outcome::denied:
+        return "cannot be opened: " + error_text(status);
     case Outcome::busy:
         return "busy: another process held its lock for " + std::to_string(lock_wait_ms / 1000) +
                " seconds; nothing changed";
@@ -218,13 +221,14 @@ std::string describe(const Status &status) {
     case Outcome::mounted:
         return "is mounted on its own (a bind mount of the file), and the name it hides would "
                "not find its journal; the durable build does not edit it";
+    case Outcome::foreign_link:
+        return "reached through a link that another user could have made in a directory others "
+               "may write (a symbolic link of hers, or a second hard link): not followed; "
+               "nothing changed";
     case Outcome::untrusted:
-        return status.op == Op::name
-                   ? "a symbolic link that another user made in a directory others may write: "
-                     "not followed; nothing changed"
-                   : "what stands at its journal's name (FILE-journal) is not iniplace's own: not "
-                     "a plain file of one link and mode 0600, this user's or the file owner's, "
-                     "made for this name; nothing changed";
+        return "what stands at its journal's name (FILE-journal) is not iniplace's own: not a "
+               "plain file of one link and mode 0600, this user's or the file owner's, made for "
+               "this name; nothing changed";
     case Outcome::unsafe:
         return "no journal could be made or put back: " + error_text(status) +
                "; the file was not touched";
