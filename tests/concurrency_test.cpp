@@ -334,4 +334,25 @@ TEST_F(Concurrency, TheWaitLastsItsTimeUnderSignalsAndLoad) {
     EXPECT_LE(waited, std::chrono::milliseconds(7000));
 }
 
+// A byte of the lock held shared for good (as anyone who can read the file
+// can) makes an edit wait, and fail in the end, while gets go on: the edit
+// gives the other bytes back after a slice.
+TEST_F(Concurrency, AByteHeldForGoodKeepsNoGetOut) {
+    put(initial());
+    const Holder reader(path, on_byte(read_lock, 8));
+    ASSERT_TRUE(reader.held());
+    const pid_t edit = fork();
+    if (edit == 0)
+        _exit(ini_setkey(path.c_str(), "s0", "k0", "v") & 0xFF);
+    usleep(200000);
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 16; ++i) {
+        char value[64];
+        EXPECT_EQ(ini_getkey(path.c_str(), "s1", "k1", value, sizeof value), INI_OK);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    kill(edit, SIGKILL);
+    waitpid(edit, nullptr, 0);
+}
+
 } // namespace

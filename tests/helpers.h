@@ -109,8 +109,11 @@ template <typename Body> int in_child(Body body) {
 }
 
 // Byte locks a test takes on a whole file (open file description locks,
-// as the library's), next to flock's LOCK_SH and LOCK_EX.
+// as the library's), next to flock's LOCK_SH and LOCK_EX; on one byte.
 constexpr int read_lock = 0x100 | F_RDLCK, write_lock = 0x100 | F_WRLCK;
+constexpr int on_byte(int lock, int byte) {
+    return lock | (byte + 1) << 16;
+}
 
 // Takes the lock `how` on `fd`: a flock operation or one of the above.
 inline bool take_lock(int fd, int how) {
@@ -119,6 +122,8 @@ inline bool take_lock(int fd, int how) {
     struct flock range {};
     range.l_type = static_cast<short>(how & 0xFF);
     range.l_whence = SEEK_SET;
+    range.l_start = (how >> 16) - 1 < 0 ? 0 : (how >> 16) - 1;
+    range.l_len = how >> 16 != 0 ? 1 : 0;
     return fcntl(fd, F_OFD_SETLK, &range) == 0;
 }
 
@@ -133,7 +138,7 @@ class Holder {
         if (pid_ == 0) {
             if (user != 0 && (setgid(user) != 0 || setuid(user) != 0))
                 _exit(99);
-            const int fd = ::open(name.c_str(), how == write_lock ? O_RDWR : O_RDONLY);
+            const int fd = ::open(name.c_str(), (how & 0xFFFF) == write_lock ? O_RDWR : O_RDONLY);
             if (fd < 0 || (how != 0 && !take_lock(fd, how)) || ::write(ready[1], "!", 1) != 1)
                 _exit(98);
             pause();

@@ -150,6 +150,7 @@ TEST_F(Injected, AFailedReadIsNoLine) {
 // while a creation runs gets the edit.
 TEST_F(Injected, TheSideNameIsTheLibrarysOnly) {
     const std::string side = path + "-journal", mine = "[mine]\nk=1\n";
+    std::optional<Holder> holder;
     const mode_t made_mode = 0666 & ~[] {
         const mode_t mask = umask(022);
         umask(mask);
@@ -174,6 +175,15 @@ TEST_F(Injected, TheSideNameIsTheLibrarysOnly) {
          durable_build ? INI_EOPEN : INI_OK, sample, mine},
         {"a user's file named like it, a new file", [&] { put(side, mine); }, set("s", "k", "v"),
          INI_EOPEN, std::nullopt, mine},
+        // Its maker holds its lock until it stands at its name.
+        {"a creation under way",
+         [&] {
+             put(side, "");
+             chmod(side.c_str(), 0600);
+             hook::arm({{hook::Op::lock}, 1, "-journal"}, hook::Act::run);
+             hook::state().action = [&] { holder.emplace(side, LOCK_EX); };
+         },
+         set("s", "k", "v"), INI_EOPEN, std::nullopt, ""},
         {"made meanwhile",
          [&] {
              hook::arm({{hook::Op::rename}, 1}, hook::Act::run);
@@ -203,6 +213,7 @@ TEST_F(Injected, TheSideNameIsTheLibrarysOnly) {
         row.before();
         EXPECT_EQ(row.call(path.c_str()), row.status) << row.name;
         hook::disarm();
+        holder.reset();
         EXPECT_EQ(bytes_of(path), row.file) << row.name;
         EXPECT_EQ(bytes_of(side), row.left) << row.name;
         struct stat info {};
@@ -316,6 +327,32 @@ TEST_F(Injected, AChildForkedDuringACallKeepsNoLock) {
         kill(child, SIGKILL);
         waitpid(child, nullptr, 0);
     }
+}
+
+// A thread cancelled while its call holds the lock is cancelled once the
+// call is over: the call lets its lock go and finishes its edit.
+TEST_F(Injected, ACancelledCallFinishesFirst) {
+    put(sample);
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(
+                  &thread, nullptr,
+                  [](void *p) -> void * {
+                      hook::arm({{hook::Op::write}, 1, "t.ini"}, hook::Act::run);
+                      hook::state().action = [] {
+                          pthread_cancel(pthread_self());
+                          pthread_testcancel();
+                      };
+                      (void)ini_setkey(static_cast<const char *>(p), "net", "k", "1");
+                      hook::disarm();
+                      return nullptr;
+                  },
+                  const_cast<char *>(path.c_str())),
+              0);
+    pthread_join(thread, nullptr);
+    EXPECT_EQ(contents(), std::string(sample).insert(26, "k=1\n"));
+    const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+    EXPECT_TRUE(take_lock(fd, LOCK_EX | LOCK_NB));
+    close(fd);
 }
 
 // A creation that fails at any step leaves nothing behind, neither at the
