@@ -1,60 +1,58 @@
-/* Reads a few settings of a device configuration and prints them. */
+/* Reads the settings of a device configuration at start-up, every key in
+ * one pass over the file, and prints them. */
 #include <iniplace.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+
+struct settings {
+    long format, port, watchdog_ms;
+    char name[64], mode[16];
+    unsigned long log_flags;
+};
+
+/* Called with each key as ini_getkey would read it; 0 walks on. */
+static int take(void *user, const char *section, const char *key, const char *value) {
+    struct settings *s = user;
+    if (strcmp(section, "*") == 0 && strcmp(key, "format") == 0)
+        s->format = strtol(value, NULL, 10);
+    else if (strcmp(section, "device") == 0 && strcmp(key, "name") == 0)
+        snprintf(s->name, sizeof s->name, "%s", value);
+    else if (strcmp(section, "device") == 0 && strcmp(key, "watchdog_ms") == 0)
+        s->watchdog_ms = strtol(value, NULL, 0);
+    else if (strcmp(section, "net") == 0 && strcmp(key, "port") == 0)
+        s->port = strtol(value, NULL, 10);
+    else if (strcmp(section, "net") == 0 && strcmp(key, "mode") == 0)
+        snprintf(s->mode, sizeof s->mode, "%s", value);
+    else if (strcmp(section, "log") == 0 && strcmp(key, "flags") == 0)
+        s->log_flags = strtoul(value, NULL, 2);
+    return 0;
+}
 
 int main(int argc, char **argv) {
     const char *path = argc > 1 ? argv[1] : "device.ini";
-    char name[64], serial[64], mode[16] = "static", line[INI_LINE_SIZE];
-    long format, port, watchdog;
-    unsigned long flags;
-
-    if (ini_getkey(path, "device", "name", name, sizeof name) != INI_OK) {
-        fprintf(stderr, "%s: cannot read [device] name\n", path);
+    /* The defaults, for what the file does not say. */
+    struct settings s = {0, 80, 1000, "unnamed", "static", 0};
+    if (ini_getkeys(path, NULL, take, &s) != INI_OK) {
+        fprintf(stderr, "%s: cannot be read\n", path);
         return 1;
     }
-    ini_getkey_string(path, "device", "serial", serial, sizeof serial, "unknown");
-    ini_getkey_long(path, "*", "format", &format, 0);
-    ini_getkey_long(path, "net", "port", &port, 80);
-    ini_getkey_long(path, "device", "watchdog_ms", &watchdog, 1000);
-    ini_getkey_bin(path, "log", "flags", &flags, 0);
+    printf("file format:   %ld\n", s.format);
+    printf("device name:   %s\n", s.name);
+    printf("http port:     %ld\n", s.port);
+    printf("watchdog:      %ld ms\n", s.watchdog_ms);
+    printf("log flags:     0x%lx\n", s.log_flags);
+    printf("address mode:  %s\n", s.mode);
 
-    printf("file format:   %ld\n", format);
-    printf("device name:   %s\n", name);
-    printf("serial:        %s\n", serial);
-    printf("http port:     %ld\n", port);
-    printf("watchdog:      %ld ms\n", watchdog);
-    printf("log flags:     0x%lx\n", flags);
-
-    FILE *stream = fopen(path, "rb");
-    if (stream == NULL)
-        return 1;
-    /* Read the keys of [net] in one pass: each call with "*" reads the next
-     * line of the section; the key lines are those holding '='. The first
-     * line of a key is the one a get reads. */
-    int have_mode = 0;
-    for (int found = parse_section(stream, "net", line, sizeof line, 0); found == INI_SCAN_LINE;
-         found = parse_section(stream, "*", line, sizeof line, 0)) {
-        char *text = trim_string(line), *equals = strchr(text, '=');
-        if (equals == NULL)
-            continue; /* not a key line */
-        size_t length = strcspn(text, " \t=");
-        if (length == 4 && strncmp(text, "mode", 4) == 0 && !have_mode++)
-            snprintf(mode, sizeof mode, "%s", trim_string(equals + 1));
-    }
-    printf("address mode:  %s\n", mode);
-
-    /* Walk the entry list [ntp] in one pass: the scanner finds the section,
-     * then each call with "*" reads its next line, up to the next header.
-     * (Stepping with INI_ENTRY_NEXT would stop at the first repeated entry.)
-     * The walk of [net] stopped past the next header: start from the top. */
-    rewind(stream);
-    for (int found = parse_section(stream, "ntp", line, sizeof line, 0); found == INI_SCAN_LINE;
-         found = parse_section(stream, "*", line, sizeof line, 0)) {
-        const char *server = trim_string(line);
+    /* The entry list [ntp]: each entry in turn, the one after the last
+     * (which ini_getsection reads from its own buffer, not `server`). */
+    char server[INI_LINE_SIZE], last[INI_LINE_SIZE];
+    for (int found = ini_getsection(path, "ntp", NULL, INI_ENTRY_FIRST, server, sizeof server);
+         found == INI_OK;
+         found = ini_getsection(path, "ntp", last, INI_ENTRY_NEXT, server, sizeof server)) {
         if (server[0] != '\n' && server[0] != '\r') /* a blank line is an entry too */
             printf("time server:   %s\n", server);
+        memcpy(last, server, sizeof last);
     }
-    fclose(stream);
     return 0;
 }

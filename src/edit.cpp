@@ -85,6 +85,22 @@ Status NewFile::open(const char *path, Patience &patience) {
     return status.ok() || told ? status : as(Outcome::not_made, status);
 }
 
+namespace {
+
+// Whether `side` still names the file open as `fd`: Outcome::exists when
+// it names another, or none.
+Status names_it(const Side &side, int fd) {
+    FileInfo made, named;
+    Status status = io::stat(fd, made);
+    if (status.ok())
+        status = io::stat(side.directory, side.name, named);
+    if (status.is(Outcome::missing) || (status.ok() && !same_file(made, named)))
+        return failed(Outcome::exists, Op::stat);
+    return status;
+}
+
+} // namespace
+
 Status NewFile::make_side_file(Descriptor &fd) {
     const Side side{name_.directory(), name_.side()};
     if (side.name[0] == '\0')
@@ -98,19 +114,15 @@ Status NewFile::make_side_file(Descriptor &fd) {
     if (status.ok())
         status = io::lock_side(fd, *patience_);
     // Someone may have taken it for a leftover before it was locked.
-    FileInfo made, named;
     if (status.ok())
-        status = io::stat(fd.get(), made);
-    if (status.ok())
-        status = io::stat(side.directory, side.name, named);
-    if (status.is(Outcome::missing) || (status.ok() && !same_file(made, named)))
-        status = failed(Outcome::exists, Op::stat);
-    // What this call made and cannot use is not left behind.
-    if (!status.ok() && fd && io::stat(fd.get(), made).ok() &&
-        io::stat(side.directory, side.name, named).ok() && same_file(made, named))
-        (void)io::unlink(side.directory, side.name); // else a later creation clears it
-    if (!status.ok())
+        status = names_it(side, fd.get());
+    // What this call made and cannot use is not left behind (what cannot
+    // be removed, a later creation clears).
+    if (!status.ok() && fd) {
+        if (names_it(side, fd.get()).ok())
+            (void)io::unlink(side.directory, side.name);
         fd.reset();
+    }
     return status;
 }
 

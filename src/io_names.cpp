@@ -86,55 +86,75 @@ Status Name::resolve(const char *path) {
     return opened.ok() ? walk(rest) : opened;
 }
 
+namespace {
+
+// The first component of a path: [start, end), and where the next starts.
+struct Component {
+    std::size_t start = 0, end = 0, next = 0;
+};
+
+Component first_component(const char *rest) {
+    Component c;
+    while (rest[c.start] == '/')
+        ++c.start;
+    c.end = c.start;
+    while (rest[c.end] != '\0' && rest[c.end] != '/')
+        ++c.end;
+    c.next = c.end;
+    while (rest[c.next] == '/')
+        ++c.next;
+    return c;
+}
+
+} // namespace
+
 Status Name::walk(char *rest) {
     for (;;) {
         // A step from the root opens "/name" as one: "/" alone may be
         // another directory to an emulator that prefixes absolute names.
         const bool from_root = rest[0] == '/';
-        std::size_t start = 0;
-        while (rest[start] == '/')
-            ++start;
-        std::size_t end = start;
-        while (rest[end] != '\0' && rest[end] != '/')
-            ++end;
-        std::size_t next = end;
-        while (rest[next] == '/')
-            ++next;
-        const std::string_view component(rest + start, end - start);
+        const Component c = first_component(rest);
         // The root holds a last component, and judges a link in it.
         if (from_root) {
             if (const Status opened = io::open("/", Open::directory, directory_); !opened.ok())
                 return opened;
         }
-        if (rest[next] == '\0') {
-            // The last component: the file's name, if it can be one.
-            if (component.empty() || is_dot(component))
-                return failed(Outcome::not_regular, Op::open, EISDIR);
-            return set_base(component);
-        }
-        rest[end] = '\0';
-        Descriptor step;
-        FileInfo info;
-        Status status = from_root ? io::open(rest + start - 1, Open::path, step)
-                                  : io::open(directory_.get(), rest + start, Open::path, step);
-        if (status.ok())
-            status = io::stat(step.get(), info);
-        if (!status.ok())
-            return status;
-        if (info.link) {
-            if (++links_ > most_links)
-                return failed(Outcome::not_opened, Op::name, ELOOP);
-            if (status = judge(directory_.get(), info); status.ok())
-                status = splice(step.get(), rest, next);
-            if (!status.ok())
-                return status;
+        const std::string_view component(rest + c.start, c.end - c.start);
+        if (rest[c.next] != '\0') {
+            if (const Status stepped = step(rest, c.start, c.end, c.next, from_root); !stepped.ok())
+                return stepped;
             continue;
         }
-        if (!info.directory)
-            return failed(Outcome::not_opened, Op::open, ENOTDIR);
-        directory_ = std::move(step);
-        std::memmove(rest, rest + next, std::strlen(rest + next) + 1);
+        // The last component: the file's name, if it can be one.
+        if (component.empty() || is_dot(component))
+            return failed(Outcome::not_regular, Op::open, EISDIR);
+        return set_base(component);
     }
+}
+
+Status Name::step(char *rest, std::size_t start, std::size_t end, std::size_t next,
+                  bool from_root) {
+    rest[end] = '\0';
+    Descriptor step;
+    FileInfo info;
+    Status status = from_root ? io::open(rest + start - 1, Open::path, step)
+                              : io::open(directory_.get(), rest + start, Open::path, step);
+    if (status.ok())
+        status = io::stat(step.get(), info);
+    if (!status.ok())
+        return status;
+    // A link: what it names takes its place in the path.
+    if (info.link) {
+        if (++links_ > most_links)
+            return failed(Outcome::not_opened, Op::name, ELOOP);
+        status = judge(directory_.get(), info);
+        return status.ok() ? splice(step.get(), rest, next) : status;
+    }
+    if (!info.directory)
+        return failed(Outcome::not_opened, Op::open, ENOTDIR);
+    directory_ = std::move(step);
+    std::memmove(rest, rest + next, std::strlen(rest + next) + 1);
+    return {};
 }
 
 Status Name::set_base(std::string_view name) {

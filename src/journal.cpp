@@ -255,26 +255,36 @@ Status take_side(const Side &side, Descriptor &fd, const FileInfo &info, uid_t o
     return status.is(Outcome::replaced) ? failed(Outcome::missing, Op::stat) : status;
 }
 
+namespace {
+
+// Takes what stands at `side` to act on: Outcome::missing when nothing
+// does (or a second name of the file, left by a creation that linked the
+// new file into place and ended before it could unlink the old name, now
+// removed).
+Status take_for_recovery(const Side &side, const OpenFile &file, Descriptor &journal,
+                         FileInfo &info, SideKind &kind) {
+    Status taken = open_side(side, journal, info);
+    if (taken.ok() && same_file(info, file.info)) {
+        (void)io::unlink(side.directory, side.name); // a later call tries again
+        return failed(Outcome::missing, Op::stat);
+    }
+    if (taken.ok())
+        taken = take_side(side, journal, info, file.info.owner, file.patience, kind);
+    const bool told =
+        taken.is(Outcome::missing) || taken.is(Outcome::untrusted) || taken.is(Outcome::busy);
+    return taken.ok() || told ? taken : as(Outcome::unsafe, taken);
+}
+
+} // namespace
+
 Status recover(const Side &side, const OpenFile &file) {
     if (side.name[0] == '\0')
         return {};
     Descriptor journal;
     FileInfo info;
-    Status taken = open_side(side, journal, info);
-    // A second name of the file, left by a creation that linked the new file
-    // into place and ended before it could unlink the old name.
-    if (taken.ok() && same_file(info, file.info)) {
-        (void)io::unlink(side.directory, side.name);
-        return {};
-    }
     SideKind kind = SideKind::empty;
-    if (taken.ok())
-        taken = take_side(side, journal, info, file.info.owner, file.patience, kind);
-    if (taken.is(Outcome::missing))
-        return {};
-    if (!taken.ok())
-        return taken.is(Outcome::untrusted) || taken.is(Outcome::busy) ? taken
-                                                                       : as(Outcome::unsafe, taken);
+    if (const Status taken = take_for_recovery(side, file, journal, info, kind); !taken.ok())
+        return taken.is(Outcome::missing) ? Status() : taken;
     JournalHeader header;
     bool whole = false, fits = false;
     // What cannot be read may hold the only good copy of the file.
