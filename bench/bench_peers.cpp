@@ -27,7 +27,8 @@ bool is_set(Op op) {
 bool is_startup(Op op) {
     return op == Op::startup_20 || op == Op::startup_200;
 }
-// Entry lists are a notion of iniplace's; none of the peers has them.
+// Entry lists are a notion of iniplace's, and so are batches of settings;
+// none of the peers has them.
 bool keys_only(Op op) {
     return op < Op::entry_has || is_startup(op);
 }
@@ -56,13 +57,13 @@ struct InihQuery {
     const Target *target;
     std::string value;
     bool found;
-    std::map<std::pair<std::string, std::string>, std::string> all; // at start-up
+    bench::KeyMap all; // at start-up
 };
 
 int inih_handler(void *user, const char *section, const char *name, const char *value) {
     auto *query = static_cast<InihQuery *>(user);
     if (!query->target->keys.empty())
-        query->all.emplace(std::make_pair(section, name), value);
+        bench::keep_key(query->all, section, name, value);
     else if (!query->found && query->target->section == section && query->target->key == name) {
         query->value = value;
         query->found = true;

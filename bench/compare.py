@@ -54,9 +54,17 @@ DURABLE_OPS = ["set_same", "set_start", "set_end", "del_key"]
 DURABLE_TARGETS = [("1M", "set_same"), ("1M", "set_end")]
 TOOL_LIMIT = 1.5  # iniplace get against /bin/true
 # What the lock may add to a call on a 4K file: the library against itself
-# built without locks, in the same trials.
-LOCK_LIMIT = 1.10
+# built without locks, in the same trials; a get pays for a lock of bytes
+# of the file, an edit for a flock as well.
+LOCK_LIMITS = {op: 1.30 for op in READS} | {op: 1.15 for op in EDITS + ENTRY_EDITS}
 LOCKED_OPS = GETS + EDITS + ENTRIES
+# A program's start-up read in one pass (ini_getkeys), against the floor
+# (the file read whole) and the best peer: (size, op, reference, limit).
+STARTUP = ["startup_20", "startup_200"]
+STARTUP_TARGETS = ([(size, op, "floor", 2.0) for size in ("4K", "64K") for op in STARTUP] +
+                   [(size, op, "best peer", 1.0) for size in SIZES for op in STARTUP])
+# Ten settings as one edit (ini_setkeys) against one ini_setkey, 4K file.
+BATCH_LIMIT = 1.5
 
 
 def run(binary, min_time, pattern, env=None):
@@ -147,12 +155,12 @@ class Figures:
         return median_or_none([t[f"{impl}/{op}/{size}"] for t in self.trials
                                if f"{impl}/{op}/{size}" in t])
 
-    def ratio(self, op, size, other, mine="iniplace"):
+    def ratio(self, op, size, other, mine="iniplace", other_op=None):
         """Median over trials of `mine` divided by `other`: an implementation,
-        or "best peer"."""
+        or "best peer" (on `other_op`, when given)."""
         values = []
         for t in self.trials:
-            theirs = t.get(f"{other}/{op}/{size}")
+            theirs = t.get(f"{other}/{other_op or op}/{size}")
             if other == "best peer":
                 figures = [t[f"{p}/{op}/{size}"] for p in PEERS if f"{p}/{op}/{size}" in t]
                 theirs = min(figures) if figures else None
@@ -186,12 +194,15 @@ def time_tables(figures):
             costs = {p: c for p, c in costs.items() if c is not None}
             best = min(costs, key=costs.get) if costs else None
             row = {impl: figures.cost(impl, op, size)
-                   for impl in ["iniplace", "one_pass", "floor", "checked", "searched"] + PEERS}
+                   for impl in ["iniplace", "getkeys", "floor", "checked", "searched"] + PEERS}
             row["best peer"] = best
             for other in ["floor", "checked", "searched", "minIni", "best peer"]:
                 row[f"/{other}"] = figures.ratio(op, size, other)
-            # A program's start-up read in one pass of the building blocks.
-            row["one_pass/best peer"] = figures.ratio(op, size, "best peer", mine="one_pass")
+            # A program's start-up read in one pass by ini_getkeys.
+            for other in ["floor", "best peer"]:
+                row[f"getkeys/{other}"] = figures.ratio(op, size, other, mine="getkeys")
+            if op == "set_batch_10":
+                row["/set_same"] = figures.ratio(op, size, "iniplace", other_op="set_same")
             results[size][op] = row
             print(f"| {op} | {fmt_time(row['iniplace'])} | {fmt_time(row['floor'])} "
                   f"| {fmt_time(row['checked'])} | {fmt_time(row['minIni'])} "
@@ -318,8 +329,17 @@ def targets(results):
             found.append((f"durable {size} {op} < safe save", row["/safe_save"], 1.0))
     for op, row in results.get("lock", {}).items():
         if row["/unlocked"] is not None:
-            found.append((f"4K {op} ≤ {LOCK_LIMIT}x without the lock", row["/unlocked"],
-                          LOCK_LIMIT))
+            found.append((f"4K {op} ≤ {LOCK_LIMITS[op]}x without the lock", row["/unlocked"],
+                          LOCK_LIMITS[op]))
+    for size, op, other, limit in STARTUP_TARGETS:
+        row = times.get(size, {}).get(op)
+        if row is not None and row.get(f"getkeys/{other}") is not None:
+            found.append((f"{size} {op} by ini_getkeys ≤ {limit}x {other}",
+                          row[f"getkeys/{other}"], limit))
+    batch = times.get("4K", {}).get("set_batch_10")
+    if batch is not None and batch.get("/set_same") is not None:
+        found.append((f"4K ini_setkeys of 10 ≤ {BATCH_LIMIT}x one ini_setkey", batch["/set_same"],
+                      BATCH_LIMIT))
     if results.get("tool"):
         found.append((f"iniplace get ≤ {TOOL_LIMIT}x /bin/true", results["tool"]["/true"],
                       TOOL_LIMIT))

@@ -95,6 +95,7 @@ enum class Op {
     entry_remove,
     startup_20, // a program's start: 20 keys read, spread over the file
     startup_200,
+    set_batch_10, // 10 keys set as one edit, spread over the file
 };
 
 struct OpInfo {
@@ -123,6 +124,7 @@ inline const std::vector<OpInfo> &operations() {
         {Op::entry_remove, "entry_remove", true, true},
         {Op::startup_20, "startup_20", false, false},
         {Op::startup_200, "startup_200", false, false},
+        {Op::set_batch_10, "set_batch_10", true, false},
     };
     return all;
 }
@@ -146,6 +148,13 @@ inline std::vector<std::pair<std::string, std::string>> startup_keys(const Corpu
 
 inline int startup_count(Op op) {
     return op == Op::startup_20 ? 20 : op == Op::startup_200 ? 200 : 0;
+}
+
+// What a program keeps of each key it reads at start-up, from ini_getkeys
+// and inih alike: the same work in both callbacks.
+using KeyMap = std::map<std::pair<std::string, std::string>, std::string>;
+inline void keep_key(KeyMap &keys, const char *section, const char *key, const char *value) {
+    keys.emplace(std::make_pair(section, key), value);
 }
 
 // The section, key and new value an operation works on; the keys read at
@@ -187,6 +196,8 @@ inline Target target(const Corpus &corpus, Op op) {
     case Op::startup_20:
     case Op::startup_200:
         return {"", "", "", startup_keys(corpus, startup_count(op))};
+    case Op::set_batch_10:
+        return {"", "", "batch", startup_keys(corpus, 10)};
     default:
         return {corpus.middle(), Corpus::key_name(5), ""};
     }

@@ -56,8 +56,8 @@ constexpr std::string_view as_read(std::string_view piece) {
 // Trims as trim_string() does: leading spaces and tabs are skipped, trailing
 // spaces, tabs, line feeds and carriage returns dropped, but never the first
 // byte left, so a blank line keeps its line feed (or carriage return).
-constexpr std::string_view trimmed(std::string_view text) {
-    text = as_read(text);
+// As trimmed(), for a text known to hold no zero byte.
+constexpr std::string_view trimmed_as_read(std::string_view text) {
     std::size_t first = 0;
     while (first < text.size() && is_blank(text[first]))
         ++first;
@@ -66,6 +66,10 @@ constexpr std::string_view trimmed(std::string_view text) {
     while (length > 1 && is_space(text[length - 1]))
         --length;
     return head(text, length);
+}
+
+constexpr std::string_view trimmed(std::string_view text) {
+    return trimmed_as_read(as_read(text));
 }
 
 // Trims `s` in place as trimmed() reads it: every trailing byte it drops

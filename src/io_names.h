@@ -51,8 +51,7 @@ class Name {
     // One step of the walk: into the directory rest[start, end) names (or
     // "/" and it, `from_root`), or a link there followed; what follows it
     // starts at `next`.
-    Status step(char *rest, std::size_t start, std::size_t end, std::size_t next,
-                bool from_root);
+    Status step(char *rest, std::size_t start, std::size_t end, std::size_t next, bool from_root);
     // Follows the link at the name.
     Status follow_link();
     Status set_base(std::string_view name);

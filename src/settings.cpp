@@ -68,7 +68,9 @@ struct LookBack {
 class Terminated {
   public:
     const char *of(std::string_view text) {
-        copy_bounded(bytes_, sizeof bytes_, text);
+        const std::size_t length = std::min(text.size(), sizeof bytes_ - 1);
+        std::memcpy(bytes_, text.data(), length);
+        bytes_[length] = '\0';
         return bytes_;
     }
 
@@ -91,17 +93,18 @@ class KeyWalk {
         off_t from = -1;
         while (scan_.scanner.next(line) == Piece::line) {
             from = from < 0 ? line.start : from;
-            if (!is_key_line(line.text))
+            // A line as the scanner gives it, trimmed, holds no zero byte.
+            const std::size_t equals = line.text.find('=');
+            if (equals == std::string_view::npos)
                 continue;
-            const std::string_view key = key_of(line.text);
+            const std::string_view key = key_of(head(line.text, equals));
             // A get finds no empty key, reads the first key line for the
             // wildcard, and the first line of a key that stands twice.
             if (key.empty() || is_wildcard(key) ||
                 (keys_.add(key) && stands_before(io_, size_, from, line.start, key)))
                 continue;
-            if (const int stop =
-                    handler_(user_, name, key_.of(key), value_.of(value_of(line.text)));
-                stop != 0)
+            const std::string_view value = trimmed_as_read(after(line.text, equals + 1));
+            if (const int stop = handler_(user_, name, key_.of(key), value_.of(value)); stop != 0)
                 return stop;
         }
         return 0;
@@ -133,7 +136,7 @@ class KeyWalk {
     KeyHandler handler_;
     void *user_;
     Seen<8192> keys_;
-    Seen<2048> sections_;
+    Seen<8192> sections_;
     Terminated section_, key_, value_;
 };
 

@@ -232,7 +232,7 @@ TEST_F(Faults, FilesPastFourGibibytesWork) {
 std::string file_for_thread;
 struct Deepest {
     std::size_t used = 0;
-    int status[5] = {};
+    int status[7] = {};
     char host[32] = {}, next[32] = {};
 } deepest_calls;
 
@@ -253,6 +253,11 @@ void *run_deepest_calls(void *) {
     d.status[2] = ini_getsection_string(p, "hosts", "alpha", INI_ENTRY_NEXT, d.next, 32, "d");
     d.status[3] = ini_setsection_string(p, "another new section", "an entry");
     d.status[4] = ini_delsection_string(p, "hosts", "beta");
+    d.status[5] = ini_getkeys(
+        p, nullptr, [](void *, const char *, const char *, const char *) { return 0; }, nullptr);
+    const ini_setting batch[] = {{"a new section with a long name", "key", "\"a value\""},
+                                 {"net", "host", "gw"}};
+    d.status[6] = ini_setkeys(p, batch, 2);
     volatile unsigned char *deepest = low;
     while (deepest < here && *deepest == 0xA5)
         ++deepest;
@@ -287,7 +292,7 @@ TEST_F(Faults, ThirtyTwoKibibytesOfStackAreEnough) {
     std::printf("[ stack    ] the calls used %zu bytes of stack\n", d.used);
     // The ceiling the library's manual promises.
     EXPECT_LE(d.used, 28u * 1024);
-    EXPECT_EQ(std::vector<int>(d.status, d.status + 5), std::vector<int>(5, INI_OK));
+    EXPECT_EQ(std::vector<int>(d.status, d.status + 7), std::vector<int>(7, INI_OK));
     EXPECT_STREQ(d.host, "gw");
     EXPECT_STREQ(d.next, "beta");
     EXPECT_EQ(contents(), std::string(sample).replace(std::strlen(sample) - 19, 5, "") +
