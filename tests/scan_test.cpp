@@ -169,36 +169,4 @@ TEST_F(Parse, SectionWalkYieldsEachEntryThenTheBoundary) {
     }
 }
 
-// A physical line is read in pieces of 998 bytes, each a line of its own;
-// an edit replaces or removes the whole physical line.
-TEST_F(Parse, LongLinesAreReadInPiecesAndEditedWhole) {
-    const struct {
-        std::size_t length; // of the key line `k=vvv...` before its line end
-        const char *end;
-        std::vector<std::size_t> pieces; // trimmed lengths seen by a walk
-    } cases[] = {
-        {997, "\n", {997}},          {997, "\r\n", {997, 1}},       {998, "\n", {998, 1}},
-        {998, "\r\n", {998, 1}},     {999, "\n", {998, 1}},         {999, "\r\n", {998, 1}},
-        {1996, "\n", {998, 998, 1}}, {1996, "\r\n", {998, 998, 1}}, {1997, "\n", {998, 998, 1}},
-    };
-    for (const auto &c : cases) {
-        const std::string line = "k=" + std::string(c.length - 2, 'v') + c.end;
-        put("[a]\n" + line + "z=1\n");
-        FILE *stream = open_stream("rb");
-        char buffer[INI_LINE_SIZE];
-        std::vector<std::size_t> pieces;
-        for (int result = parse_section(stream, "a", buffer, sizeof buffer, 0);
-             result == INI_SCAN_LINE; result = parse_section(stream, "*", buffer, sizeof buffer, 0))
-            pieces.push_back(std::strlen(trim_string(buffer)));
-        std::fclose(stream);
-        pieces.pop_back(); // z=1
-        EXPECT_EQ(pieces, c.pieces) << c.length << " " << c.end;
-
-        EXPECT_EQ(ini_getkey(path.c_str(), "a", "k", buffer, sizeof buffer), INI_OK);
-        EXPECT_EQ(std::strlen(buffer), std::min<std::size_t>(c.length, 998) - 2) << c.length;
-        EXPECT_EQ(ini_setkey(path.c_str(), "a", "k", "1"), INI_OK);
-        EXPECT_EQ(contents(), "[a]\nk=1\nz=1\n") << c.length << " " << c.end;
-    }
-}
-
 } // namespace
