@@ -423,6 +423,11 @@ TEST_F(Injected, EveryCallOfTheLockNameAndCreationPathsFailsOrIsRaced) {
                 const bool must_succeed = kind == shorten || kind == rename_over ||
                                           (kind == eintr && (op == O::lock || op == O::unlock ||
                                                              op == O::read || op == O::write));
+                // The durable build puts back what a failed edit left at the
+                // next call, if not at once.
+                std::string read;
+                if (durable_build)
+                    (void)call(name, true, read);
                 const std::optional<std::string> now = bytes_of(kind == rename_over ? name : path);
                 if (status == INI_OK && s.get) {
                     EXPECT_TRUE(value == "80" || (kind == rename_over && value == "1"))
