@@ -62,63 +62,6 @@ struct Input {
     }
 };
 
-// The end of the physical line that starts at or contains `at`.
-std::size_t line_end(const std::string &bytes, std::size_t at) {
-    return std::min(bytes.find('\n', at), bytes.size() - 1) + 1;
-}
-
-// What a scan leaves: its result, the stream position and the line buffer
-// as a string (the last piece read, trimmed in place; empty if none).
-struct Scanned {
-    int result;
-    std::size_t at;
-    std::string buffer;
-    bool operator==(const Scanned &other) const {
-        return result == other.result && at == other.at && buffer == other.buffer;
-    }
-};
-
-// The scanners as their documentation describes them, one line read at a
-// time: the oracle for the exported ones. `parse` with a key, else
-// `parse_section`.
-Scanned model_scan(const std::string &bytes, std::size_t at, const std::string &section,
-                   const std::string *key, std::size_t size, bool rewind) {
-    bool inside = section == "*", found = false;
-    std::string buffer;
-    for (;;) {
-        const std::size_t start = at;
-        if (at >= bytes.size())
-            return {found, at, buffer};
-        const std::size_t length = std::min(line_end(bytes, at) - at, size - 2);
-        buffer = bytes.substr(at, length).c_str(); // a line read stops at a zero byte
-        at += length;
-        char copy[INI_LINE_SIZE];
-        std::snprintf(copy, sizeof copy, "%s", buffer.c_str());
-        const std::string text = trim_string(copy);
-        buffer.resize(std::strlen(copy));
-        const auto stop = [&](int result) {
-            return Scanned{result, key != nullptr || rewind ? start : at, buffer};
-        };
-        if (!text.empty() && text[0] == '[') {
-            if (inside)
-                return stop(INI_SCAN_BOUNDARY);
-            if (text == "[" + section + "]") {
-                if (key != nullptr && key->empty())
-                    return stop(INI_SCAN_BOUNDARY);
-                inside = found = true;
-            }
-            continue;
-        }
-        if (key == nullptr && inside)
-            return stop(INI_SCAN_LINE);
-        const std::size_t m = key != nullptr ? key->size() : 0;
-        if (inside && m > 0 && text.find('=') != std::string::npos &&
-            (*key == "*" || (text.compare(0, m, *key) == 0 && text.size() > m &&
-                             std::strchr(" \t=", text[m]) != nullptr)))
-            return stop(INI_SCAN_LINE);
-    }
-}
-
 // The exported scanners from `at` with a buffer of `size` bytes, against
 // the model: result, position, buffer, and a stream left fit for writing.
 void compare_scans(const std::string &section, const std::string &key, std::size_t at,
@@ -136,11 +79,11 @@ void compare_scans(const std::string &section, const std::string &key, std::size
                 : parse_section(file, section.c_str(), buffer, static_cast<int>(size), rewind);
         const bool untouched =
             std::all_of(buffer, buffer + size - 1, [](char c) { return c == '\xAA'; });
-        const Scanned got{result, static_cast<std::size_t>(std::ftell(file)),
-                          untouched ? "" : buffer};
+        const model::Scanned got{result, static_cast<std::size_t>(std::ftell(file)),
+                                 untouched ? "" : buffer};
         check(!std::feof(file) && !std::ferror(file), "a scan left the stream's flags set");
         std::fclose(file);
-        check(got == model_scan(bytes, at, section, wanted, size, rewind),
+        check(got == model::scan(bytes, at, section, wanted, size, rewind),
               "a scanner's result, position or buffer differs from a line-by-line walk");
     }
 }

@@ -111,6 +111,8 @@ TEST_F(Arguments, AreRefusedBeforeTheFileIsTouched) {
         {"getkeys handler", [](P p) { return ini_getkeys(p, "s", nullptr, nullptr); }, INI_EINVAL},
         {"setkeys section", [&](P p) { return ini_setkeys(p, &unnamed, 1); }, INI_EINVAL},
         {"setkeys count -1", [&](P p) { return ini_setkeys(p, many.data(), -1); }, INI_EINVAL},
+        {"setkeys settings", [](P p) { return ini_setkeys(p, nullptr, 1); }, INI_EINVAL},
+        {"setkeys none", [](P p) { return ini_setkeys(p, nullptr, 0); }, INI_OK},
         {"setkeys one too many",
          [&](P p) { return ini_setkeys(p, many.data(), INI_SETKEYS_MAX + 1); }, INI_EINVAL},
         {"file_ins stream", [](P) { return file_ins(nullptr, 1, "x"); }, -1},

@@ -317,6 +317,45 @@ inline std::vector<Key> keys(const std::string &file) {
     return all;
 }
 
+// What a scanner leaves: its result, the stream's offset, and its line
+// buffer as a string: the last piece read, trimmed in place (the leading
+// blanks stay), empty when it read none.
+struct Scanned {
+    int result;
+    std::size_t at;
+    std::string buffer;
+    bool operator==(const Scanned &other) const {
+        return result == other.result && at == other.at && buffer == other.buffer;
+    }
+};
+
+// parse() (with a key) or parse_section() from `at`, reading pieces of
+// size - 2 bytes.
+inline Scanned scan(const std::string &bytes, std::size_t at, const std::string &section,
+                    const std::string *key, std::size_t size, bool rewind) {
+    bool inside = section == "*", found = false;
+    std::string buffer;
+    for (std::size_t start = at;; start = at) {
+        if (at >= bytes.size())
+            return {found, at, buffer};
+        const std::size_t end = std::min(bytes.find('\n', at), bytes.size() - 1) + 1;
+        const std::string piece = bytes.substr(at, std::min(end - at, size - 2)).c_str();
+        at += std::min(end - at, size - 2);
+        const std::string text = trim(piece);
+        buffer = piece.substr(0, std::min(piece.find_first_not_of(" \t"), piece.size())) + text;
+        const auto stop = [&](int result) {
+            return Scanned{result, key != nullptr || rewind ? start : at, buffer};
+        };
+        if (!text.empty() && text[0] == '[') {
+            if (inside || (key != nullptr && key->empty() && text == "[" + section + "]"))
+                return stop(1);
+            inside = found = text == "[" + section + "]";
+        } else if (inside && (key == nullptr || is_key_line(text, *key))) {
+            return stop(2);
+        }
+    }
+}
+
 // One call of the interface, made through the library (run) or worked out
 // by the model (expect): its status, the file it leaves, and in `dst` what
 // it writes into a caller's 1 KB buffer, the number a typed getter stores

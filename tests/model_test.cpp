@@ -207,6 +207,39 @@ TEST_F(Model, EveryCallAsTheModelHasIt) {
     }
 }
 
+// The scanners from any point of a generated file, with line buffers of
+// any size, on a stream whose error flag a failed read set before: their
+// result, the stream's position and state, and the buffer.
+TEST_F(Model, ScannersAsTheModelHasThem) {
+    Generator generate{std::mt19937(20261210)};
+    for (int round = 0; round < 400; ++round) {
+        const std::string bytes = generate.file().value_or("");
+        const auto [section, key] = generate.held(bytes, true);
+        const std::size_t at = generate.below(bytes.size() + 1),
+                          size = generate.below(2) == 0 ? INI_LINE_SIZE : 3 + generate.below(40);
+        const bool rewind = generate.below(2) == 0;
+        put(bytes);
+        for (const std::string *wanted : {&key, static_cast<const std::string *>(nullptr)}) {
+            FILE *stream = open_stream("rb");
+            std::fseek(stream, static_cast<long>(at), SEEK_SET);
+            Marked<INI_LINE_SIZE> buffer(0xAA);
+            const int result =
+                wanted != nullptr
+                    ? parse(stream, section.c_str(), key.c_str(), buffer.bytes, int(size))
+                    : parse_section(stream, section.c_str(), buffer.bytes, int(size), rewind);
+            const bool untouched = buffer.all().find_first_not_of('\xAA') == size - 1;
+            const model::Scanned got{result, static_cast<std::size_t>(std::ftell(stream)),
+                                     untouched ? "" : buffer.bytes};
+            EXPECT_FALSE(std::feof(stream) || std::ferror(stream));
+            std::fclose(stream);
+            EXPECT_TRUE(got == model::scan(bytes, at, section, wanted, size, rewind))
+                << "[" << section << "] " << (wanted ? key : "(entries)") << " from " << at
+                << ", size " << size << ", rewind " << rewind << ": " << got.result << " at "
+                << got.at << ", '" << got.buffer << "'";
+        }
+    }
+}
+
 // Every writer with a section, key, entry or value of a length that makes
 // its text (a line, or a header with its line) 998 bytes, and a few either
 // side: in a section, a new file, a new section after a line without a line
