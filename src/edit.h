@@ -129,6 +129,9 @@ template <typename Plan>
     Steps steps(file, journaled);
     if (status = steps.begin(edit, scratch); !status.ok())
         return status;
+    // The journal is made through the block: what the plan read there is gone.
+    if (durable && journaled == Journaled::yes)
+        edit.read = {};
     for (int made = 1; status.ok() && edit.changes; ++made) {
         status = make(file, Journaled::no, edit, scratch);
         if (status.ok() && edit.more) {

@@ -180,8 +180,9 @@ Status Name::follow_link() {
     Status status = io::open(directory_.get(), base_, Open::path, link);
     if (status.ok())
         status = io::stat(link.get(), info);
-    // Replaced by something else meanwhile: looked at again.
-    if (!status.ok() || !info.link)
+    // Replaced by something else meanwhile (a link that has no name left):
+    // looked at again.
+    if (!status.ok() || !info.link || info.links == 0)
         return status;
     followed_link_ = true;
     char rest[PATH_MAX];

@@ -241,7 +241,7 @@ class Batch {
             const Status planned = plan_setting(scan, settings_[i], line_);
             if (!scan.in.status().ok())
                 return scan.in.status();
-            if (!planned.ok())
+            if (!planned.ok() && !(planned.refusal == Refusal::too_long && made_before(i)))
                 return planned;
             if (line_.changes)
                 first = std::min(first, line_.place.at);
@@ -254,6 +254,16 @@ class Batch {
         edit.journal_from = first;
         edit.most_growth = growth;
         return {};
+    }
+
+    // Whether a setting before the `i`th sets a key of its section: the
+    // section is there by then, and its line needs no new header.
+    bool made_before(std::size_t i) const {
+        for (std::size_t j = 0; j < i; ++j)
+            if (settings_[j].value != nullptr &&
+                std::strcmp(settings_[j].section, settings_[i].section) == 0)
+                return true;
+        return false;
     }
 
     // The next setting that changes the file, planned on it as it is.

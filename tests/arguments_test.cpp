@@ -12,6 +12,8 @@ TEST_F(Arguments, AreRefusedBeforeTheFileIsTouched) {
     long number = 0;
     unsigned long bits = 0;
     using P = const char *;
+    const ini_setting unnamed = {nullptr, "k", "v"};
+    const std::vector<ini_setting> many(INI_SETKEYS_MAX + 1, ini_setting{"s", "k", "v"});
     const auto get = [&](P s, P ref, int mode, char *dst, int len) -> Call {
         return [=](P p) { return ini_getsection(p, s, ref, mode, dst, len); };
     };
@@ -106,6 +108,13 @@ TEST_F(Arguments, AreRefusedBeforeTheFileIsTouched) {
          INI_SCAN_NONE},
         {"parse_section section",
          scan([&](FILE *s) { return parse_section(s, nullptr, buf, 9, 0); }), INI_SCAN_NONE},
+        {"getkeys handler", [](P p) { return ini_getkeys(p, "s", nullptr, nullptr); }, INI_EINVAL},
+        {"setkeys section", [&](P p) { return ini_setkeys(p, &unnamed, 1); }, INI_EINVAL},
+        {"setkeys count -1", [&](P p) { return ini_setkeys(p, many.data(), -1); }, INI_EINVAL},
+        {"setkeys settings", [](P p) { return ini_setkeys(p, nullptr, 1); }, INI_EINVAL},
+        {"setkeys none", [](P p) { return ini_setkeys(p, nullptr, 0); }, INI_OK},
+        {"setkeys one too many",
+         [&](P p) { return ini_setkeys(p, many.data(), INI_SETKEYS_MAX + 1); }, INI_EINVAL},
         {"file_ins stream", [](P) { return file_ins(nullptr, 1, "x"); }, -1},
         {"file_cut stream", [](P) { return file_cut(nullptr, 1); }, -1},
     };

@@ -35,6 +35,7 @@ enum class Act {
     stop,      // the process ends, as in a crash
     fill_disk, // the call writes half its bytes, every later write none
     run,       // state().action runs first, then the call
+    shorten,   // the call (a read) takes half its bytes, at least one
 };
 
 // One call as it was made: its kind and the file it was on.
@@ -87,6 +88,9 @@ inline int act_on(SystemCall &call) {
         _exit(stopped);
     case Act::run:
         s.action();
+        return 0;
+    case Act::shorten:
+        call.size = std::max<std::size_t>(1, call.size / 2);
         return 0;
     case Act::fill_disk:
         s.full = true;
