@@ -9,7 +9,7 @@ if [ "$1" = --configure ]; then
     build=$work/build
     rm -rf "$work"
     cmake -S "$source" -B "$build" "$option" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-          -DINIPLACE_BUILD_TESTS=OFF -DINIPLACE_BUILD_EXAMPLES=OFF >/dev/null
+          -DINIPLACE_BUILD_TESTS=OFF -DINIPLACE_BUILD_EXAMPLES=OFF -DINIPLACE_BUILD_TOOL=OFF >/dev/null
     cmake --build "$build" -j2 >/dev/null
 else
     build=$1 source=$2 work=$3
