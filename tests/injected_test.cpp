@@ -86,6 +86,27 @@ TEST_F(Injected, AFailingWriteNeverLeavesAHalfGrownFile) {
 
 // A batch made a setting at a time reserves the space it may grow into
 // first: a full disk refuses it before any byte changes.
+// A batch of settings syncs as often as one edit does: in the durable
+// build, once for the journal, its directory, the file and the emptied
+// journal.
+TEST_F(Injected, ABatchSyncsAsOneEditDoes) {
+    const ini_setting batch[] = {{"net", "port", "8080"}, {"log", "level", "3"}, {"n", "k", "v"}};
+    long syncs[2] = {};
+    for (const int batched : {0, 1}) {
+        put(sample);
+        hook::record();
+        EXPECT_EQ(batched ? ini_setkeys(path.c_str(), batch, 3)
+                          : ini_setkey(path.c_str(), "n", "k", "v"),
+                  INI_OK);
+        hook::disarm();
+        syncs[batched] =
+            std::count_if(hook::state().calls.begin(), hook::state().calls.end(),
+                          [](const hook::Record &call) { return call.op == hook::Op::sync; });
+    }
+    EXPECT_EQ(syncs[1], syncs[0]);
+    EXPECT_EQ(syncs[0], durable_build ? 4 : 0);
+}
+
 // A step that fails ends the batch: its failure is reported (the durable
 // build puts the file back).
 TEST_F(Injected, ABatchInStepsIsRefusedWholeOnAFullDisk) {
