@@ -208,10 +208,6 @@ std::optional<Dialect> dialect_named(std::string_view name) {
     return std::nullopt;
 }
 
-const char *dialect_name(Dialect dialect) {
-    return dialect_words[static_cast<std::size_t>(dialect)];
-}
-
 std::string dialect_names(const char *joint) {
     std::string text;
     for (const char *word : dialect_words)
@@ -268,6 +264,24 @@ std::string folded(std::string_view name) {
 std::size_t line_end_after(std::string_view text, std::size_t start) {
     const std::size_t feed = text.find('\n', start);
     return feed == std::string_view::npos ? text.size() : feed + 1;
+}
+
+std::vector<std::string_view> lines_of_text(std::string_view text) {
+    std::vector<std::string_view> lines;
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = line_end_after(text, start);
+        lines.push_back(text.substr(start, end - start));
+        start = end;
+    }
+    return lines;
+}
+
+std::string_view without_line_end(std::string_view line) {
+    if (!line.empty() && line.back() == '\n')
+        line.remove_suffix(1);
+    if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    return line;
 }
 
 GitValue git_value(std::string_view text, std::size_t from) {
