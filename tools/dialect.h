@@ -94,14 +94,9 @@ GitValue git_value(std::string_view text, std::size_t from);
 // if it is a git header.
 std::optional<std::string> git_section(std::string_view inside);
 
-// What the tool refuses to write in any dialect, and why, or nothing: a
-// section, key, value (on one line) or entry that would not read back as
-// given.
-std::optional<std::string> refuse_section(std::string_view section);
-std::optional<std::string> refuse_key(std::string_view key);
-std::optional<std::string> refuse_value(std::string_view value);
-std::optional<std::string> refuse_entry(std::string_view entry);
-// The same in `dialect`, whose values may span lines.
+// What the tool refuses to write in `dialect`, and why, or nothing: a
+// section, key, value (on lines of their own where the dialect has them)
+// or entry that would not read back as given.
 std::optional<std::string> refuse_section(Dialect dialect, std::string_view section);
 std::optional<std::string> refuse_key(Dialect dialect, std::string_view key);
 std::optional<std::string> refuse_value(Dialect dialect, std::string_view value);

@@ -261,9 +261,10 @@ void plan_task(const Task &task, const std::string &value, Plan &plan) {
         plan.remove_section(section);
 }
 
-// Checks what the task would write, as the commands check it, and that no
-// argument holds a zero byte, which a command line cannot.
-void check_task(const Task &task, const std::string &value) {
+// Checks what the task would write, as the commands check it in the
+// file's dialect, and that no argument holds a zero byte, which a command
+// line cannot.
+void check_task(const Task &task, Dialect dialect, const std::string &value) {
     std::vector<std::string_view> texts = {task.path, *task.section, value};
     texts.insert(texts.end(), task.entries.begin(), task.entries.end());
     if (task.option)
@@ -271,14 +272,14 @@ void check_task(const Task &task, const std::string &value) {
     for (const std::string_view text : texts)
         if (text.find('\0') != std::string_view::npos)
             refuse("an argument holds a zero byte");
-    std::optional<std::string> refusal = refuse_section(*task.section);
+    std::optional<std::string> refusal = refuse_section(dialect, *task.section);
     if (!refusal && task.option)
-        refusal = refuse_key(*task.option);
+        refusal = refuse_key(dialect, *task.option);
     if (!refusal && task.option && task.present)
-        refusal = refuse_value(value);
+        refusal = refuse_value(dialect, value);
     for (const std::string &entry : task.entries)
         if (!refusal && task.present)
-            refusal = refuse_entry(entry);
+            refusal = refuse_entry(dialect, entry);
     if (refusal)
         refuse(*refusal);
 }
@@ -345,7 +346,7 @@ int run_module(const std::string &arguments) {
         Call call = call_for(task, set_command);
         const std::string value =
             task.option && task.present ? typed_value(call) : task.value.value_or("");
-        check_task(task, value);
+        check_task(task, call.dialect(), value);
         const bool creates = task.present && task.create;
         std::string text;
         if (task.present && !task.create && !read_file(call, text, true))
