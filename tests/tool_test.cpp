@@ -268,6 +268,7 @@ TEST_F(Tool, ApplyChecksTheWholeFragmentFirst) {
         {{"apply", "FILE"}, 0, "", "", {{"= 80", "= 2"}}, "[net]\nport=1\nport=2\n"},
         {{"apply", "FILE", "/dev/zero"}, 2, "", "zero: longer than 1048576", {}},
         {{"apply", "FILE", "FRAG"}, 0, "", "", {{"", "\n[new]\nk=v\n"}}, "[new]  # made\nk=v"},
+        {{"apply", "FILE", "/dev/stdin"}, 0, "", "", {{"= 80", "= 9"}}, "[net]\nport=9\n"},
         {{"apply", "FILE"}, 0, "", "", {{"", "\n[empty]\n"}}, "[empty]\n"},
         {{"apply", "FILE", "-", "--check"}, 0, "", "", {}, "[net]\nport=9\n"},
         {{"apply", "FILE", "--verbose"}, 0, "", "unchanged\n", {}, "p = 1\r\n[ntp]\nb.example\n"},
@@ -363,6 +364,21 @@ TEST_F(Tool, FileErrorsNameTheFileAndCreateNothing) {
                   }),
                   3);
         EXPECT_EQ(contents(), device);
+        // apply reaches its FRAGMENT through a link as the library follows
+        // links: not through one another user made in a sticky directory.
+        const std::string sticky = dir + "/sticky", fragment = dir + "/frag.ini";
+        put(fragment, "[net]\nport=1\n");
+        ASSERT_EQ(mkdir(sticky.c_str(), 0) | chmod(sticky.c_str(), 01777) |
+                      symlink(fragment.c_str(), (sticky + "/mine").c_str()),
+                  0);
+        ASSERT_EQ(in_child([&] {
+                      return setuid(65534) | symlink(fragment.c_str(), (sticky + "/hers").c_str());
+                  }),
+                  0);
+        const Outcome hers = run({"apply", path, sticky + "/hers"});
+        EXPECT_EQ(hers.status * 100 + run({"apply", path, sticky + "/mine"}).status, 300);
+        EXPECT_NE(hers.err.find("a link that another user could have made"), std::string::npos);
+        EXPECT_EQ(contents(), std::string(device).replace(device.find("= 80"), 4, "= 1"));
     }
     // The tool reads files whole, up to 64 MiB exactly.
     for (const off_t size : {off_t{64} << 20, (off_t{64} << 20) + 1}) {

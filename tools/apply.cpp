@@ -130,7 +130,11 @@ const Command apply_command = {
     "is (see Reading the file). The whole fragment is checked first: if any\n"
     "line would be refused, nothing is written (status 2, naming the line).\n"
     "The file is read once and all the edits made as one change, which the\n"
-    "durable build journals whole.",
+    "durable build journals whole. FRAGMENT /dev/stdin or /dev/fd/N (as a\n"
+    "shell's <(...) names a pipe) is read from that descriptor; a symbolic\n"
+    "link on the way to another FRAGMENT is followed only where no other user\n"
+    "could have put it in the way: one of hers in a directory others may\n"
+    "write is refused (status 3).",
     run_apply};
 
 } // namespace tool
