@@ -261,8 +261,9 @@ TEST_F(Tool, EntryLists) {
 
 TEST_F(Tool, ApplyChecksTheWholeFragmentFirst) {
     check({
+        // An entry given twice: added once.
         edits({"apply", "FILE"}, {{"b.example\n", "b.example\nc.example\n"}},
-              "[net]\nmode = dhcp\n[ntp]\n# c\nc.example"),
+              "[net]\nmode = dhcp\n[ntp]\n# c\nc.example\n c.example"),
         {{"apply", "FILE"}, 0, "", "", {{"p=1\n", "p=1\nq=1\n"}}, "\xEF\xBB\xBFq=1\n"},
         // A key given twice: its last value, set once.
         {{"apply", "FILE"}, 0, "", "", {{"= 80", "= 2"}}, "[net]\nport=1\nport=2\n"},
