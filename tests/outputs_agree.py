@@ -201,7 +201,7 @@ def check_diffs(tool, scratch, count, seed):
         for reverse, start, end in ((False, text, new), (True, new, text)):
             found += patched_as(where, result.stdout, start, end, reverse, scratch)
         if not numbers_agree(result.stdout):
-            found.append(f"{where}: hunks numbered wrong:\n{result.stdout.decode('utf-8', 'replace')}")
+            found.append(f"{where}: hunks numbered wrong:\n{result.stdout!r}")
         checked += 1
     print(f"{checked} diffs applied by patch")
     return found
