@@ -48,7 +48,7 @@ int flags_for(Open how) {
     case Open::read:
         return O_RDONLY | common_flags;
     case Open::stream:
-        return O_RDONLY | O_CLOEXEC | O_NOCTTY;
+        return O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
     case Open::update:
         return O_RDWR | common_flags;
     case Open::read_here:
@@ -83,7 +83,7 @@ Status open_failure(Open how) {
     case EISDIR:
         return io::failure(Outcome::not_regular, Op::open);
     case ELOOP:
-        if (how != Open::read && how != Open::stream && how != Open::update)
+        if (how != Open::read && how != Open::update)
             return io::failure(Outcome::linked, Op::open);
         break;
     case ENAMETOOLONG:

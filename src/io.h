@@ -103,11 +103,11 @@ inline bool same_file(const FileInfo &a, const FileInfo &b) {
 
 enum class Open {
     read,   // an existing file, by a name of the caller's (not judged)
-    stream, // an existing file read from start to end, a FIFO waited on
     update, // an existing file, to write too, by a name of the caller's
     // Names in a directory the library resolved, never through a link there:
     read_here,   // an existing file, to read
     update_here, // an existing file, to write too
+    stream,      // an existing file read from start to end, a FIFO waited on
     fresh,       // made by this call, owner-only, never an existing name: a
                  // journal, a new file before it is moved into place
     found,       // what stands at a name, for writing

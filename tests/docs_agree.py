@@ -50,7 +50,7 @@ def facts():
     text = source_value("src/format.h", r"text_max = (\d+);")
     line = source_value("src/format.h", r"line_size = (\d+);")
     block = source_value("src/move.h", r"move_block = (\d+);")
-    fragment = source_value("tools/apply.cpp", r"fragment_max = std::size_t\{1\} << (\d+);")
+    fragment = source_value("tools/files.h", r"input_max = std::size_t\{1\} << (\d+);")
     file_max = source_value("tools/files.h", r"file_max = std::size_t\{(\d+)\} << 20;")
     stack = source_value("tests/faults_test.cpp", r"EXPECT_LE\(d\.used, (\d+)u \* 1024\)")
     return [

@@ -261,13 +261,15 @@ TEST_F(Tool, EntryLists) {
 
 TEST_F(Tool, ApplyChecksTheWholeFragmentFirst) {
     check({
+        // An entry given twice: added once.
         edits({"apply", "FILE"}, {{"b.example\n", "b.example\nc.example\n"}},
-              "[net]\nmode = dhcp\n[ntp]\n# c\nc.example"),
+              "[net]\nmode = dhcp\n[ntp]\n# c\nc.example\n c.example"),
         {{"apply", "FILE"}, 0, "", "", {{"p=1\n", "p=1\nq=1\n"}}, "\xEF\xBB\xBFq=1\n"},
         // A key given twice: its last value, set once.
         {{"apply", "FILE"}, 0, "", "", {{"= 80", "= 2"}}, "[net]\nport=1\nport=2\n"},
         {{"apply", "FILE", "/dev/zero"}, 2, "", "zero: longer than 1048576", {}},
         {{"apply", "FILE", "FRAG"}, 0, "", "", {{"", "\n[new]\nk=v\n"}}, "[new]  # made\nk=v"},
+        {{"apply", "FILE", "/dev/stdin"}, 0, "", "", {{"= 80", "= 9"}}, "[net]\nport=9\n"},
         {{"apply", "FILE"}, 0, "", "", {{"", "\n[empty]\n"}}, "[empty]\n"},
         {{"apply", "FILE", "-", "--check"}, 0, "", "", {}, "[net]\nport=9\n"},
         {{"apply", "FILE", "--verbose"}, 0, "", "unchanged\n", {}, "p = 1\r\n[ntp]\nb.example\n"},
@@ -321,24 +323,23 @@ TEST_F(Tool, FileErrorsNameTheFileAndCreateNothing) {
         {{"set", "NONE", "s", "n", "--type", "ulong", "--", "-1"}, 2, "", "-1 is not a ulong", {}},
         {{"set", "NONE", "s", "k", "v", "--check"}, 0, "", "", {}},
         {{"get", "DIR", "s", "k"}, 3, "", "not a regular file", {}},
-        // The module refuses what the commands refuse, and a zero byte.
+        // The module refuses what the commands refuse in the file's
+        // dialect, and a zero byte.
         {{"FRAG"},
          1,
-         module_failed("value must not hold a line feed or a carriage return"),
+         module_failed("value must not hold a carriage return"),
          "",
          {},
-         R"({"path":")" + path + R"(","section":"s","option":"k","value":"a\n[b]"})"},
+         R"({"path":")" + path + R"(","section":"s","option":"k","value":"a\r[b]"})"},
         {{"FRAG"},
          1,
          module_failed("an argument holds a zero byte"),
          "",
          {},
          R"({"path":")" + path + R"(","section":"s\u0000","option":"k","value":"v"})"},
-        // What only the plan knows of the file's dialect.
         {{"FRAG"},
          1,
-         module_failed(path + ": [a #b]: section must not hold ';' or '#' after a blank, "
-                              "which start a comment"),
+         module_failed("section must not hold ';' or '#' after a blank, which start a comment"),
          "",
          {},
          R"({"path":")" + path + R"(","section":"a #b"})"},
@@ -364,6 +365,21 @@ TEST_F(Tool, FileErrorsNameTheFileAndCreateNothing) {
                   }),
                   3);
         EXPECT_EQ(contents(), device);
+        // apply reaches its FRAGMENT through a link as the library follows
+        // links: not through one another user made in a sticky directory.
+        const std::string sticky = dir + "/sticky", fragment = dir + "/frag.ini";
+        put(fragment, "[net]\nport=1\n");
+        ASSERT_EQ(mkdir(sticky.c_str(), 0) | chmod(sticky.c_str(), 01777) |
+                      symlink(fragment.c_str(), (sticky + "/mine").c_str()),
+                  0);
+        ASSERT_EQ(in_child([&] {
+                      return setuid(65534) | symlink(fragment.c_str(), (sticky + "/hers").c_str());
+                  }),
+                  0);
+        const Outcome hers = run({"apply", path, sticky + "/hers"});
+        EXPECT_EQ(hers.status * 100 + run({"apply", path, sticky + "/mine"}).status, 300);
+        EXPECT_NE(hers.err.find("a link that another user could have made"), std::string::npos);
+        EXPECT_EQ(contents(), std::string(device).replace(device.find("= 80"), 4, "= 1"));
     }
     // The tool reads files whole, up to 64 MiB exactly.
     for (const off_t size : {off_t{64} << 20, (off_t{64} << 20) + 1}) {

@@ -1,8 +1,8 @@
 // apply: brings a file in line with an INI fragment: the whole fragment
 // read and checked, then planned in one pass over the file and made as one
 // change (in the durable build under one journal).
+#include "driver.h"
 #include "files.h"
-#include "io.h"
 
 #include <unordered_map>
 
@@ -11,9 +11,6 @@ namespace tool {
 using namespace iniplace;
 
 namespace {
-
-// The longest fragment apply takes: it is held in memory.
-constexpr std::size_t fragment_max = std::size_t{1} << 20;
 
 // What the fragment asks for, in its order: a section made, a key set (the
 // last value the fragment gives it), an entry added.
@@ -31,17 +28,9 @@ struct Fragment {
 };
 
 std::string read_text(const Call &call, Fragment &fragment) {
-    const bool from_input = call.operands.size() < 2 || call.operands[1] == "-";
-    fragment.name = from_input ? "standard input" : call.operands[1];
-    if (from_input && input_closed())
-        fail(exit_file, fragment.name, "closed");
-    Descriptor file;
-    if (!from_input) {
-        if (const Status opened = io::open(call.operands[1].c_str(), Open::stream, file);
-            !opened.ok())
-            fail_file(fragment.name, opened);
-    }
-    return read_all(from_input ? 0 : file.get(), fragment.name, fragment_max);
+    const std::string name = call.operands.size() < 2 ? "-" : call.operands[1];
+    fragment.name = input_name(name);
+    return read_input(name);
 }
 
 // The step of a key line: the key's first, which sets its last value.
@@ -141,7 +130,11 @@ const Command apply_command = {
     "is (see Reading the file). The whole fragment is checked first: if any\n"
     "line would be refused, nothing is written (status 2, naming the line).\n"
     "The file is read once and all the edits made as one change, which the\n"
-    "durable build journals whole.",
+    "durable build journals whole. FRAGMENT /dev/stdin or /dev/fd/N (as a\n"
+    "shell's <(...) names a pipe) is read from that descriptor; a symbolic\n"
+    "link on the way to another FRAGMENT is followed only where no other user\n"
+    "could have put it in the way: one of hers in a directory others may\n"
+    "write is refused (status 3).",
     run_apply};
 
 } // namespace tool

@@ -199,6 +199,49 @@ std::string git_written(std::string_view value) {
     return quoted ? "\"" + text + "\"" : text;
 }
 
+// What the tool refuses in every dialect: a section, key, value (on one
+// line) or entry that would not read back as given.
+std::optional<std::string> refuse_section(std::string_view section) {
+    if (holds_line_break(section))
+        return "the section must not hold a line feed or a carriage return";
+    if (section.empty())
+        return "the section must not be empty";
+    if (section.find(']') != std::string_view::npos)
+        return "the section must not hold ']'";
+    return std::nullopt;
+}
+
+std::optional<std::string> refuse_key(std::string_view key) {
+    if (key.empty() || key == preamble)
+        return "the key must not be empty or *";
+    if (key.find_first_of("=\r\n") != std::string_view::npos)
+        return "the key must not hold '=', a line feed or a carriage return";
+    if (key[0] == '[' || starts_comment(key))
+        return "the key must not start with '[', ';' or '#'";
+    if (is_blank(key.front()) || is_blank(key.back()))
+        return "the key must not start or end with a space or a tab";
+    return std::nullopt;
+}
+
+std::optional<std::string> refuse_value(std::string_view value) {
+    if (holds_line_break(value))
+        return "the value must not hold a line feed or a carriage return";
+    return std::nullopt;
+}
+
+std::optional<std::string> refuse_entry(std::string_view entry) {
+    if (holds_line_break(entry))
+        return "the entry must not hold a line feed or a carriage return";
+    const std::string_view text = trim(entry);
+    if (text.empty())
+        return "the entry must not be blank";
+    if (text[0] == '[')
+        return "the entry must not start with '['";
+    if (starts_comment(text))
+        return "the entry must not start with ';' or '#', which make a comment";
+    return std::nullopt;
+}
+
 } // namespace
 
 std::optional<Dialect> dialect_named(std::string_view name) {
@@ -206,10 +249,6 @@ std::optional<Dialect> dialect_named(std::string_view name) {
         if (name == dialect_words[i])
             return static_cast<Dialect>(i);
     return std::nullopt;
-}
-
-const char *dialect_name(Dialect dialect) {
-    return dialect_words[static_cast<std::size_t>(dialect)];
 }
 
 std::string dialect_names(const char *joint) {
@@ -270,6 +309,24 @@ std::size_t line_end_after(std::string_view text, std::size_t start) {
     return feed == std::string_view::npos ? text.size() : feed + 1;
 }
 
+std::vector<std::string_view> lines_of_text(std::string_view text) {
+    std::vector<std::string_view> lines;
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = line_end_after(text, start);
+        lines.push_back(text.substr(start, end - start));
+        start = end;
+    }
+    return lines;
+}
+
+std::string_view without_line_end(std::string_view line) {
+    if (!line.empty() && line.back() == '\n')
+        line.remove_suffix(1);
+    if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    return line;
+}
+
 GitValue git_value(std::string_view text, std::size_t from) {
     GitValue read;
     bool quoted = false;
@@ -300,47 +357,6 @@ std::optional<std::string> git_section(std::string_view inside) {
     if (!parts.valid || !parts.sub)
         return std::nullopt;
     return folded(parts.section) + "." + *parts.sub;
-}
-
-std::optional<std::string> refuse_section(std::string_view section) {
-    if (holds_line_break(section))
-        return "the section must not hold a line feed or a carriage return";
-    if (section.empty())
-        return "the section must not be empty";
-    if (section.find(']') != std::string_view::npos)
-        return "the section must not hold ']'";
-    return std::nullopt;
-}
-
-std::optional<std::string> refuse_key(std::string_view key) {
-    if (key.empty() || key == preamble)
-        return "the key must not be empty or *";
-    if (key.find_first_of("=\r\n") != std::string_view::npos)
-        return "the key must not hold '=', a line feed or a carriage return";
-    if (key[0] == '[' || starts_comment(key))
-        return "the key must not start with '[', ';' or '#'";
-    if (is_blank(key.front()) || is_blank(key.back()))
-        return "the key must not start or end with a space or a tab";
-    return std::nullopt;
-}
-
-std::optional<std::string> refuse_value(std::string_view value) {
-    if (holds_line_break(value))
-        return "the value must not hold a line feed or a carriage return";
-    return std::nullopt;
-}
-
-std::optional<std::string> refuse_entry(std::string_view entry) {
-    if (holds_line_break(entry))
-        return "the entry must not hold a line feed or a carriage return";
-    const std::string_view text = trim(entry);
-    if (text.empty())
-        return "the entry must not be blank";
-    if (text[0] == '[')
-        return "the entry must not start with '['";
-    if (starts_comment(text))
-        return "the entry must not start with ';' or '#', which make a comment";
-    return std::nullopt;
 }
 
 std::optional<std::string> refuse_section(Dialect dialect, std::string_view section) {

@@ -22,14 +22,14 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tool {
 
 enum class Dialect { configparser, systemd, git };
 
-// The dialect --dialect names, if any; a dialect's name.
+// The dialect --dialect names, if any.
 std::optional<Dialect> dialect_named(std::string_view name);
-const char *dialect_name(Dialect dialect);
 // The names --dialect takes, separated by `joint`.
 std::string dialect_names(const char *joint);
 // The dialect of a file by its name: systemd for the suffixes of units and
@@ -50,6 +50,12 @@ constexpr std::string_view trim(std::string_view text) {
     return text;
 }
 
+// The bytes of which the first on a key line ends its name: = (in
+// configparser also :).
+constexpr std::string_view separators(Dialect dialect) {
+    return dialect == Dialect::configparser ? "=:" : "=";
+}
+
 // Whether a line's text (after its blanks) starts a comment.
 constexpr bool starts_comment(std::string_view text) {
     return !text.empty() && (text[0] == ';' || text[0] == '#');
@@ -65,9 +71,14 @@ bool continues(std::string_view text);
 // ASCII letters in lower case.
 std::string folded(std::string_view name);
 
-// The bytes of a line feed, or a carriage return and a line feed, and the
-// offset after the line that starts at `start`.
+// The offset after the line of `text` that starts at `start`: after its
+// line feed (a carriage return before it is the line end's too), or the
+// end of the text.
 std::size_t line_end_after(std::string_view text, std::size_t start);
+// The lines of `text`, each with its line end.
+std::vector<std::string_view> lines_of_text(std::string_view text);
+// A line without its line end.
+std::string_view without_line_end(std::string_view line);
 
 // A git value read from `from` of `text` to the end of its logical line:
 // quotes and escapes removed, blanks outside quotes one space each, a
@@ -83,14 +94,9 @@ GitValue git_value(std::string_view text, std::size_t from);
 // if it is a git header.
 std::optional<std::string> git_section(std::string_view inside);
 
-// What the tool refuses to write in any dialect, and why, or nothing: a
-// section, key, value (on one line) or entry that would not read back as
-// given.
-std::optional<std::string> refuse_section(std::string_view section);
-std::optional<std::string> refuse_key(std::string_view key);
-std::optional<std::string> refuse_value(std::string_view value);
-std::optional<std::string> refuse_entry(std::string_view entry);
-// The same in `dialect`, whose values may span lines.
+// What the tool refuses to write in `dialect`, and why, or nothing: a
+// section, key, value (on lines of their own where the dialect has them)
+// or entry that would not read back as given.
 std::optional<std::string> refuse_section(Dialect dialect, std::string_view section);
 std::optional<std::string> refuse_key(Dialect dialect, std::string_view key);
 std::optional<std::string> refuse_value(Dialect dialect, std::string_view value);

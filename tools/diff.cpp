@@ -80,16 +80,6 @@ std::string diff_line(char mark, std::string_view line) {
     return line.empty() || line.back() != '\n' ? text + "\n\\ No newline at end of file\n" : text;
 }
 
-std::vector<std::string_view> split_lines(std::string_view text) {
-    std::vector<std::string_view> lines;
-    for (std::size_t start = 0; start < text.size();) {
-        const std::size_t end = line_end_after(text, start);
-        lines.push_back(text.substr(start, end - start));
-        start = end;
-    }
-    return lines;
-}
-
 std::string range(std::size_t first, std::size_t count) {
     return std::to_string(count == 0 ? first : first + 1) + "," + std::to_string(count);
 }
@@ -115,7 +105,7 @@ std::string hunk_body(const Document &document, const std::vector<Change> &chang
         }
         for (std::size_t j = changes[k].first; j < changes[k].last; ++j)
             body += diff_line('-', old_line(j));
-        for (const std::string_view line : split_lines(changes[k].text)) {
+        for (const std::string_view line : lines_of_text(changes[k].text)) {
             body += diff_line('+', line);
             ++added;
         }
@@ -125,6 +115,23 @@ std::string hunk_body(const Document &document, const std::vector<Change> &chang
 }
 
 } // namespace
+
+Neighbourhood neighbourhood(const Document &document, const std::vector<Edit> &edits,
+                            std::string_view new_text) {
+    constexpr std::size_t small = 16384;
+    const std::string_view old_text = document.text();
+    if (old_text.size() <= small && new_text.size() <= small)
+        return {std::string(old_text), std::string(new_text)};
+    const std::vector<Line> &lines = document.lines();
+    const std::vector<Change> changes = changes_of(document, edits);
+    const std::size_t begin = changes.front().first - std::min(changes.front().first, context);
+    const std::size_t end = std::min(changes.back().last + context, lines.size());
+    const std::size_t start = begin < lines.size() ? lines[begin].start : old_text.size();
+    const std::size_t old_end = end > begin ? lines[end - 1].end : start;
+    const std::size_t new_end = old_end + new_text.size() - old_text.size();
+    return {std::string(old_text.substr(start, old_end - start)),
+            std::string(new_text.substr(start, new_end - start))};
+}
 
 std::string unified_diff(const std::string &name, const Document &document,
                          const std::vector<Edit> &edits) {

@@ -36,12 +36,9 @@ class Document::Reader {
     void read(std::size_t start, std::size_t end) {
         Line line;
         line.start = start;
-        line.end = line.content_end = end;
+        line.end = end;
+        line.content_end = start + without_line_end(text_.substr(start, end - start)).size();
         line.number = document_.lines_.size() + 1;
-        if (line.content_end > start && text_[line.content_end - 1] == '\n')
-            --line.content_end;
-        if (line.content_end > start && text_[line.content_end - 1] == '\r')
-            --line.content_end;
         line.last = document_.lines_.size();
         first_ = std::max(start, document_.text_start_);
         content_ = text_.substr(first_, line.content_end - first_);
@@ -158,8 +155,7 @@ class Document::Reader {
             line.kind = LineKind::directive;
             return;
         }
-        const std::size_t equals = head.find('=');
-        const std::size_t separator = std::min(head.substr(0, equals).find(':'), equals);
+        const std::size_t separator = head.find_first_of(separators(Dialect::configparser));
         key(line, from, separator == std::string_view::npos ? to : from + separator, to);
     }
 
@@ -189,7 +185,7 @@ class Document::Reader {
     void read_key(Line &line) {
         const std::size_t from = static_cast<std::size_t>(trimmed_.data() - text_.data());
         const std::size_t to = from + trimmed_.size();
-        const std::size_t equals = trimmed_.find('=');
+        const std::size_t equals = trimmed_.find_first_of(separators(document_.dialect_));
         const bool git = document_.dialect_ == Dialect::git;
         if (equals == std::string_view::npos && !(git && !refuse_key(Dialect::git, trimmed_))) {
             line.kind = LineKind::entry;

@@ -43,7 +43,8 @@ struct Line {
     // A key's (or systemd entry's) last line: its own index, or that of the
     // last line that goes on its value.
     std::size_t last = 0;
-    int section = 0;        // see Document::section_of
+    int section = 0;        // an index into Document::sections(), -1 under a
+                            // header that names none
     std::size_t number = 0; // from 1
 };
 
@@ -73,9 +74,6 @@ class Document {
     // The sections by name, the preamble (*) first; a name once. Git's as
     // git names them (core, remote.origin).
     const std::vector<std::string> &sections() const { return sections_; }
-    // The section of a line: an index into sections(), or -1 under a header
-    // that names none.
-    int section_of(const Line &line) const { return line.section; }
     // The sections `name` names (the preamble for *).
     std::vector<int> sections_named(std::string_view name, bool ignore_case) const;
     // The lines of `sections`, in file order, headers left out.

@@ -1,5 +1,6 @@
 // The commands on a section used as a list: entries, first, has, next,
 // prev, add and remove.
+#include "driver.h"
 #include "files.h"
 #include "options.h"
 #include "output.h"

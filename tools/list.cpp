@@ -1,5 +1,6 @@
 // The listings of keys: sections, keys and list, in lines, for the shell
 // or as JSON.
+#include "document.h"
 #include "files.h"
 #include "options.h"
 #include "output.h"
@@ -32,8 +33,7 @@ std::vector<Listed> listed_keys(const Document &document, const std::vector<int>
         const std::string_view name = document.name_of(*line);
         const auto [at, made] = seen.try_emplace(key_key(dialect, name, ignore_case), keys.size());
         if (made)
-            keys.push_back(
-                {dialect == Dialect::git ? folded(name) : std::string(name), "", true, 0});
+            keys.push_back({key_key(dialect, name, false), "", true, 0});
         keys[at->second].value = document.value_of(*line);
         keys[at->second].has_value = line->has_value;
         keys[at->second].number = line->number;

@@ -8,11 +8,12 @@
 // replies whatever the file holds in valid JSON, in the module's words.
 #include "module.h"
 
+#include "driver.h"
 #include "files.h"
 #include "io.h"
-#include "numbers.h"
 #include "options.h"
 #include "output.h"
+#include "values.h"
 
 #include <rapidjson/document.h>
 #include <rapidjson/error/en.h>
@@ -28,8 +29,6 @@
 namespace tool {
 
 namespace {
-
-constexpr std::size_t arguments_max = std::size_t{1} << 20;
 
 // The arguments of a task, as the INI module of Ansible names them.
 struct Task {
@@ -65,9 +64,7 @@ std::optional<std::string> text_of(const char *name, const rapidjson::Value &val
 bool flag_of(const char *name, const rapidjson::Value &value) {
     if (value.IsBool())
         return value.GetBool();
-    std::string text = text_of(name, value).value_or("");
-    for (char &c : text)
-        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    const std::string text = folded(text_of(name, value).value_or(""));
     for (const char *yes : {"yes", "y", "true", "t", "on", "1"})
         if (text == yes)
             return true;
@@ -77,9 +74,25 @@ bool flag_of(const char *name, const rapidjson::Value &value) {
     refuse(std::string("argument ") + name + " must be a boolean");
 }
 
-// A byte of a variable's name.
-bool is_name_byte(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+// The variable at `dollar` of `path`, $NAME or ${NAME}: where it ends, and
+// its value if it is set (none for a $ that starts no name).
+struct Variable {
+    std::size_t end;
+    const char *value = nullptr;
+};
+
+Variable variable_at(const std::string &path, std::size_t dollar) {
+    const bool braced = path.compare(dollar, 2, "${") == 0;
+    const std::size_t name_start = dollar + (braced ? 2 : 1);
+    std::size_t name_end = braced ? std::min(path.find('}', name_start), path.size()) : name_start;
+    while (!braced && name_end < path.size() && shell_name_byte(path[name_end]))
+        ++name_end;
+    if ((braced && name_end == path.size()) || (!braced && name_end == name_start))
+        return {dollar + 1};
+    const std::size_t end = name_end + (braced ? 1 : 0);
+    if (name_end == name_start)
+        return {end};
+    return {end, std::getenv(path.substr(name_start, name_end - name_start).c_str())};
 }
 
 // The environment's variables in a path, $NAME and ${NAME}, each one that
@@ -89,22 +102,13 @@ std::string variables_expanded(const std::string &path) {
     std::string expanded;
     std::size_t at = 0;
     for (std::size_t dollar; (dollar = path.find('$', at)) != std::string::npos;) {
-        const bool braced = dollar + 1 < path.size() && path[dollar + 1] == '{';
-        const std::size_t name_start = dollar + 1 + (braced ? 1 : 0);
-        std::size_t name_end = braced ? path.find('}', name_start) : name_start;
-        while (!braced && name_end < path.size() && is_name_byte(path[name_end]))
-            ++name_end;
-        const bool named = name_end != std::string::npos && (braced || name_end > name_start);
-        const std::size_t end = named ? name_end + (braced ? 1 : 0) : dollar + 1;
-        const char *value = nullptr;
-        if (named && name_end > name_start)
-            value = std::getenv(path.substr(name_start, name_end - name_start).c_str());
+        const Variable variable = variable_at(path, dollar);
         expanded.append(path, at, dollar - at);
-        if (value == nullptr)
-            expanded.append(path, dollar, end - dollar);
+        if (variable.value == nullptr)
+            expanded.append(path, dollar, variable.end - dollar);
         else
-            expanded += value;
-        at = end;
+            expanded += variable.value;
+        at = variable.end;
     }
     return expanded.append(path, at);
 }
@@ -193,28 +197,14 @@ std::string conflict_in(const Task &task) {
     return "";
 }
 
-// The task's arguments as text: from the file Ansible names, or from
-// standard input for `-`.
-std::string arguments_text(const std::string &file) {
-    if (file == "-")
-        return read_all(0, "standard input", arguments_max);
-    iniplace::Descriptor fd;
-    if (const iniplace::Status opened =
-            iniplace::io::open(file.c_str(), iniplace::Open::stream, fd);
-        !opened.ok())
-        fail_file(file, opened);
-    return read_all(fd.get(), file, arguments_max);
-}
-
 // Reads the task's arguments; names what is unknown, missing or in
 // conflict.
 Task read_task(const std::string &file) {
-    const std::string text = arguments_text(file);
+    const std::string text = read_input(file);
     rapidjson::Document json;
     json.Parse<rapidjson::kParseNumbersAsStringsFlag>(text.data(), text.size());
     if (json.HasParseError() || !json.IsObject())
-        refuse((file == "-" ? "standard input" : file) +
-               ": not a JSON object of module arguments: " +
+        refuse(input_name(file) + ": not a JSON object of module arguments: " +
                rapidjson::GetParseError_En(json.GetParseError()));
     Task task;
     std::string unknown;
@@ -271,9 +261,10 @@ void plan_task(const Task &task, const std::string &value, Plan &plan) {
         plan.remove_section(section);
 }
 
-// Checks what the task would write, as the commands check it, and that no
-// argument holds a zero byte, which a command line cannot.
-void check_task(const Task &task, const std::string &value) {
+// Checks what the task would write, as the commands check it in the
+// file's dialect, and that no argument holds a zero byte, which a command
+// line cannot.
+void check_task(const Task &task, Dialect dialect, const std::string &value) {
     std::vector<std::string_view> texts = {task.path, *task.section, value};
     texts.insert(texts.end(), task.entries.begin(), task.entries.end());
     if (task.option)
@@ -281,14 +272,14 @@ void check_task(const Task &task, const std::string &value) {
     for (const std::string_view text : texts)
         if (text.find('\0') != std::string_view::npos)
             refuse("an argument holds a zero byte");
-    std::optional<std::string> refusal = refuse_section(*task.section);
+    std::optional<std::string> refusal = refuse_section(dialect, *task.section);
     if (!refusal && task.option)
-        refusal = refuse_key(*task.option);
+        refusal = refuse_key(dialect, *task.option);
     if (!refusal && task.option && task.present)
-        refusal = refuse_value(value);
+        refusal = refuse_value(dialect, value);
     for (const std::string &entry : task.entries)
         if (!refusal && task.present)
-            refusal = refuse_entry(entry);
+            refusal = refuse_entry(dialect, entry);
     if (refusal)
         refuse(*refusal);
 }
@@ -298,7 +289,7 @@ const std::pair<std::string_view, std::string_view> module_words[] = {
     {"; --all sets every one",
      "; the module sets a key of one line: state=absent deletes them all"},
     {"the key must", "option must"},
-    {"the value must", "value must"},
+    {"the value ", "value "},
     {"the entry must", "each of entries must"},
     {"the section must", "section must"},
 };
@@ -336,7 +327,8 @@ bool runs_as_module(const std::vector<std::string> &words) {
     if (words.size() != 1 || words[0].empty() || words[0][0] == '-' ||
         find_command(words[0]) != nullptr || words[0] == "help")
         return false;
-    // The file Ansible gives holds a JSON object.
+    // The file Ansible gives holds a JSON object. A name that cannot be
+    // opened or read is no such file: the word is a command, unknown.
     iniplace::Descriptor fd;
     char start[256];
     std::size_t got = 0;
@@ -352,12 +344,9 @@ int run_module(const std::string &arguments) {
     try {
         const Task task = read_task(arguments);
         Call call = call_for(task, set_command);
-        std::string value = task.value.value_or("");
-        if (task.option && task.present && !written_value(call, value))
-            refuse(call.type == Type::string
-                       ? "value is too long"
-                       : *task.value + " is not a " + type_names(type_bit(call.type)));
-        check_task(task, value);
+        const std::string value =
+            task.option && task.present ? typed_value(call) : task.value.value_or("");
+        check_task(task, call.dialect(), value);
         const bool creates = task.present && task.create;
         std::string text;
         if (task.present && !task.create && !read_file(call, text, true))

@@ -1,5 +1,7 @@
 #include "output.h"
 
+#include "io.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -44,6 +46,10 @@ std::size_t utf8_length(std::string_view text) {
     const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
     const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
     return overlong || surrogate || code > 0x10FFFF ? 0 : length;
+}
+
+std::string error_text(const iniplace::Status &status) {
+    return status.error != 0 ? std::strerror(status.error) : "failed";
 }
 
 std::string escape(unsigned code) {
@@ -98,6 +104,50 @@ void warn(std::string_view file, std::string_view message) {
     report({exit_done, std::string(file), std::string(message)});
 }
 
+std::string describe(const iniplace::Status &status) {
+    switch (status.outcome) {
+    case iniplace::Outcome::not_regular:
+        return "not a regular file";
+    case iniplace::Outcome::linked:
+        return "a symbolic link to a missing file: the durable build makes no file through a "
+               "link";
+    case iniplace::Outcome::denied:
+        return "cannot be opened: " + error_text(status);
+    case iniplace::Outcome::busy:
+        return "busy: another process held its lock for " +
+               std::to_string(iniplace::lock_wait_ms / 1000) + " seconds; nothing changed";
+    case iniplace::Outcome::not_read:
+        return "cannot be read: " + error_text(status);
+    case iniplace::Outcome::not_written:
+        return "the edit did not take effect: " + error_text(status);
+    case iniplace::Outcome::not_made:
+        return "cannot be made: " + error_text(status) + "; nothing was left behind";
+    case iniplace::Outcome::hard_linked:
+        return "has more than one hard link, whose names would not find its journal; the "
+               "durable build does not edit it";
+    case iniplace::Outcome::mounted:
+        return "is mounted on its own (a bind mount of the file), and the name it hides would "
+               "not find its journal; the durable build does not edit it";
+    case iniplace::Outcome::foreign_link:
+        return "reached through a link that another user could have made in a directory others "
+               "may write (a symbolic link of hers, or a second hard link): not followed; "
+               "nothing changed";
+    case iniplace::Outcome::untrusted:
+        return "what stands at its journal's name (FILE-journal) is not iniplace's own: not a "
+               "plain file of one link and mode 0600, this user's or the file owner's, made for "
+               "this name; nothing changed";
+    case iniplace::Outcome::unsafe:
+        return "no journal could be made or put back: " + error_text(status) +
+               "; the file was not touched";
+    default:
+        return error_text(status);
+    }
+}
+
+void fail_file(const std::string &path, const iniplace::Status &status) {
+    fail(exit_file, path, describe(status));
+}
+
 std::string json_string(std::string_view text) {
     std::string json = "\"";
     for (std::size_t i = 0; i < text.size();) {
@@ -134,14 +184,13 @@ void print_items(const Call &call, const std::vector<std::string> &items) {
         out(item + "\n");
 }
 
+bool shell_name_byte(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
 bool shell_name(std::string_view name) {
-    const auto letter = [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
-    };
-    if (name.empty() || !letter(name[0]))
-        return false;
-    return std::all_of(name.begin(), name.end(),
-                       [&](char c) { return letter(c) || (c >= '0' && c <= '9'); });
+    return !name.empty() && !(name[0] >= '0' && name[0] <= '9') &&
+           std::all_of(name.begin(), name.end(), shell_name_byte);
 }
 
 // A proxy setting as programs read it in lower case: SCHEME_proxy

@@ -26,8 +26,7 @@ KeyStyle default_style(Dialect dialect) {
 }
 
 std::size_t separator_of(const Document &document, const Line &line) {
-    return document.text().find_first_of(document.dialect() == Dialect::configparser ? "=:" : "=",
-                                         line.name_end);
+    return document.text().find_first_of(separators(document.dialect()), line.name_end);
 }
 
 KeyStyle style_of(const Document &document, const Line &line) {
@@ -144,17 +143,14 @@ std::vector<const Line *> Plan::key_lines(const std::vector<int> &sections,
 void Plan::check_lines(std::string_view lines, std::size_t number) const {
     if (document_.longest_line() > iniplace::text_max)
         return;
-    for (std::size_t start = 0; start <= lines.size();) {
-        const std::size_t end = std::min(lines.find('\n', start), lines.size());
-        if (end - start + document_.line_end().size() > iniplace::text_max) {
+    for (const std::string_view line : lines_of_text(lines))
+        if (without_line_end(line).size() + document_.line_end().size() > iniplace::text_max) {
             const std::string which =
                 number > 0 ? "line " + std::to_string(number) : "the new line";
             fail(exit_usage, file_,
                  which + " would be longer than " + std::to_string(iniplace::text_max) +
                      " bytes, which programs that use the library read in pieces");
         }
-        start = end + 1;
-    }
 }
 
 void Plan::set(const std::string &section, const std::string &key, const std::string &value,

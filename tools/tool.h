@@ -109,10 +109,6 @@ struct Failure {
     std::string message;
 };
 
-// The value text set writes for the call's VALUE and --type; false for a
-// VALUE that is no number of the type, or too long a string (keys.cpp).
-bool written_value(const Call &call, std::string &text);
-
 [[noreturn]] void fail(int status, std::string_view file, std::string_view message);
 [[noreturn]] void usage_error(std::string_view message);
 // A line on standard error that does not end the command.

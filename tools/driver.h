@@ -1,0 +1,31 @@
+// The tool's edits: a command's edits planned on the file as it reads under
+// its lock, and made through the library's edit driver in one change.
+#pragma once
+
+#include "plan.h"
+#include "tool.h"
+
+#include <functional>
+
+namespace tool {
+
+// Plans a command's edits on the file as it reads.
+using Planner = std::function<void(Plan &plan)>;
+enum class Creates { no, yes };
+// What an edit came to: whether it changed the file (with --check: would),
+// and with --diff the unified diff and the text before and after around the
+// lines it changed.
+struct EditResult {
+    bool changed = false;
+    std::string diff, before, after;
+};
+// Makes the planned edits of FILE, creating it when missing if `creates`
+// (a missing file otherwise has nothing to change); with --check it writes
+// nothing. An edit that changes nothing succeeds on a file the caller may
+// read but not write.
+EditResult run_edit(const Call &call, Creates creates, const Planner &planner);
+// The same for a command: --diff prints the unified diff, --verbose says
+// changed or unchanged. Returns the exit status.
+int edit(const Call &call, Creates creates, const Planner &planner);
+
+} // namespace tool

@@ -1,0 +1,111 @@
+#include "values.h"
+
+#include "numbers.h"
+#include "options.h"
+#include "text.h"
+
+namespace tool {
+
+using namespace iniplace;
+
+namespace {
+
+Radix radix_of(Type type) {
+    return type == Type::bin ? Radix::binary : Radix::decimal_then_hex;
+}
+
+// Decimal digits, or 0x and hexadecimal digits, after blanks and a sign.
+bool plain_number(std::string_view text) {
+    text.remove_prefix(std::min(text.find_first_not_of(" \t\n\v\f\r"), text.size()));
+    if (!text.empty() && (text[0] == '-' || text[0] == '+'))
+        text.remove_prefix(1);
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] | 0x20) == 'x';
+    const std::string_view digits = hex ? text.substr(2) : text;
+    return !digits.empty() &&
+           digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") ==
+               std::string_view::npos;
+}
+
+// A number a person gives (set's VALUE, --default): a long or ulong as
+// plain_number() takes it, never other text that the file's rule reads as
+// hexadecimal (12abc); hex and bin by the file's rule, with the refusals of
+// parse_given_number().
+template <typename Number> bool given_number(Type type, const char *text, Number &number) {
+    return (type == Type::hex || type == Type::bin || plain_number(text)) &&
+           parse_given_number(text, radix_of(type), number);
+}
+
+// A number as get prints it: read from the file by the library's rule, or
+// given by a person (--default) by the stricter one.
+template <typename Number>
+bool printed_number(const Call &call, const std::string &value, bool given, std::string &printed) {
+    Number number = 0;
+    if (!(given ? given_number(call.type, value.c_str(), number)
+                : parse_number(value.c_str(), radix_of(call.type), number)))
+        return false;
+    printed = std::to_string(number);
+    return true;
+}
+
+// The text set writes for a number or a quoted string, or none.
+std::optional<Text> typed_text(const Call &call) {
+    const char *const value = call.value().c_str();
+    constexpr unsigned long bin_max = 0xFFFFFFFFul;
+    long signed_number = 0;
+    unsigned long number = 0;
+    switch (call.type) {
+    case Type::string:
+        return quoted_text(call.value());
+    case Type::long_number:
+        if (!given_number(call.type, value, signed_number))
+            return std::nullopt;
+        return number_text(signed_number);
+    case Type::ulong_number:
+    case Type::hex:
+        if (!given_number(call.type, value, number))
+            return std::nullopt;
+        return number_text(number, call.type == Type::hex ? Base::hex : Base::decimal);
+    case Type::bin:
+        if (!given_number(call.type, value, number) || number > bin_max)
+            return std::nullopt;
+        return binary_text(number);
+    default:
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+std::string type_word(Type type) {
+    return type_names(type_bit(type));
+}
+
+std::string typed_value(const Call &call) {
+    if (call.type == Type::text)
+        return std::string(trim(call.value()));
+    const std::optional<Text> typed = typed_text(call);
+    if (!typed)
+        fail(exit_usage, call.file(), call.value() + " is not a " + type_word(call.type));
+    if (!typed->fits())
+        fail(exit_usage, call.file(),
+             "[" + call.section() + "] " + call.name() + ": the value is too long");
+    return std::string(typed->line());
+}
+
+bool printed_value(const Call &call, const std::string &value, bool given, std::string &printed) {
+    switch (call.type) {
+    case Type::long_number:
+        return printed_number<long>(call, value, given, printed);
+    case Type::ulong_number:
+    case Type::bin:
+        return printed_number<unsigned long>(call, value, given, printed);
+    case Type::string:
+        printed = given ? value : std::string(unquoted(value));
+        return true;
+    default:
+        printed = value;
+        return true;
+    }
+}
+
+} // namespace tool
