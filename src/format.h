@@ -118,7 +118,10 @@ constexpr bool key_matches(std::string_view line, std::string_view key) {
 
 // The key of a key line: what stands before its first space, tab or `=`.
 constexpr std::string_view key_of(std::string_view line) {
-    return head(line, line.find_first_of(" \t="));
+    std::size_t end = 0; // a loop: find_first_of calls memchr a byte
+    while (end < line.size() && !is_blank(line[end]) && line[end] != '=')
+        ++end;
+    return head(line, end);
 }
 
 // The value of a key line: the text after its first `=`, trimmed.

@@ -11,9 +11,11 @@ namespace iniplace {
 
 namespace {
 
-// Names seen so far, as bits of their hashes: a name not seen is told at
-// once; one that may have been is looked for again in the file.
-template <std::size_t Bits> class Seen {
+// Names seen so far, as `Hashes` bits of their hashes each: a name not
+// seen is told at once; one that may have been is looked for again in the
+// file. Sections, of which a file may hold thousands, get more bits than
+// the keys of one section, so that looking again stays rare.
+template <std::size_t Bits, std::size_t Hashes> class Seen {
   public:
     void clear() { bits_.fill(0); }
     // Whether `name` may have been added; adds it.
@@ -21,11 +23,14 @@ template <std::size_t Bits> class Seen {
         std::uint64_t hash = 0xcbf29ce484222325ULL;
         for (const char byte : name)
             hash = (hash ^ static_cast<unsigned char>(byte)) * 0x100000001b3ULL;
-        const auto first = static_cast<std::size_t>(hash % Bits);
-        const auto second = static_cast<std::size_t>((hash >> 32) % Bits);
-        const bool seen = test(first) && test(second);
-        set(first);
-        set(second);
+        // The bits of a name: first, first + step, first + 2 step, ...
+        std::size_t bit = static_cast<std::size_t>(hash % Bits);
+        const std::size_t step = static_cast<std::size_t>((hash >> 32) % Bits) | 1;
+        bool seen = true;
+        for (std::size_t i = 0; i < Hashes; ++i, bit = (bit + step) % Bits) {
+            seen = seen && test(bit);
+            set(bit);
+        }
         return seen;
     }
 
@@ -36,79 +41,41 @@ template <std::size_t Bits> class Seen {
     std::array<unsigned char, Bits / 8> bits_{};
 };
 
-// A small reader of its own, for the rare look back at what a walk passed.
-struct LookBack {
-    LookBack(const Io &io, off_t start, off_t size)
-        : in(io, start, size, {block, sizeof block}), scanner(in, spill, piece_max) {}
-    char block[256];
-    char spill[line_size];
-    LineReader in;
-    Scanner scanner;
-};
-
-// Whether a key line of `key` stands in [from, until) of the file.
-[[gnu::noinline]] bool stands_before(const Io &io, off_t size, off_t from, off_t until,
-                                     std::string_view key) {
-    LookBack back(io, from, size);
-    Line line;
-    while (back.in.offset() < until && back.scanner.next(line) == Piece::line)
-        if (is_key_line(line.text) && key_of(line.text) == key)
-            return true;
-    return false;
-}
-
-// Whether the first header of `section` is the one at `start`.
-[[gnu::noinline]] bool first_of_its_name(const Io &io, off_t size, std::string_view section,
-                                         off_t start) {
-    LookBack back(io, 0, size);
-    return back.scanner.enter(section) && back.scanner.header_start() == start;
-}
-
-// A NUL-terminated copy of a text of at most a piece.
+// NUL-terminated copies of texts of a line: a section's name, or a key and
+// its value together.
 class Terminated {
   public:
-    const char *of(std::string_view text) {
-        const std::size_t length = std::min(text.size(), sizeof bytes_ - 1);
-        std::memcpy(bytes_, text.data(), length);
-        bytes_[length] = '\0';
-        return bytes_;
+    const char *of(std::string_view text) { return copy(text, 0); }
+    // `key` and then `value`, as two strings.
+    const char *of(std::string_view key, std::string_view value, const char *&value_copy) {
+        const char *const key_copy = of(key);
+        value_copy = copy(value, key.size() + 1);
+        return key_copy;
     }
 
   private:
+    const char *copy(std::string_view text, std::size_t at) {
+        at = std::min(at, sizeof bytes_ - 1);
+        const std::size_t length = std::min(text.size(), sizeof bytes_ - 1 - at);
+        std::memcpy(bytes_ + at, text.data(), length);
+        bytes_[at + length] = '\0';
+        return bytes_ + at;
+    }
+
     char bytes_[line_size];
 };
 
-// The walk of ini_getkeys over one scan of the file.
+// The walk of ini_getkeys over one scan of the file. A name that may have
+// stood before is looked for with the walk's own scan, which then goes
+// back to where it was.
 class KeyWalk {
   public:
-    KeyWalk(FileScan &scan, off_t size, KeyHandler handler, void *user)
-        : scan_(scan), io_(scan.in.io()), size_(size), handler_(handler), user_(user) {}
+    KeyWalk(FileScan &scan, KeyHandler handler, void *user)
+        : scan_(scan), handler_(handler), user_(user) {}
 
-    // The section the scanner is in, named `section`: its keys, up to the
+    // The keys of the section the scanner is in, named `section`, up to the
     // next header. Returns the handler's non-zero return, or 0.
-    int hand(std::string_view section) {
-        const char *const name = section_.of(section);
-        keys_.clear();
-        Line line;
-        off_t from = -1;
-        while (scan_.scanner.next(line) == Piece::line) {
-            from = from < 0 ? line.start : from;
-            // A line as the scanner gives it, trimmed, holds no zero byte.
-            const std::size_t equals = line.text.find('=');
-            if (equals == std::string_view::npos)
-                continue;
-            const std::string_view key = key_of(head(line.text, equals));
-            // A get finds no empty key, reads the first key line for the
-            // wildcard, and the first line of a key that stands twice.
-            if (key.empty() || is_wildcard(key) ||
-                (keys_.add(key) && stands_before(io_, size_, from, line.start, key)))
-                continue;
-            const std::string_view value = trimmed_as_read(after(line.text, equals + 1));
-            if (const int stop = handler_(user_, name, key_.of(key), value_.of(value)); stop != 0)
-                return stop;
-        }
-        return 0;
-    }
+    int hand(std::string_view section) { return hand_named(section_.of(section)); }
 
     // Every section, the preamble first.
     int hand_all() {
@@ -121,23 +88,76 @@ class KeyWalk {
             if (text.size() < 2 || text.back() != ']')
                 continue;
             const std::string_view section = head(after(text, 1), text.size() - 2);
-            if (is_wildcard(section) ||
-                (sections_.add(section) && !first_of_its_name(io_, size_, section, header.start)))
+            if (is_wildcard(section))
                 continue;
-            stop = hand(section);
+            const char *const name = section_.of(section);
+            if (sections_.add(section) && !first_of_its_name(name, header.start))
+                continue;
+            stop = hand_named(name);
         }
         return stop;
     }
 
   private:
+    int hand_named(const char *name) {
+        keys_.clear();
+        Line line;
+        off_t from = -1;
+        while (scan_.scanner.next(line) == Piece::line) {
+            from = from < 0 ? line.start : from;
+            // A get finds no empty key, reads the first key line for the
+            // wildcard, and the first line of a key that stands twice.
+            if (!is_key_line(line.text))
+                continue;
+            std::string_view key = key_of(line.text);
+            if (key.empty() || is_wildcard(key))
+                continue;
+            if (keys_.add(key)) {
+                if (stands_before(from, line))
+                    continue;
+                key = key_of(line.text); // of the line read again
+            }
+            // A line as the scanner gives it, trimmed, holds no zero byte.
+            const std::string_view value =
+                trimmed_as_read(after(line.text, line.text.find('=') + 1));
+            const char *value_copy = nullptr;
+            const char *const key_copy = pair_.of(key, value, value_copy);
+            if (const int stop = handler_(user_, name, key_copy, value_copy); stop != 0)
+                return stop;
+        }
+        return 0;
+    }
+
+    // Whether the key of `line` stands on a line of [from, line.start);
+    // `line` is read again.
+    bool stands_before(off_t from, Line &line) {
+        const std::string_view key(pair_.of(key_of(line.text)));
+        const off_t until = line.start;
+        scan_.in.move_to(from);
+        Line earlier;
+        bool found = false;
+        while (!found && scan_.in.offset() < until && scan_.scanner.next(earlier) == Piece::line)
+            found = is_key_line(earlier.text) && key_of(earlier.text) == key;
+        scan_.in.move_to(until);
+        (void)scan_.scanner.next(line);
+        return found;
+    }
+
+    // Whether the first header named `section` is the one at `start`.
+    bool first_of_its_name(const char *section, off_t start) {
+        const off_t here = scan_.in.offset();
+        scan_.in.move_to(0);
+        const bool first = scan_.scanner.enter(section) && scan_.scanner.header_start() == start;
+        scan_.in.move_to(here);
+        return first;
+    }
+
     FileScan &scan_;
-    Io io_;
-    off_t size_;
     KeyHandler handler_;
     void *user_;
-    Seen<8192> keys_;
-    Seen<8192> sections_;
-    Terminated section_, key_, value_;
+    Seen<8192, 2> keys_;
+    Seen<24576, 4> sections_;
+    Terminated section_, pair_;
 };
 
 } // namespace
@@ -146,7 +166,7 @@ Status get_keys(const char *path, std::string_view section, bool every, KeyHandl
                 void *user, int &stopped) {
     stopped = 0;
     return scan_file(path, [&](FileScan &scan) {
-        KeyWalk walk(scan, scan.in.size(), handler, user);
+        KeyWalk walk(scan, handler, user);
         if (every) {
             stopped = walk.hand_all();
             return Status();

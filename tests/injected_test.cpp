@@ -107,6 +107,32 @@ TEST_F(Injected, ABatchSyncsAsOneEditDoes) {
     EXPECT_EQ(syncs[0], durable_build ? 4 : 0);
 }
 
+// ini_getkeys reads a file of many sections in blocks, about once: a name
+// its filter of names seen takes for a repeat sends it back to the start
+// rarely, not at every few sections.
+TEST_F(Injected, ManySectionsAreReadInBlocksAboutOnce) {
+    std::string text;
+    for (int i = 0; i < 600; ++i)
+        text += "[s" + std::to_string(i) + "]\nk=" + std::to_string(i) + "\n";
+    put(text);
+    long keys = 0;
+    hook::record();
+    EXPECT_EQ(ini_getkeys(
+                  path.c_str(), nullptr,
+                  [](void *count, const char *, const char *, const char *) {
+                      ++*static_cast<long *>(count);
+                      return 0;
+                  },
+                  &keys),
+              INI_OK);
+    hook::disarm();
+    EXPECT_EQ(keys, 600);
+    const long reads =
+        std::count_if(hook::state().calls.begin(), hook::state().calls.end(),
+                      [](const hook::Record &call) { return call.op == hook::Op::read; });
+    EXPECT_LE(reads, 2 * long(text.size() / iniplace::read_block + 2));
+}
+
 // A step that fails ends the batch: its failure is reported (the durable
 // build puts the file back).
 TEST_F(Injected, ABatchInStepsIsRefusedWholeOnAFullDisk) {
