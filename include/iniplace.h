@@ -305,7 +305,7 @@ INIPLACE_API int ini_delsection_string(const char *path, const char *section, co
  * returns. A non-zero return stops the walk. */
 typedef int (*ini_key_handler)(void *user, const char *section, const char *key, const char *value);
 
-/* Reads `path` once, under its shared lock, and hands `handler` (with
+/* Reads `path` in blocks, under its shared lock, and hands `handler` (with
  * `user`) every key of `section`, or of every section (the preamble first)
  * for a null or "*" section, in file order, as ini_getkey() reads it: the
  * key is what stands before the first space, tab or `=` of a key line, the
@@ -319,7 +319,9 @@ typedef int (*ini_key_handler)(void *user, const char *section, const char *key,
  * INI_NOT_FOUND for a named section the file lacks; INI_EOPEN; INI_EINVAL
  * for a null path or handler. The handler may read the file with the
  * other functions, but not edit it: an edit waits for this call's lock
- * and fails after 5 seconds. */
+ * and fails after 5 seconds. The file is read once for a section of up to
+ * 192 key names; a larger section is walked in windows of 192 names, each
+ * looked for again over the part of the section before it. */
 INIPLACE_API int ini_getkeys(const char *path, const char *section, ini_key_handler handler,
                              void *user);
 

@@ -19,7 +19,8 @@ class Text {
         bytes_[0] = '\n';
     }
     Text &operator<<(std::string_view part) {
-        if (counted_ + part.size() <= text_max)
+        // An empty part may have no bytes at all (a null data()).
+        if (!part.empty() && counted_ + part.size() <= text_max)
             std::memcpy(bytes_ + prefix_ + counted_, part.data(), part.size());
         counted_ += part.size();
         return *this;

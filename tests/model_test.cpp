@@ -89,6 +89,10 @@ struct Generator {
         const std::string end = below(3) == 0 ? "\r\n" : "\n";
         for (std::size_t lines = below(12); lines > 0; --lines)
             bytes += line(end) + end;
+        // Now and then more names than ini_getkeys gathers at once, some
+        // standing again far from their first line.
+        for (std::size_t lines = below(16) == 0 ? 400 : 0; lines > 0; --lines)
+            bytes += "k" + std::to_string(below(250)) + "=" + std::to_string(lines) + end;
         if (below(3) == 0 && !bytes.empty())
             bytes.pop_back();
         // Now and then ending where a read block ends (the tiny build's, or
