@@ -90,13 +90,11 @@ namespace {
 // Whether `side` still names the file open as `fd`: Outcome::exists when
 // it names another, or none.
 Status names_it(const Side &side, int fd) {
-    FileInfo made, named;
+    FileInfo made;
     Status status = io::stat(fd, made);
     if (status.ok())
-        status = io::stat(side.directory, side.name, named);
-    if (status.is(Outcome::missing) || (status.ok() && !same_file(made, named)))
-        return failed(Outcome::exists, Op::stat);
-    return status;
+        status = io::still_names(side.directory, side.name, made);
+    return status.is(Outcome::replaced) ? failed(Outcome::exists, Op::stat) : status;
 }
 
 } // namespace

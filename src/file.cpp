@@ -71,20 +71,12 @@ Status File::open_locked(const char *path, Access access) {
     if (status.ok() && update)
         status = reaches(path, info_);
     if (status.ok() && update && durable)
-        status = still_named(info_);
+        status = io::still_names(name_.directory(), name_.base(), info_);
     if (status.ok()) {
         fd_ = std::move(fd);
         writable_ = update;
     }
     return status;
-}
-
-Status File::still_named(const FileInfo &info) const {
-    FileInfo named;
-    const Status found = io::stat(name_.directory(), name_.base(), named);
-    if (found.is(Outcome::missing) || (found.ok() && !same_file(named, info)))
-        return failed(Outcome::replaced, Op::stat);
-    return found;
 }
 
 Status File::recover() {

@@ -62,7 +62,6 @@ class File {
     Status open_locked(const char *path, Access access);
     // Whether the name the journal goes beside still names the file (one
     // step of the path renamed meanwhile, the path reaching it another way).
-    Status still_named(const FileInfo &info) const;
     Status recover();
 
     Descriptor fd_;

@@ -474,6 +474,14 @@ Status stat(int directory, const char *name, FileInfo &info) {
     return {};
 }
 
+Status still_names(int directory, const char *name, const FileInfo &info) {
+    FileInfo named;
+    const Status found = stat(directory, name, named);
+    if (found.is(Outcome::missing) || (found.ok() && !same_file(named, info)))
+        return failed(Outcome::replaced, Op::stat);
+    return found;
+}
+
 Status read(int fd, char *to, std::size_t count, off_t at, std::size_t &got) {
     got = 0;
     while (got < count) {

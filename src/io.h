@@ -223,6 +223,10 @@ Status stat(int fd, FileInfo &info);
 // What stands at `name` in `directory`, not followed if a link;
 // Outcome::missing when nothing does.
 Status stat(int directory, const char *name, FileInfo &info);
+// Whether `name` in `directory` still names the file `info` (a call that
+// waited for a lock may find it removed, or given to another file):
+// Outcome::replaced when it names another file or none.
+Status still_names(int directory, const char *name, const FileInfo &info);
 // Reads up to `count` bytes at `at` into `to`; `got` is less only at the
 // end of the file.
 Status read(int fd, char *to, std::size_t count, off_t at, std::size_t &got);

@@ -174,16 +174,6 @@ Status make_harmless(int journal) {
     return emptied.ok() ? io::sync(journal) : emptied;
 }
 
-// Whether `side` still names the open file `info`: a call that waited for a
-// lock may find it removed, or given to another file.
-Status still_named(const Side &side, const FileInfo &info) {
-    FileInfo named;
-    const Status found = io::stat(side.directory, side.name, named);
-    if (found.is(Outcome::missing) || (found.ok() && !same_file(named, info)))
-        return failed(Outcome::replaced, Op::stat);
-    return found;
-}
-
 // Applies the whole journal `journal` to `file`, through a descriptor open
 // for writing, within the file-size limit.
 Status put_back(int journal, const JournalHeader &header, const OpenFile &file) {
@@ -247,7 +237,7 @@ Status take_side(const Side &side, Descriptor &fd, const FileInfo &info, uid_t o
                  Patience &patience, SideKind &kind) {
     Status status = io::lock_side(fd, patience);
     if (status.ok())
-        status = still_named(side, info);
+        status = io::still_names(side.directory, side.name, info);
     if (status.ok())
         status = side_kind(fd.get(), info, kind);
     if (status.ok())

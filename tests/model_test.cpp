@@ -331,6 +331,12 @@ TEST_F(Model, EditsAtTheFileSizeLimit) {
         // it may grow by, which is more.
         if (call.op == Op::set_keys || model::expect(call, after, ignored) != 0 || after == file)
             continue;
+        // The durable build's journal keeps the bytes from the first change
+        // on, under the same limit: an edit near the start cannot be made.
+        const std::string &old = file.value_or("");
+        const auto first = std::mismatch(old.begin(), old.end(), after->begin(), after->end());
+        if (durable_build && old.end() - first.first > 1024)
+            continue;
         const std::size_t reached = std::max(file.value_or("").size(), after->size());
         for (const std::size_t limit : {reached - 1, reached, reached + 1}) {
             lay(file);
