@@ -189,8 +189,8 @@ def check_generated(tool, count, seed):
     with tempfile.TemporaryDirectory() as scratch:
         os.makedirs(os.path.join(scratch, ".git"))
         # Names that choose the dialect: git's, and one that only git's
-        # directory makes git's.
-        names = ["f.ini", "config", "gitconfig", "f.cfg", "config", ".git/config"]
+        # directory makes git's (named with a doubled slash).
+        names = ["f.ini", "config", "gitconfig", "f.cfg", "config", ".git//config"]
         for number in range(count):
             git = number % 3 == 2
             path = os.path.join(scratch, names[number % len(names)])

@@ -261,8 +261,10 @@ std::string dialect_names(const char *joint) {
 Dialect dialect_of(std::string_view path) {
     const std::size_t slash = path.rfind('/');
     const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
-    const std::string_view directory =
+    std::string_view directory =
         slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
+    while (ends_with(directory, "/")) // a/.git//config
+        directory.remove_suffix(1);
     const std::size_t parent_slash = directory.rfind('/');
     const std::string_view parent =
         parent_slash == std::string_view::npos ? directory : directory.substr(parent_slash + 1);
