@@ -29,11 +29,16 @@ template <typename Number> bool convert_whole(const char *text, int base, Number
     return true;
 }
 
-// Some C libraries accept 0b in base 2; a binary value here has no prefix.
+// White space as strtol passes over it (the C locale's isspace).
+constexpr std::string_view c_space = " \t\n\v\f\r";
+
+// Some C libraries accept 0b in base 2, after white space and a sign as
+// strtol reads them; a binary value here has no prefix.
 bool has_binary_prefix(std::string_view text) {
+    text.remove_prefix(std::min(text.find_first_not_of(c_space), text.size()));
     if (!text.empty() && (text[0] == '+' || text[0] == '-'))
         text.remove_prefix(1);
-    return text.size() >= 2 && text[0] == '0' && (text[1] == 'b' || text[1] == 'B');
+    return text.size() >= 2 && text[0] == '0' && (text[1] | 0x20) == 'b';
 }
 
 template <typename Number> bool parse(const char *text, Radix radix, Number &number) {
@@ -46,14 +51,14 @@ template <typename Number> bool parse(const char *text, Radix radix, Number &num
 
 template <typename Number> bool parse_given(const char *text, Radix radix, Number &number) {
     std::string_view digits = text;
-    digits.remove_prefix(std::min(digits.find_first_not_of(" \t\n\v\f\r"), digits.size()));
+    digits.remove_prefix(std::min(digits.find_first_not_of(c_space), digits.size()));
     const bool minus = !digits.empty() && digits[0] == '-';
     if (!digits.empty() && (digits[0] == '-' || digits[0] == '+'))
         digits.remove_prefix(1);
     const bool wraps = minus && std::is_unsigned_v<Number>;
     const bool signs = !digits.empty() && (digits[0] == '-' || digits[0] == '+');
-    const bool binary_prefix = digits.size() >= 2 && digits[0] == '0' && (digits[1] | 0x20) == 'b';
-    return !wraps && !signs && !binary_prefix && !digits.empty() && parse(text, radix, number);
+    return !wraps && !signs && !has_binary_prefix(digits) && !digits.empty() &&
+           parse(text, radix, number);
 }
 
 template <typename Number> Text printed(const char *format, Number number) {
