@@ -9,6 +9,7 @@
 #include "model.h"
 #include "numbers.h"
 
+#include <cstdint>
 #include <random>
 #include <sys/resource.h>
 #include <tuple>
@@ -261,7 +262,9 @@ TEST_F(Model, WritersAroundTheLongestText) {
                 Call call{op, "s", "k", "v", 0, 1000, LONG_MIN + 5};
                 call.*part = std::string(length, 'x');
                 call.batch = {{Op::set, call.section, call.key, call.value}};
-                const unsigned long bits = op == Op::set_bin ? 5 : 0UL + call.number;
+                // The binary writer writes the low 32 bits.
+                const unsigned long bits =
+                    op == Op::set_bin ? static_cast<std::uint32_t>(call.number) : 0UL + call.number;
                 for (model::File file : {model::File("[s]\n"), model::File(), model::File("[t]")}) {
                     lay(file);
                     model::File made = file;
