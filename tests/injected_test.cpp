@@ -133,17 +133,21 @@ TEST_F(Injected, ManySectionsAreReadInBlocksAboutOnce) {
     EXPECT_LE(reads, 2 * long(text.size() / iniplace::read_block + 2));
 }
 
-// A new file whose text would be too long is refused before anything is
-// made at the file's name or beside it.
-TEST_F(Injected, ATextTooLongForANewFileMakesNothing) {
-    hook::record();
+// A value refused, or a new file whose text would be too long, is refused
+// before anything is made at the file's name or beside it.
+TEST_F(Injected, ARefusedTextForANewFileMakesNothing) {
     // Each line fits, not the header and the key line together.
     const std::string section(600, 's'), value(500, 'v');
-    EXPECT_EQ(ini_setkey(path.c_str(), section.c_str(), "k", value.c_str()), INI_EINVAL);
-    hook::disarm();
-    EXPECT_TRUE(std::none_of(hook::state().calls.begin(), hook::state().calls.end(),
-                             [](const hook::Record &call) { return call.op == hook::Op::unlink; }));
-    EXPECT_FALSE(exists(path));
+    const std::pair<std::string, std::string> rows[] = {{section, value}, {"s", "two\nlines"}};
+    for (const auto &[name, text] : rows) {
+        hook::record();
+        EXPECT_EQ(ini_setkey(path.c_str(), name.c_str(), "k", text.c_str()), INI_EINVAL);
+        hook::disarm();
+        EXPECT_TRUE(
+            std::none_of(hook::state().calls.begin(), hook::state().calls.end(),
+                         [](const hook::Record &call) { return call.op == hook::Op::unlink; }));
+        EXPECT_FALSE(exists(path));
+    }
 }
 
 // A step that fails ends the batch: its failure is reported (the durable
