@@ -76,10 +76,19 @@ Status sum_bytes(int fd, off_t at, off_t length, Buffer block, std::uint64_t &su
 }
 
 // The checksum of a journal's name without its directory, which stays
-// when a disk is mounted elsewhere: a journal moved to another file's name
-// is not that file's.
-std::uint64_t name_checksum(const char *name) {
-    return add_to_checksum(checksum_start, name);
+// when a disk is mounted elsewhere, and of the owner of the file it was
+// made for: a journal moved to another file's name is not that file's, nor
+// is one beside a file another user put at the name (which would get the
+// saved bytes of a file she could not read). A journal of the layout
+// before sums its name alone.
+std::uint64_t name_checksum(const char *name, const uid_t *owner) {
+    std::uint64_t sum = add_to_checksum(checksum_start, name);
+    if (owner == nullptr)
+        return sum;
+    char bytes[8];
+    for (std::size_t i = 0; i < sizeof bytes; ++i)
+        bytes[i] = static_cast<char>(static_cast<std::uint64_t>(*owner) >> (56 - 8 * i) & 0xFF);
+    return add_to_checksum(sum, {bytes, sizeof bytes});
 }
 
 // Whether `header` describes a journal of `size` bytes that an edit could
@@ -98,12 +107,13 @@ bool plausible(const JournalHeader &h, off_t size) {
 
 // Whether the `size` bytes of `journal` are a whole journal: all its pages
 // written, none torn, not made harmless; `header` as written.
-Status judge_whole(int journal, off_t size, JournalHeader &header, Buffer block, bool &whole) {
+Status judge_whole(int journal, off_t size, JournalHeader &header, Buffer block, bool &whole,
+                   bool &current) {
     whole = false;
     HeaderBytes bytes{};
     std::size_t got = 0;
     const Status read = io::read(journal, bytes.data(), bytes.size(), 0, got);
-    const bool current = std::memcmp(bytes.data(), magic, sizeof magic) == 0;
+    current = std::memcmp(bytes.data(), magic, sizeof magic) == 0;
     if (!read.ok() || got != bytes.size() ||
         (!current && std::memcmp(bytes.data(), native_magic, sizeof magic) != 0))
         return read;
@@ -149,8 +159,10 @@ Status judge(const Side &side, int journal, const FileInfo &info, const OpenFile
     char bytes[1024];
     const Buffer block{bytes, sizeof bytes};
     fits = false;
-    Status judged = judge_whole(journal, info.size, header, block, whole);
-    if (judged.ok() && whole && header.name_sum != name_checksum(side.name))
+    bool current = false;
+    Status judged = judge_whole(journal, info.size, header, block, whole, current);
+    const uid_t *owner = current ? &file.info.owner : nullptr;
+    if (judged.ok() && whole && header.name_sum != name_checksum(side.name, owner))
         return failed(Outcome::untrusted, Op::stat);
     if (judged.ok() && whole)
         judged = judge_fit(header, file, block, fits);
@@ -313,7 +325,7 @@ Status Journal::begin(const Side &side, const OpenFile &file, off_t at, off_t sa
     header_.at = static_cast<std::uint64_t>(at);
     header_.saved = static_cast<std::uint64_t>(saved);
     header_.head_at = static_cast<std::uint64_t>(std::max<off_t>(0, at - head_window));
-    header_.name_sum = name_checksum(side.name);
+    header_.name_sum = name_checksum(side.name, &file.info.owner);
     if (const Status opened = open_journal(file); !opened.ok()) {
         const bool told =
             opened.is(Outcome::exists) || opened.is(Outcome::busy) || opened.is(Outcome::untrusted);

@@ -54,9 +54,15 @@ std::string rewritten(const std::string &journal, bool former, bool big,
     const bool written_big = journal[6] == '4' || htonl(1) == 1;
     for (std::size_t n = 0; n < 8; ++n)
         set_field(out, n, n == 0 && old_size ? *old_size : field(journal, n, written_big), big);
-    if (former)
-        out[6] = '3';
     std::uint64_t sum = 0xcbf29ce484222325ULL;
+    if (former) {
+        // The layout before sums the journal's name alone.
+        out[6] = '3';
+        std::uint64_t name = sum;
+        for (const char byte : std::string("t.ini-journal"))
+            name = (name ^ static_cast<unsigned char>(byte)) * 0x100000001b3ULL;
+        set_field(out, 7, name, big);
+    }
     for (std::size_t i = 0; i < out.size(); ++i)
         if (i < checksum_at || i >= header_size)
             sum = (sum ^ static_cast<unsigned char>(out[i])) * 0x100000001b3ULL;
@@ -155,6 +161,10 @@ TEST_F(Crash, WhatStandsAtTheJournalsNameIsJudged) {
          {before, std::nullopt}},
         // A whole journal moved from another file: not put back.
         {"made for another name", [&] { restore(moved); }, INI_EOPEN, moved},
+        // Another user put a file of hers at the name: the saved bytes of a
+        // file she could not read never go into hers.
+        {"another user's file at the name",
+         [&] { EXPECT_EQ(chown(path.c_str(), 65534, 65534), 0); }, INI_EOPEN, half},
         // A disk moved from a machine of the other byte order, or a journal
         // of the layout before: put back.
         {"the layout before, big-endian",
