@@ -43,15 +43,23 @@ template <std::size_t Bits, std::size_t Hashes> class Seen {
     std::array<unsigned char, Bits / 8> bits_{};
 };
 
-// A name's 64-bit hash (FNV-1a, its bits then mixed), never 0.
-std::uint64_t hash_of(std::string_view name) {
-    std::uint64_t hash = 0xcbf29ce484222325ULL;
+// A name's 64-bit hash (FNV-1a from `start`, its bits then mixed), never 0.
+// The walk picks its start from the clock and the stack, so that names
+// whose hashes collide cannot be made in advance to hide a key.
+std::uint64_t hash_of(std::string_view name, std::uint64_t start) {
+    std::uint64_t hash = start;
     for (const char byte : name)
         hash = (hash ^ static_cast<unsigned char>(byte)) * 0x100000001b3ULL;
     hash ^= hash >> 31;
     hash *= 0x9e3779b97f4a7c15ULL;
     hash ^= hash >> 29;
     return hash == 0 ? 1 : hash;
+}
+
+std::uint64_t picked_start(const void *here) {
+    const timespec time = io::now();
+    return 0xcbf29ce484222325ULL ^ static_cast<std::uint64_t>(time.tv_nsec) << 24 ^
+           static_cast<std::uint64_t>(time.tv_sec) ^ reinterpret_cast<std::uintptr_t>(here);
 }
 
 // The key lines of a window of a section, told by the hashes of their
@@ -136,7 +144,7 @@ class Terminated {
 class KeyWalk {
   public:
     KeyWalk(FileScan &scan, KeyHandler handler, void *user)
-        : scan_(scan), handler_(handler), user_(user) {}
+        : scan_(scan), handler_(handler), user_(user), start_(picked_start(this)) {}
 
     // The keys of the section the scanner is in, named `section`, up to the
     // next header. Returns the handler's non-zero return, or 0.
@@ -198,7 +206,7 @@ class KeyWalk {
                     next = line.start;
                     break;
                 }
-                if (keys_.add(hash_of(key), count++) && first)
+                if (keys_.add(hash_of(key, start_), count++) && first)
                     stop = hand_line(name, line.text, key);
             }
             if (!first && stop == 0)
@@ -217,13 +225,13 @@ class KeyWalk {
         scan_.in.move_to(start);
         while (scan_.in.offset() < window && scan_.scanner.next(line) == Piece::line)
             if (findable(line.text, key))
-                keys_.stands_before(hash_of(key));
+                keys_.stands_before(hash_of(key, start_));
         if (!scan_.in.status().ok())
             return 0; // the call fails, nothing more handed
         scan_.in.move_to(window);
         std::size_t index = 0;
         while ((end < 0 || scan_.in.offset() < end) && scan_.scanner.next(line) == Piece::line)
-            if (findable(line.text, key) && keys_.handed(hash_of(key), index++))
+            if (findable(line.text, key) && keys_.handed(hash_of(key, start_), index++))
                 if (const int stop = hand_line(name, line.text, key); stop != 0)
                     return stop;
         return 0;
@@ -253,6 +261,7 @@ class KeyWalk {
     KeyWindow<256> keys_;
     Seen<16384, 3> sections_;
     Terminated section_, pair_;
+    std::uint64_t start_; // of the names' hashes
 };
 
 } // namespace
