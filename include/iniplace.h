@@ -319,7 +319,11 @@ typedef int (*ini_key_handler)(void *user, const char *section, const char *key,
  * INI_NOT_FOUND for a named section the file lacks; INI_EOPEN; INI_EINVAL
  * for a null path or handler. The handler may read the file with the
  * other functions, but not edit it: an edit waits for this call's lock
- * and fails after 5 seconds. The file is read once for a section of up to
+ * and fails after 5 seconds (and a handler that reads the file makes the
+ * edits of other processes wait for the whole walk). The handler must
+ * return: leaving it by longjmp keeps the file open and locked for the
+ * life of the process, and a child it forks must not return into the
+ * walk, whose lock the child shares. The file is read once for a section of up to
  * 192 key names; a larger section is walked in windows of 192 names, each
  * looked for again over the part of the section before it. */
 INIPLACE_API int ini_getkeys(const char *path, const char *section, ini_key_handler handler,
