@@ -476,6 +476,28 @@ TEST_F(Tool, ALockHeldForGoodEndsInStatus3) {
 
 // A diff is printed once the file's lock is let go: while the tool waits
 // for a reader of its output, other calls on the file go on.
+// The module's diff of a large file is the edit's neighbourhood: the
+// changed line and three lines either side, before and after.
+TEST_F(Tool, TheModulesDiffOfALargeFileIsTheNeighbourhood) {
+    std::string large = "[big]\n";
+    for (int i = 0; i < 3000; ++i)
+        large += "k" + std::to_string(i) + "=v\n";
+    put(large);
+    const Outcome reply =
+        call({"FRAG"}, R"({"path":")" + path +
+                           R"(","section":"big","option":"k1500","value":"longer",)"
+                           R"("_ansible_diff":true})");
+    EXPECT_NE(reply.out.find(
+                  R"("before":"k1497=v\nk1498=v\nk1499=v\nk1500=v\nk1501=v\nk1502=v\nk1503=v\n")"),
+              std::string::npos)
+        << reply.out.substr(0, 300);
+    EXPECT_NE(
+        reply.out.find(
+            R"("after":"k1497=v\nk1498=v\nk1499=v\nk1500=longer\nk1501=v\nk1502=v\nk1503=v\n")"),
+        std::string::npos)
+        << reply.out.substr(0, 300);
+}
+
 TEST_F(Tool, ADiffWaitingForItsReaderHoldsNoLock) {
     std::string large = device + "\n[big]\n";
     for (int i = 0; i < 3000; ++i)
