@@ -189,31 +189,38 @@ class KeyWalk {
     // first, looked for before the window, and then handed.
     int hand_named(const char *name) {
         const off_t start = scan_.in.offset();
-        off_t next = start;
         int stop = 0;
-        while (stop == 0 && next >= 0 && scan_.in.status().ok()) {
-            const off_t window = next;
-            next = -1;
-            keys_.clear();
-            Line line;
-            std::string_view key;
-            std::size_t count = 0;
-            const bool first = window == start;
-            while (stop == 0 && scan_.scanner.next(line) == Piece::line) {
-                if (!findable(line.text, key))
-                    continue;
-                if (keys_.full(count)) {
-                    next = line.start;
-                    break;
-                }
-                if (keys_.add(hash_of(key, start_), count++) && first)
-                    stop = hand_line(name, line.text, key);
-            }
-            if (!first && stop == 0)
+        for (off_t window = start; stop == 0 && window >= 0 && scan_.in.status().ok();) {
+            off_t next = -1;
+            stop = gather(name, window == start, next);
+            if (window != start && stop == 0)
                 stop = hand_window(name, start, window, next);
             scan_.in.move_to(next >= 0 ? next : scan_.in.offset());
+            window = next;
         }
         return stop;
+    }
+
+    // Gathers the names of the window the scanner stands at, up to the most
+    // it holds (`next`: where the next window starts, or -1 at the next
+    // header); a first window's lines are handed as they are read.
+    int gather(const char *name, bool first, off_t &next) {
+        keys_.clear();
+        Line line;
+        std::string_view key;
+        std::size_t count = 0;
+        while (scan_.scanner.next(line) == Piece::line) {
+            if (!findable(line.text, key))
+                continue;
+            if (keys_.full(count)) {
+                next = line.start;
+                return 0;
+            }
+            if (keys_.add(hash_of(key, start_), count++) && first)
+                if (const int stop = hand_line(name, line.text, key); stop != 0)
+                    return stop;
+        }
+        return 0;
     }
 
     // The key lines of [window, end) not standing in [start, window) nor
