@@ -20,11 +20,8 @@ namespace {
 template <std::size_t Bits, std::size_t Hashes> class Seen {
   public:
     void clear() { bits_.fill(0); }
-    // Whether `name` may have been added; adds it.
-    bool add(std::string_view name) {
-        std::uint64_t hash = 0xcbf29ce484222325ULL;
-        for (const char byte : name)
-            hash = (hash ^ static_cast<unsigned char>(byte)) * 0x100000001b3ULL;
+    // Whether the name of `hash` may have been added; adds it.
+    bool add(std::uint64_t hash) {
         // The bits of a name: first, first + step, first + 2 step, ...
         std::size_t bit = static_cast<std::size_t>(hash % Bits);
         const std::size_t step = static_cast<std::size_t>((hash >> 32) % Bits) | 1;
@@ -164,7 +161,7 @@ class KeyWalk {
             if (is_wildcard(section))
                 continue;
             const char *const name = section_.of(section);
-            if (sections_.add(section) && !first_of_its_name(name, header.start))
+            if (sections_.add(hash_of(section, start_)) && !first_of_its_name(name, header.start))
                 continue;
             if (!scan_.in.status().ok())
                 break; // the call fails, nothing more handed

@@ -1,4 +1,5 @@
 #include "dialect.h"
+#include "tool.h"
 
 #include <algorithm>
 #include <array>
@@ -13,10 +14,6 @@ const std::array<const char *, 3> dialect_words = {"configparser", "systemd", "g
 constexpr std::string_view systemd_suffixes[] = {
     ".service", ".socket", ".device", ".mount",   ".automount", ".swap", ".target", ".path",
     ".timer",   ".slice",  ".scope",  ".network", ".netdev",    ".link", ".nspawn"};
-
-bool ends_with(std::string_view text, std::string_view end) {
-    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
-}
 
 bool systemd_name(std::string_view name) {
     return std::any_of(std::begin(systemd_suffixes), std::end(systemd_suffixes),

@@ -14,14 +14,6 @@ namespace {
 // The first error writing standard output.
 int output_error = 0;
 
-bool starts_with(std::string_view text, std::string_view start) {
-    return text.substr(0, start.size()) == start;
-}
-
-bool ends_with(std::string_view text, std::string_view end) {
-    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
-}
-
 // The length of the valid UTF-8 sequence at the start of `text`, 0 if none.
 // The length of the sequence that `lead` starts, 0 if it starts none.
 std::size_t sequence_length(unsigned char lead) {

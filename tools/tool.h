@@ -15,6 +15,13 @@
 
 namespace tool {
 
+constexpr bool starts_with(std::string_view text, std::string_view start) {
+    return text.substr(0, start.size()) == start;
+}
+constexpr bool ends_with(std::string_view text, std::string_view end) {
+    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
+}
+
 constexpr int exit_done = 0;
 constexpr int exit_not_found = 1;
 constexpr int exit_usage = 2;
