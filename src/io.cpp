@@ -101,6 +101,7 @@ void describe(const struct stat &st, FileInfo &info) {
     info.sparse = st.st_blocks * 512 < st.st_size;
     info.links = st.st_nlink;
     info.owner = st.st_uid;
+    info.group = st.st_gid;
     info.mode = st.st_mode;
     info.device = st.st_dev;
     info.inode = st.st_ino;

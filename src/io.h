@@ -91,6 +91,7 @@ struct FileInfo {
     bool sparse = false; // fewer blocks than its size needs: it has holes
     nlink_t links = 0;
     uid_t owner = 0;
+    gid_t group = 0;
     mode_t mode = 0;
     dev_t device = 0;
     ino_t inode = 0;

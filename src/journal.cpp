@@ -76,19 +76,24 @@ Status sum_bytes(int fd, off_t at, off_t length, Buffer block, std::uint64_t &su
 }
 
 // The checksum of a journal's name without its directory, which stays
-// when a disk is mounted elsewhere, and of the owner of the file it was
-// made for: a journal moved to another file's name is not that file's, nor
-// is one beside a file another user put at the name (which would get the
-// saved bytes of a file she could not read). A journal of the layout
-// before sums its name alone.
-std::uint64_t name_checksum(const char *name, const uid_t *owner) {
+// when a disk is mounted elsewhere, and of the owner, group and permissions
+// the file had when it was made: a journal moved to another file's name is
+// not that file's, nor is one beside a file another user put at the name,
+// or one others may read more easily (which would get the saved bytes of a
+// file she could not read). A journal of the layout before sums its name
+// alone.
+std::uint64_t name_checksum(const char *name, const FileInfo *file) {
     std::uint64_t sum = add_to_checksum(checksum_start, name);
-    if (owner == nullptr)
+    if (file == nullptr)
         return sum;
-    char bytes[8];
-    for (std::size_t i = 0; i < sizeof bytes; ++i)
-        bytes[i] = static_cast<char>(static_cast<std::uint64_t>(*owner) >> (56 - 8 * i) & 0xFF);
-    return add_to_checksum(sum, {bytes, sizeof bytes});
+    for (const std::uint64_t value : {std::uint64_t(file->owner), std::uint64_t(file->group),
+                                      std::uint64_t(file->mode & 07777)}) {
+        char bytes[8];
+        for (std::size_t i = 0; i < sizeof bytes; ++i)
+            bytes[i] = static_cast<char>(value >> (56 - 8 * i) & 0xFF);
+        sum = add_to_checksum(sum, {bytes, sizeof bytes});
+    }
+    return sum;
 }
 
 // Whether `header` describes a journal of `size` bytes that an edit could
@@ -161,8 +166,8 @@ Status judge(const Side &side, int journal, const FileInfo &info, const OpenFile
     fits = false;
     bool current = false;
     Status judged = judge_whole(journal, info.size, header, block, whole, current);
-    const uid_t *owner = current ? &file.info.owner : nullptr;
-    if (judged.ok() && whole && header.name_sum != name_checksum(side.name, owner))
+    const FileInfo *made_for = current ? &file.info : nullptr;
+    if (judged.ok() && whole && header.name_sum != name_checksum(side.name, made_for))
         return failed(Outcome::untrusted, Op::stat);
     if (judged.ok() && whole)
         judged = judge_fit(header, file, block, fits);
@@ -325,7 +330,7 @@ Status Journal::begin(const Side &side, const OpenFile &file, off_t at, off_t sa
     header_.at = static_cast<std::uint64_t>(at);
     header_.saved = static_cast<std::uint64_t>(saved);
     header_.head_at = static_cast<std::uint64_t>(std::max<off_t>(0, at - head_window));
-    header_.name_sum = name_checksum(side.name, &file.info.owner);
+    header_.name_sum = name_checksum(side.name, &file.info);
     if (const Status opened = open_journal(file); !opened.ok()) {
         const bool told =
             opened.is(Outcome::exists) || opened.is(Outcome::busy) || opened.is(Outcome::untrusted);

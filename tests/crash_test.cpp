@@ -165,6 +165,9 @@ TEST_F(Crash, WhatStandsAtTheJournalsNameIsJudged) {
         // file she could not read never go into hers.
         {"another user's file at the name",
          [&] { EXPECT_EQ(chown(path.c_str(), 65534, 65534), 0); }, INI_EOPEN, half},
+        // Or a file of the owner's that others may read more easily.
+        {"a file others may read at the name", [&] { EXPECT_EQ(chmod(path.c_str(), 0666), 0); },
+         INI_EOPEN, half},
         // A disk moved from a machine of the other byte order, or a journal
         // of the layout before: put back.
         {"the layout before, big-endian",
