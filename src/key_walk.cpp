@@ -53,9 +53,13 @@ std::uint64_t hash_of(std::string_view name, std::uint64_t start) {
     return hash == 0 ? 1 : hash;
 }
 
+// The start of a hash that is the same from call to call, for the filter of
+// section names: a call reads the file the way the last one did.
+constexpr std::uint64_t fnv_start = 0xcbf29ce484222325ULL;
+
 std::uint64_t picked_start(const void *here) {
     const timespec time = io::now();
-    return 0xcbf29ce484222325ULL ^ static_cast<std::uint64_t>(time.tv_nsec) << 24 ^
+    return fnv_start ^ static_cast<std::uint64_t>(time.tv_nsec) << 24 ^
            static_cast<std::uint64_t>(time.tv_sec) ^ reinterpret_cast<std::uintptr_t>(here);
 }
 
@@ -161,7 +165,8 @@ class KeyWalk {
             if (is_wildcard(section))
                 continue;
             const char *const name = section_.of(section);
-            if (sections_.add(hash_of(section, start_)) && !first_of_its_name(name, header.start))
+            if (sections_.add(hash_of(section, fnv_start)) &&
+                !first_of_its_name(name, header.start))
                 continue;
             if (!scan_.in.status().ok())
                 break; // the call fails, nothing more handed
