@@ -114,6 +114,7 @@ TEST_F(Injected, ManySectionsAreReadInBlocksAboutOnce) {
     std::string text;
     for (int i = 0; i < 600; ++i)
         text += "[s" + std::to_string(i) + "]\nk=" + std::to_string(i) + "\n";
+    text += "[s5]\nlate=1\n"; // a get reads the first [s5] only
     put(text);
     long keys = 0;
     hook::record();
