@@ -327,7 +327,7 @@ TEST_F(Tool, FileErrorsNameTheFileAndCreateNothing) {
         // dialect, and a zero byte.
         {{"FRAG"},
          1,
-         module_failed("value must not hold a carriage return"),
+         module_failed(path + ": [s] k: value must not hold a carriage return"),
          "",
          {},
          R"({"path":")" + path + R"(","section":"s","option":"k","value":"a\r[b]"})"},
@@ -339,7 +339,9 @@ TEST_F(Tool, FileErrorsNameTheFileAndCreateNothing) {
          R"({"path":")" + path + R"(","section":"s\u0000","option":"k","value":"v"})"},
         {{"FRAG"},
          1,
-         module_failed("section must not hold ';' or '#' after a blank, which start a comment"),
+         module_failed(
+             path +
+             ": [a #b]: section must not hold ';' or '#' after a blank, which start a comment"),
          "",
          {},
          R"({"path":")" + path + R"(","section":"a #b"})"},

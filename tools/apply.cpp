@@ -12,17 +12,11 @@ using namespace iniplace;
 
 namespace {
 
-// What the fragment asks for, in its order: a section made, a key set (the
-// last value the fragment gives it), an entry added.
-struct Step {
-    enum class Kind { section, key, entry } kind;
-    std::string section, name, value;
-    std::size_t number; // of the fragment's line
-};
-
+// The fragment's changes, in its order: a section made, a key set (the last
+// value the fragment gives it), an entry added, each named by its line.
 struct Fragment {
     std::string name;
-    std::vector<Step> steps;
+    std::vector<Change> changes;
 
     std::string where(std::size_t number) const { return name + ":" + std::to_string(number); }
 };
@@ -33,74 +27,53 @@ std::string read_text(const Call &call, Fragment &fragment) {
     return read_input(name);
 }
 
-// The step of a key line: the key's first, which sets its last value.
+// The change of a key line: the key's first, which sets its last value.
 void take_key(const Document &document, const Line &line, const std::string &section,
               std::unordered_map<std::string, std::size_t> &keys, Fragment &fragment) {
     const std::string name(document.name_of(line)), value(document.value_of(line));
-    const auto [step, made] = keys.try_emplace(
-        section + '\n' + key_key(document.dialect(), name, false), fragment.steps.size());
+    const auto [change, made] = keys.try_emplace(
+        section + '\n' + key_key(document.dialect(), name, false), fragment.changes.size());
     if (made)
-        fragment.steps.push_back({Step::Kind::key, section, name, value, line.number});
-    fragment.steps[step->second].value = value;
+        fragment.changes.push_back(
+            {Change::Kind::set, section, name, value, false, fragment.where(line.number)});
+    fragment.changes[change->second].value = value;
 }
 
-// Takes the steps of the fragment's lines; a line that would be refused
-// fails the whole fragment (status 2), before the file is touched.
-void read_steps(const Document &document, Fragment &fragment) {
-    const Dialect dialect = document.dialect();
+// Takes the changes of the fragment's lines. A line that is no change
+// fails the whole fragment (status 2) before the file is touched, as the
+// driver fails it for a change it refuses.
+void read_changes(const Document &document, Fragment &fragment) {
     std::string section(preamble);
-    std::unordered_map<std::string, std::size_t> keys; // section and key -> step
+    std::unordered_map<std::string, std::size_t> keys; // section and key -> change
     for (const Line &line : document.lines()) {
         const std::string at = fragment.where(line.number);
         const std::string_view text = document.text_of(line);
         if (text.find('\0') != std::string_view::npos)
             fail(exit_usage, at, "the line holds a zero byte");
-        std::optional<std::string> refusal;
         switch (line.kind) {
         case LineKind::blank:
         case LineKind::comment:
         case LineKind::continuation:
-            continue;
+            break;
         case LineKind::stray_header:
             fail(exit_usage, at, "the header names no section");
         case LineKind::header:
             section = document.sections()[static_cast<std::size_t>(line.section)];
-            refusal = section == preamble ? "the header names no section"
-                                          : refuse_section(dialect, section);
-            fragment.steps.push_back({Step::Kind::section, section, "", "", line.number});
+            if (section == preamble)
+                fail(exit_usage, at, "the header names no section");
+            fragment.changes.push_back({Change::Kind::make_section, section, "", "", false, at});
             break;
         case LineKind::key:
             if (line.has_value) {
-                refusal = refuse_key(dialect, document.name_of(line));
                 take_key(document, line, section, keys, fragment);
                 break;
             }
             [[fallthrough]]; // a key without a value is a line to have
         case LineKind::entry:
         case LineKind::directive:
-            refusal = refuse_entry(dialect, text);
-            fragment.steps.push_back(
-                {Step::Kind::entry, section, std::string(text), "", line.number});
+            fragment.changes.push_back(
+                {Change::Kind::add, section, std::string(text), "", false, at});
             break;
-        }
-        if (refusal)
-            fail(exit_usage, at, *refusal);
-    }
-}
-
-// The fragment's steps planned on the file; a refusal names the step's line.
-void plan_steps(const Fragment &fragment, Plan &plan) {
-    for (const Step &step : fragment.steps) {
-        try {
-            if (step.kind == Step::Kind::section)
-                plan.make_section(step.section);
-            else if (step.kind == Step::Kind::key)
-                plan.set(step.section, step.name, step.value, false);
-            else
-                plan.add(step.section, step.name);
-        } catch (const Failure &failure) {
-            fail(failure.status, fragment.where(step.number),
-                 failure.file + ": " + failure.message);
         }
     }
 }
@@ -108,8 +81,8 @@ void plan_steps(const Fragment &fragment, Plan &plan) {
 int run_apply(const Call &call) {
     Fragment fragment;
     const Document document(read_text(call, fragment), call.dialect());
-    read_steps(document, fragment);
-    return edit(call, Creates::yes, [&](Plan &plan) { plan_steps(fragment, plan); });
+    read_changes(document, fragment);
+    return edit(call, Creates::yes, fragment.changes);
 }
 
 } // namespace
@@ -121,7 +94,7 @@ const Command apply_command = {
     0,
     0,
     "bring FILE in line with an INI fragment",
-    "Reads an INI fragment of at most 1048576 bytes from FRAGMENT, or from\n"
+    "Reads an INI fragment of at most " TOOL_INPUT_MAX_TEXT " bytes from FRAGMENT, or from\n"
     "standard input when it is - or absent, and brings FILE in line with it:\n"
     "each key line is set as set sets it (the fragment's last value of a key),\n"
     "each other line added as an entry of its section unless a line equals it,\n"

@@ -9,7 +9,7 @@ namespace {
 constexpr std::size_t context = 3;
 
 // Lines [first, last) of the file, and the lines that replace them.
-struct Change {
+struct LineChange {
     std::size_t first, last;
     std::string text; // the new lines, whole
 };
@@ -25,14 +25,14 @@ std::size_t line_at(const std::vector<Line> &lines, std::size_t at) {
 
 // The lines an edit touches: none (an insertion before line `first`), or
 // from the line of its first byte to the line of its last.
-Change lines_of(const Document &document, const Edit &edit) {
+LineChange lines_of(const Document &document, const Edit &edit) {
     const std::vector<Line> &lines = document.lines();
     const std::string &text = document.text();
     if (edit.at >= text.size()) {
         // Appended: to the last line, when that has no line end yet.
         const bool unended = !lines.empty() && text.back() != '\n';
-        return unended ? Change{lines.size() - 1, lines.size(), {}}
-                       : Change{lines.size(), lines.size(), {}};
+        return unended ? LineChange{lines.size() - 1, lines.size(), {}}
+                       : LineChange{lines.size(), lines.size(), {}};
     }
     const std::size_t first = line_at(lines, edit.at);
     if (edit.old_length == 0 && edit.at == lines[first].start)
@@ -43,13 +43,13 @@ Change lines_of(const Document &document, const Edit &edit) {
 }
 
 // The edits grouped by the lines they touch, each group's new lines made.
-std::vector<Change> changes_of(const Document &document, const std::vector<Edit> &edits) {
+std::vector<LineChange> line_changes_of(const Document &document, const std::vector<Edit> &edits) {
     const std::vector<Line> &lines = document.lines();
     const std::string_view text = document.text();
-    std::vector<Change> changes;
+    std::vector<LineChange> changes;
     std::vector<std::size_t> firsts; // of each change's edits
     for (std::size_t i = 0; i < edits.size(); ++i) {
-        const Change touched = lines_of(document, edits[i]);
+        const LineChange touched = lines_of(document, edits[i]);
         if (!changes.empty() && touched.first < changes.back().last)
             changes.back().last = std::max(changes.back().last, touched.last);
         else {
@@ -59,7 +59,7 @@ std::vector<Change> changes_of(const Document &document, const std::vector<Edit>
     }
     firsts.push_back(edits.size());
     for (std::size_t c = 0; c < changes.size(); ++c) {
-        Change &change = changes[c];
+        LineChange &change = changes[c];
         const std::size_t from =
             change.first < lines.size() ? lines[change.first].start : text.size();
         const std::size_t to = change.last > change.first ? lines[change.last - 1].end : from;
@@ -87,7 +87,7 @@ std::string range(std::size_t first, std::size_t count) {
 // A hunk: the changes [first, last] of `changes`, whose contexts meet, with
 // the file's lines [begin, end) around them. Returns its body; `added` is
 // the number of its new-side lines.
-std::string hunk_body(const Document &document, const std::vector<Change> &changes,
+std::string hunk_body(const Document &document, const std::vector<LineChange> &changes,
                       std::size_t first, std::size_t last, std::size_t begin, std::size_t end,
                       std::size_t &added) {
     const std::vector<Line> &lines = document.lines();
@@ -123,7 +123,7 @@ Neighbourhood neighbourhood(const Document &document, const std::vector<Edit> &e
     if (old_text.size() <= small && new_text.size() <= small)
         return {std::string(old_text), std::string(new_text)};
     const std::vector<Line> &lines = document.lines();
-    const std::vector<Change> changes = changes_of(document, edits);
+    const std::vector<LineChange> changes = line_changes_of(document, edits);
     const std::size_t begin = changes.front().first - std::min(changes.front().first, context);
     const std::size_t end = std::min(changes.back().last + context, lines.size());
     const std::size_t start = begin < lines.size() ? lines[begin].start : old_text.size();
@@ -135,7 +135,7 @@ Neighbourhood neighbourhood(const Document &document, const std::vector<Edit> &e
 
 std::string unified_diff(const std::string &name, const Document &document,
                          const std::vector<Edit> &edits) {
-    const std::vector<Change> changes = changes_of(document, edits);
+    const std::vector<LineChange> changes = line_changes_of(document, edits);
     std::string diff = changes.empty() ? "" : "--- a/" + name + "\n+++ b/" + name + "\n";
     long shift = 0; // lines added before the hunk, less lines removed
     for (std::size_t first = 0; first < changes.size();) {

@@ -24,11 +24,40 @@ struct Planned {
     std::string tail;
 };
 
+// Refuses the first change refusal() refuses, named by its origin or by the
+// file and where it applies.
+void refuse_any(const Call &call, const std::vector<Change> &changes) {
+    for (const Change &change : changes)
+        if (const std::optional<std::string> why = refusal(call.dialect(), change)) {
+            if (!change.origin.empty())
+                fail(exit_usage, change.origin, *why);
+            const std::string key =
+                change.kind == Change::Kind::set || change.kind == Change::Kind::remove_key
+                    ? " " + change.name
+                    : "";
+            fail(exit_usage, call.file(), "[" + change.section + "]" + key + ": " + *why);
+        }
+}
+
+// Plans `changes` in their order; a failure of a change with an origin
+// names it.
+void plan_all(const std::vector<Change> &changes, Plan &plan) {
+    for (const Change &change : changes) {
+        try {
+            plan.make(change);
+        } catch (const Failure &failure) {
+            if (change.origin.empty())
+                throw;
+            fail(failure.status, change.origin, failure.file + ": " + failure.message);
+        }
+    }
+}
+
 // Plans on `text` and keeps what the edits make of it.
-Planned plan_on(const Call &call, const Planner &planner, std::string text) {
+Planned plan_on(const Call &call, const std::vector<Change> &changes, std::string text) {
     const Document document(std::move(text), call.dialect());
     Plan plan(document, call.file(), call.ignore_case);
-    planner(plan);
+    plan_all(changes, plan);
     Planned planned;
     const std::vector<Edit> edits = plan.edits();
     if (edits.empty())
@@ -47,10 +76,10 @@ Planned plan_on(const Call &call, const Planner &planner, std::string text) {
 }
 
 // With --check: the edits planned on the file as it reads, none made.
-EditResult check(const Call &call, Creates creates, const Planner &planner) {
+EditResult check(const Call &call, Creates creates, const std::vector<Change> &changes) {
     std::string text;
     if (read_file(call, text, true) || creates == Creates::yes)
-        return plan_on(call, planner, std::move(text)).result;
+        return plan_on(call, changes, std::move(text)).result;
     return {};
 }
 
@@ -73,7 +102,7 @@ template <typename Body> Status kept_apart(std::optional<Failure> &failure, Body
 // The edits planned and made through the library's driver, which opens the
 // file for update and locks it, or makes it when missing. A failure of the
 // plan is kept, and thrown once the driver let the file go.
-EditResult make(const Call &call, Creates creates, const Planner &planner) {
+EditResult make(const Call &call, Creates creates, const std::vector<Change> &changes) {
     std::optional<Failure> failure;
     Planned planned;
     const auto plan = [&](const File &file, Buffer, iniplace::Edit &edit) {
@@ -81,7 +110,7 @@ EditResult make(const Call &call, Creates creates, const Planner &planner) {
             std::string text;
             if (const Status read = read_open(call.file(), file, text); !read.ok())
                 return read;
-            planned = plan_on(call, planner, std::move(text));
+            planned = plan_on(call, changes, std::move(text));
             const auto at = static_cast<off_t>(planned.from);
             edit.changes = planned.result.changed;
             edit.change = {at, file.size() - at, planned.tail};
@@ -97,7 +126,7 @@ EditResult make(const Call &call, Creates creates, const Planner &planner) {
     // A file the caller may read but not write: an edit that changes
     // nothing succeeds.
     if (status.is(Outcome::denied))
-        if (const EditResult checked = check(call, creates, planner); !checked.changed)
+        if (const EditResult checked = check(call, creates, changes); !checked.changed)
             return checked;
     if (!status.ok())
         fail_file(call.file(), status);
@@ -106,16 +135,17 @@ EditResult make(const Call &call, Creates creates, const Planner &planner) {
 
 } // namespace
 
-EditResult run_edit(const Call &call, Creates creates, const Planner &planner) {
-    return call.check ? check(call, creates, planner) : make(call, creates, planner);
+EditResult run_edit(const Call &call, Creates creates, const std::vector<Change> &changes) {
+    refuse_any(call, changes);
+    return call.check ? check(call, creates, changes) : make(call, creates, changes);
 }
 
-int edit(const Call &call, Creates creates, const Planner &planner) {
+int edit(const Call &call, Creates creates, const std::vector<Change> &changes) {
     if (call.file() == "-")
         usage_error(std::string(call.command->name) + " edits a FILE: - is for reading");
     // Printed once the file's lock is let go: a reader of the output that
     // takes its time holds up nobody's edits.
-    const EditResult result = run_edit(call, creates, planner);
+    const EditResult result = run_edit(call, creates, changes);
     if (call.diff)
         out(result.diff);
     if (call.verbose)

@@ -5,12 +5,8 @@
 #include "plan.h"
 #include "tool.h"
 
-#include <functional>
-
 namespace tool {
 
-// Plans a command's edits on the file as it reads.
-using Planner = std::function<void(Plan &plan)>;
 enum class Creates { no, yes };
 // What an edit came to: whether it changed the file (with --check: would),
 // and with --diff the unified diff and the text before and after around the
@@ -19,13 +15,15 @@ struct EditResult {
     bool changed = false;
     std::string diff, before, after;
 };
-// Makes the planned edits of FILE, creating it when missing if `creates`
-// (a missing file otherwise has nothing to change); with --check it writes
-// nothing. An edit that changes nothing succeeds on a file the caller may
+// Makes `changes` of FILE as one edit, planned on the file as it reads
+// under its lock, creating it when missing if `creates` (a missing file
+// otherwise has nothing to change); with --check it writes nothing. A
+// change refusal() refuses fails the whole (status 2) before the file is
+// opened. An edit that changes nothing succeeds on a file the caller may
 // read but not write.
-EditResult run_edit(const Call &call, Creates creates, const Planner &planner);
+EditResult run_edit(const Call &call, Creates creates, const std::vector<Change> &changes);
 // The same for a command: --diff prints the unified diff, --verbose says
 // changed or unchanged. Returns the exit status.
-int edit(const Call &call, Creates creates, const Planner &planner);
+int edit(const Call &call, Creates creates, const std::vector<Change> &changes);
 
 } // namespace tool

@@ -5,6 +5,8 @@
 #include "options.h"
 #include "output.h"
 
+#include <algorithm>
+
 namespace tool {
 
 namespace {
@@ -80,15 +82,12 @@ int run_has(const Call &call) {
                                                                         : exit_not_found;
 }
 
-// The plan refuses a section or entry the file's dialect would read back
-// otherwise.
 int run_add(const Call &call) {
-    return edit(call, Creates::yes, [&](Plan &plan) { plan.add(call.section(), call.name()); });
+    return edit(call, Creates::yes, {{Change::Kind::add, call.section(), call.name()}});
 }
 
 int run_remove(const Call &call) {
-    return edit(call, Creates::no,
-                [&](Plan &plan) { plan.remove_entry(call.section(), call.name()); });
+    return edit(call, Creates::no, {{Change::Kind::remove_entry, call.section(), call.name()}});
 }
 
 } // namespace

@@ -11,8 +11,13 @@ namespace tool {
 // The largest file the tool reads: it holds the whole file in memory.
 constexpr std::size_t file_max = std::size_t{64} << 20;
 // The longest input read besides the file, held in memory too: an INI
-// fragment, the module's arguments.
-constexpr std::size_t input_max = std::size_t{1} << 20;
+// fragment, the module's arguments. A literal, so that help texts can say
+// it: "at most " TOOL_INPUT_MAX_TEXT " bytes".
+#define TOOL_INPUT_MAX 1048576
+#define TOOL_TEXT_OF(number) #number
+#define TOOL_DIGITS_OF(number) TOOL_TEXT_OF(number)
+#define TOOL_INPUT_MAX_TEXT TOOL_DIGITS_OF(TOOL_INPUT_MAX)
+constexpr std::size_t input_max = TOOL_INPUT_MAX;
 
 // Reads FILE (standard input for -) under a shared lock into `text`; false
 // when it is missing and `missing_ok`, else a missing or unreadable file

@@ -13,12 +13,6 @@ std::string where(const Call &call) {
     return "[" + call.section() + "] " + call.name();
 }
 
-void refuse_if(const Call &call, const std::optional<std::string> &refusal) {
-    if (refusal)
-        fail(exit_usage, call.file(),
-             (call.has_name() ? where(call) : "[" + call.section() + "]") + ": " + *refusal);
-}
-
 // The key lines get prints: the last, or with --all every one (systemd: its
 // list, from after the last empty value, which resets it).
 std::vector<const Line *> printed_lines(const Call &call, const Document &document,
@@ -35,7 +29,9 @@ std::vector<const Line *> printed_lines(const Call &call, const Document &docume
 }
 
 int run_get(const Call &call) {
-    refuse_if(call, refuse_key(call.dialect(), call.name()));
+    // A key the dialect refuses to write cannot be read either.
+    if (const std::optional<std::string> why = refuse_key(call.dialect(), call.name()))
+        fail(exit_usage, call.file(), where(call) + ": " + *why);
     std::string printed, text;
     if (call.default_value && !printed_value(call, *call.default_value, true, printed))
         fail(exit_usage, call.file(), *call.default_value + " is not a " + type_word(call.type));
@@ -61,12 +57,9 @@ int run_get(const Call &call) {
     return exit_done;
 }
 
-// The plan refuses a section, key or value the file's dialect would read
-// back otherwise.
 int run_set(const Call &call) {
-    const std::string text = typed_value(call);
     return edit(call, Creates::yes,
-                [&](Plan &plan) { plan.set(call.section(), call.name(), text, call.all); });
+                {{Change::Kind::set, call.section(), call.name(), typed_value(call), call.all}});
 }
 
 int run_del(const Call &call) {
@@ -74,11 +67,10 @@ int run_del(const Call &call) {
         if (call.section() == preamble)
             fail(exit_usage, call.file(),
                  "del needs a section name, not *: delete the preamble's keys one by one");
-        return edit(call, Creates::no, [&](Plan &plan) { plan.remove_section(call.section()); });
+        return edit(call, Creates::no, {{Change::Kind::remove_section, call.section()}});
     }
-    refuse_if(call, refuse_key(call.dialect(), call.name()));
     return edit(call, Creates::no,
-                [&](Plan &plan) { plan.remove_key(call.section(), call.name(), call.all); });
+                {{Change::Kind::remove_key, call.section(), call.name(), "", call.all}});
 }
 
 } // namespace

@@ -246,25 +246,22 @@ Call call_for(const Task &task, const Command &command) {
 }
 
 // What the task asks the file to be.
-void plan_task(const Task &task, const std::string &value, Plan &plan) {
+std::vector<Change> changes_of(const Task &task, const std::string &value) {
+    using Kind = Change::Kind;
     const std::string &section = *task.section;
-    if (task.option && task.present)
-        plan.set(section, *task.option, value, false);
-    else if (task.option)
-        plan.remove_key(section, *task.option, true);
-    else if (task.entries_given)
-        for (const std::string &entry : task.entries)
-            task.present ? plan.add(section, entry) : plan.remove_entry(section, entry);
-    else if (task.present)
-        plan.make_section(section);
-    else
-        plan.remove_section(section);
+    if (task.option)
+        return {task.present ? Change{Kind::set, section, *task.option, value}
+                             : Change{Kind::remove_key, section, *task.option, "", true}};
+    if (!task.entries_given)
+        return {{task.present ? Kind::make_section : Kind::remove_section, section}};
+    std::vector<Change> changes;
+    for (const std::string &entry : task.entries)
+        changes.push_back({task.present ? Kind::add : Kind::remove_entry, section, entry});
+    return changes;
 }
 
-// Checks what the task would write, as the commands check it in the
-// file's dialect, and that no argument holds a zero byte, which a command
-// line cannot.
-void check_task(const Task &task, Dialect dialect, const std::string &value) {
+// Refuses an argument that holds a zero byte, which a command line cannot.
+void refuse_zero_bytes(const Task &task, const std::string &value) {
     std::vector<std::string_view> texts = {task.path, *task.section, value};
     texts.insert(texts.end(), task.entries.begin(), task.entries.end());
     if (task.option)
@@ -272,16 +269,6 @@ void check_task(const Task &task, Dialect dialect, const std::string &value) {
     for (const std::string_view text : texts)
         if (text.find('\0') != std::string_view::npos)
             refuse("an argument holds a zero byte");
-    std::optional<std::string> refusal = refuse_section(dialect, *task.section);
-    if (!refusal && task.option)
-        refusal = refuse_key(dialect, *task.option);
-    if (!refusal && task.option && task.present)
-        refusal = refuse_value(dialect, value);
-    for (const std::string &entry : task.entries)
-        if (!refusal && task.present)
-            refusal = refuse_entry(dialect, entry);
-    if (refusal)
-        refuse(*refusal);
 }
 
 // The tool's words for its operands and options, and the module's.
@@ -346,13 +333,13 @@ int run_module(const std::string &arguments) {
         Call call = call_for(task, set_command);
         const std::string value =
             task.option && task.present ? typed_value(call) : task.value.value_or("");
-        check_task(task, call.dialect(), value);
+        refuse_zero_bytes(task, value);
         const bool creates = task.present && task.create;
         std::string text;
         if (task.present && !task.create && !read_file(call, text, true))
             refuse(task.path + " does not exist, and create is false");
-        const EditResult result = run_edit(call, creates ? Creates::yes : Creates::no,
-                                           [&](Plan &plan) { plan_task(task, value, plan); });
+        const EditResult result =
+            run_edit(call, creates ? Creates::yes : Creates::no, changes_of(task, value));
         out(reply(task, result));
         return exit_done;
     } catch (const Failure &failure) {

@@ -153,14 +153,46 @@ void Plan::check_lines(std::string_view lines, std::size_t number) const {
         }
 }
 
+std::optional<std::string> refusal(Dialect dialect, const Change &change) {
+    using Kind = Change::Kind;
+    using Refuse = std::optional<std::string> (*)(Dialect, std::string_view);
+    std::optional<std::string> found;
+    const auto check = [&](Refuse refuse, std::string_view text) {
+        if (!found)
+            found = refuse(dialect, text);
+    };
+    if (change.kind == Kind::set || change.kind == Kind::add || change.kind == Kind::make_section)
+        check(refuse_section, change.section);
+    if (change.kind == Kind::set || change.kind == Kind::remove_key)
+        check(refuse_key, change.name);
+    if (change.kind == Kind::set)
+        check(refuse_value, change.value);
+    if (change.kind == Kind::add)
+        check(refuse_entry, change.name);
+    return found;
+}
+
+void Plan::make(const Change &change) {
+    switch (change.kind) {
+    case Change::Kind::set:
+        return set(change.section, change.name, change.value, change.all);
+    case Change::Kind::remove_key:
+        return remove_key(change.section, change.name, change.all);
+    case Change::Kind::remove_section:
+        return remove_section(change.section);
+    case Change::Kind::add:
+        return add(change.section, change.name);
+    case Change::Kind::remove_entry:
+        return remove_entry(change.section, change.name);
+    case Change::Kind::make_section:
+        return make_section(change.section);
+    }
+}
+
 void Plan::set(const std::string &section, const std::string &key, const std::string &value,
                bool all) {
     const Dialect dialect = document_.dialect();
     const std::string where = "[" + section + "] " + key;
-    for (const auto &refusal :
-         {refuse_section(dialect, section), refuse_key(dialect, key), refuse_value(dialect, value)})
-        if (refusal)
-            refuse(where, *refusal);
     const std::vector<int> &in = sections(section);
     const std::vector<const Line *> lines = key_lines(in, key);
     if (lines.size() > 1 && !all)
@@ -269,10 +301,6 @@ std::size_t Plan::part_kept(std::size_t header) const {
 }
 
 void Plan::add(const std::string &section, const std::string &entry) {
-    const Dialect dialect = document_.dialect();
-    for (const auto &refusal : {refuse_section(dialect, section), refuse_entry(dialect, entry)})
-        if (refusal)
-            refuse("[" + section + "]", *refusal);
     const std::string_view wanted = trim(entry);
     for (const int in : sections(section)) {
         auto [texts, made] = texts_.try_emplace(in);
@@ -304,8 +332,6 @@ void Plan::remove_entry(const std::string &section, const std::string &entry) {
 }
 
 void Plan::make_section(const std::string &section) {
-    if (const auto refusal = refuse_section(document_.dialect(), section))
-        refuse("[" + section + "]", *refusal);
     if (section != preamble && sections(section).empty())
         (void)added_to(section);
 }

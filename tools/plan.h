@@ -25,6 +25,30 @@ struct Edit {
     std::string text;
 };
 
+// A change a command asks of a file: the plan's one input.
+struct Change {
+    enum class Kind { set, remove_key, remove_section, add, remove_entry, make_section };
+
+    Change(Kind kind_, std::string section_, std::string name_ = "", std::string value_ = "",
+           bool all_ = false, std::string origin_ = "")
+        : kind(kind_), section(std::move(section_)), name(std::move(name_)),
+          value(std::move(value_)), all(all_), origin(std::move(origin_)) {}
+
+    Kind kind;
+    std::string section;
+    std::string name;  // the key, or the entry
+    std::string value; // set to
+    bool all;          // a key on more than one line: set or delete every one
+    // Names the change in messages (a fragment's line) instead of the file.
+    std::string origin;
+};
+
+// Why `change` is refused in `dialect`, whatever the file holds: what it
+// would write would not read back as given (a set's section, key and
+// value; an added entry and its section; a made section; a deleted key).
+// Nothing when it is taken.
+std::optional<std::string> refusal(Dialect dialect, const Change &change);
+
 // The layout of a key line: the bytes before its name, between its name and
 // its separator, the separator, and between it and its value.
 struct KeyStyle {
@@ -44,30 +68,34 @@ class Plan {
     std::vector<const Line *> key_lines(const std::vector<int> &sections,
                                         const std::string &key) const;
 
-    // Sets `key` of `section` to `value` where it differs; a new key line
-    // (and section) where there is none. A key on more than one line is
-    // refused unless `all`.
-    void set(const std::string &section, const std::string &key, const std::string &value,
-             bool all);
-    // Deletes the key line (with `all` every line) of `key`, with the lines
-    // of its value.
-    void remove_key(const std::string &section, const std::string &key, bool all);
-    // Deletes every part of `section`.
-    void remove_section(const std::string &section);
-    // Adds `entry`, trimmed, as the last line of `section` unless a line
-    // equals it (a line of a value too).
-    void add(const std::string &section, const std::string &entry);
-    // Deletes the first line of `section` that equals `entry`: a key line
-    // with the lines of its value; a line of a configparser value alone.
-    void remove_entry(const std::string &section, const std::string &entry);
-    // Makes `section`, empty, where the file lacks it.
-    void make_section(const std::string &section);
+    // Plans `change`, which refusal() takes:
+    // - set: `name` of `section` set to `value` where it differs; a new key
+    //   line (and section) where there is none; a key on more than one line
+    //   is refused unless `all`;
+    // - remove_key: the key line (with `all` every line) of `name` deleted,
+    //   with the lines of its value;
+    // - remove_section: every part of `section` deleted;
+    // - add: `name`, trimmed, added as the last line of `section` unless a
+    //   line equals it (a line of a value too);
+    // - remove_entry: the first line of `section` that equals `name`
+    //   deleted: a key line with the lines of its value; a line of a
+    //   configparser value alone;
+    // - make_section: `section`, empty, made where the file lacks it.
+    void make(const Change &change);
 
     bool changes() const { return !edits_.empty() || !added_.empty(); }
     // The edits, in file order, new lines and sections included.
     std::vector<Edit> edits() const;
 
   private:
+    void set(const std::string &section, const std::string &key, const std::string &value,
+             bool all);
+    void remove_key(const std::string &section, const std::string &key, bool all);
+    void remove_section(const std::string &section);
+    void add(const std::string &section, const std::string &entry);
+    void remove_entry(const std::string &section, const std::string &entry);
+    void make_section(const std::string &section);
+
     struct Added {
         std::vector<int> sections; // empty: a new section
         std::string name;
