@@ -50,7 +50,7 @@ def facts():
     text = source_value("src/format.h", r"text_max = (\d+);")
     line = source_value("src/format.h", r"line_size = (\d+);")
     block = source_value("src/move.h", r"move_block = (\d+);")
-    fragment = source_value("tools/files.h", r"input_max = std::size_t\{1\} << (\d+);")
+    fragment = source_value("tools/files.h", r"define TOOL_INPUT_MAX (\d+)")
     file_max = source_value("tools/files.h", r"file_max = std::size_t\{(\d+)\} << 20;")
     stack = source_value("tests/faults_test.cpp", r"EXPECT_LE\(d\.used, (\d+)u \* 1024\)")
     return [
@@ -62,8 +62,8 @@ def facts():
           r"INI_MAX_TEXT = (\d+)", r"lines? of more than (\d+) bytes"]),
         ("line buffer (bytes)", line, [r"INI_LINE_SIZE`?,? \(?(\d+) bytes", r"INI_LINE_SIZE = (\d+)"]),
         ("moved block (bytes)", block, [r"in (\d+)-byte blocks"]),
-        ("fragment (MiB)", 2 ** fragment >> 20, [r"fragment[^.]*? (\d+) MiB"]),
-        ("fragment (bytes)", 2 ** fragment, [r"fragment[^.]*? at most ([\d,]+) bytes"]),
+        ("fragment (MiB)", fragment >> 20, [r"fragment[^.]*? (\d+) MiB"]),
+        ("fragment (bytes)", fragment, [r"fragment[^.]*? at most ([\d,]+) bytes"]),
         ("file read whole (MiB)", file_max, [r"refuses one over (\d+) MiB",
                                               r"files? (?:over|larger than) (\d+) MiB",
                                               r"whole, up to (\d+) MiB"]),
