@@ -5,6 +5,7 @@
 
 #include "file.h"
 #include "format.h"
+#include "line_reader.h"
 
 namespace iniplace {
 

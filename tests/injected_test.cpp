@@ -1,6 +1,7 @@
 // Faults injected at the library's own system calls through its io hook:
 // a disk that fills up at each write of an edit in turn.
 #include "file.h"
+#include "line_reader.h"
 
 #include "helpers.h"
 #include "io_hook.h"

@@ -1,8 +1,8 @@
 // The dialects the tool reads files in, and the format rules of each in one
 // place: what a blank, a comment and a directive are, how names compare,
-// which names and values read back as given, and how a value or a header is
-// written so that it does. document.cpp reads a file by these rules; the
-// planner, the listings and the module use them through it.
+// and how a value or a header is written so that it reads back (which
+// names and values do: refusals.h). document.cpp reads a file by these
+// rules; the planner, the listings and the module use them through it.
 //
 // - configparser (the default): as Python's configparser reads with its
 //   default delimiters, not strict, keys without values allowed and ; or #
@@ -94,13 +94,17 @@ GitValue git_value(std::string_view text, std::size_t from);
 // if it is a git header.
 std::optional<std::string> git_section(std::string_view inside);
 
-// What the tool refuses to write in `dialect`, and why, or nothing: a
-// section, key, value (on lines of their own where the dialect has them)
-// or entry that would not read back as given.
-std::optional<std::string> refuse_section(Dialect dialect, std::string_view section);
-std::optional<std::string> refuse_key(Dialect dialect, std::string_view key);
-std::optional<std::string> refuse_value(Dialect dialect, std::string_view value);
-std::optional<std::string> refuse_entry(Dialect dialect, std::string_view entry);
+// A git name's section and subsection: remote "origin" or remote.origin;
+// not valid for a section with bytes git does not take.
+struct GitName {
+    std::string_view section;
+    std::optional<std::string> sub;
+    bool valid = false;
+};
+GitName git_parts(std::string_view name);
+// A byte of a git key or section name, and the first of a key.
+bool is_key_char(char c);
+bool is_letter(char c);
 
 // A section name as it is compared: a git name as git reads it (core,
 // remote.origin from remote "origin"), with `ignore_case` ASCII folded.

@@ -1,4 +1,5 @@
 #include "document.h"
+#include "refusals.h"
 
 #include <algorithm>
 #include <optional>

@@ -3,6 +3,7 @@
 #include "driver.h"
 #include "files.h"
 #include "output.h"
+#include "refusals.h"
 #include "values.h"
 
 namespace tool {

@@ -4,6 +4,8 @@
 #include "files.h"
 #include "options.h"
 #include "output.h"
+#include "quoting.h"
+#include "refusals.h"
 
 #include <unordered_map>
 

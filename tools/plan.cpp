@@ -1,6 +1,7 @@
 #include "plan.h"
 
 #include "format.h"
+#include "refusals.h"
 #include "tool.h"
 
 #include <algorithm>
