@@ -96,13 +96,6 @@ constexpr bool header_names(std::string_view line, std::string_view section) {
            head(after(line, 1), section.size()) == section;
 }
 
-// The section a header names, or an empty view for one that names none.
-constexpr std::string_view header_name(std::string_view line) {
-    return line.size() >= 2 && is_header(line) && line.back() == ']'
-               ? head(after(line, 1), line.size() - 2)
-               : std::string_view();
-}
-
 constexpr bool is_key_line(std::string_view line) {
     return !is_header(line) && line.find('=') != std::string_view::npos;
 }
@@ -117,7 +110,7 @@ constexpr bool key_matches(std::string_view line, std::string_view key) {
 }
 
 // The key of a key line: what stands before its first space, tab or `=`.
-constexpr std::string_view key_of(std::string_view line) {
+constexpr std::string_view key_name(std::string_view line) {
     std::size_t end = 0; // a loop: find_first_of calls memchr a byte
     while (end < line.size() && !is_blank(line[end]) && line[end] != '=')
         ++end;

@@ -58,7 +58,6 @@ bool is_dot(std::string_view name) {
 
 Status Name::resolve(const char *path) {
     links_ = 0;
-    followed_link_ = false;
     const std::size_t length = std::strlen(path);
     if (length == 0)
         return failed(Outcome::missing, Op::open, ENOENT);
@@ -184,7 +183,6 @@ Status Name::follow_link() {
     // looked at again.
     if (!status.ok() || !info.link || info.links == 0)
         return status;
-    followed_link_ = true;
     char rest[PATH_MAX];
     rest[0] = '\0';
     if (status = judge(directory_.get(), info); status.ok())

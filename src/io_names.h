@@ -35,8 +35,6 @@ class Name {
     // as those on the way are (Follow::no: Outcome::linked), and the name
     // then is where the chain ends.
     Status open(Open how, Follow follow, Descriptor &fd);
-    // Whether open() followed a link at the end of the name.
-    bool followed_link() const { return followed_link_; }
 
     int directory() const { return directory_.get(); }
     const char *base() const { return base_; }
@@ -60,7 +58,6 @@ class Name {
     char base_[NAME_MAX + 1] = {};
     char side_[NAME_MAX + 1] = {};
     int links_ = 0; // followed so far
-    bool followed_link_ = false;
 };
 
 // Whether the file at `path`, which `file` tells of, has one link, or stands

@@ -181,7 +181,7 @@ class KeyWalk {
     static bool findable(std::string_view line, std::string_view &key) {
         if (!is_key_line(line))
             return false;
-        key = key_of(line);
+        key = key_name(line);
         return !key.empty() && !is_wildcard(key);
     }
 
