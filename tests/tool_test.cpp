@@ -243,6 +243,10 @@ TEST_F(Tool, EntryLists) {
         {{"has", "FILE", "ntp", " b.example "}, 0, "", "", {}},
         {{"has", "FILE", "ntp", "c.example"}, 1, "", "", {}},
         {{"has", "FILE", "net", "#x=1"}, 0, "", "", {}},
+        // has, add and remove compare the same lines: no file-wide directive.
+        {{"has", "-", "s", "!include x"}, 1, "", "", {}, "[s]\n!include x\n; note\n"},
+        {{"add", "FILE", "s", "!include x"}, 2, "", "[s]: the entry must not be a directive", {}},
+        edits({"remove", "FILE", "net", "#x=1"}, {{"#x=1\n", ""}}),
         {{"first", "FILE", "ntp"}, 0, "a.time.example.org\n", "", {}},
         {{"next", "FILE", "ntp", "a.time.example.org"}, 0, "b.example\n", "", {}},
         {{"prev", "FILE", "ntp", "a.time.example.org"}, 1, "", "", {}},

@@ -303,15 +303,17 @@ std::string Document::value_of(const Line &line) const {
     return std::string(trim(value));
 }
 
-std::vector<int> Document::sections_named(std::string_view name, bool ignore_case) const {
+const std::vector<int> &Document::sections_named(std::string_view name, bool ignore_case) const {
+    static const std::vector<int> the_preamble{0}, none;
     if (name == preamble)
-        return {0};
-    const std::string wanted = section_key(dialect_, name, ignore_case);
-    std::vector<int> found;
-    for (std::size_t i = 1; i < sections_.size(); ++i)
-        if (section_key(dialect_, sections_[i], ignore_case) == wanted)
-            found.push_back(static_cast<int>(i));
-    return found;
+        return the_preamble;
+    auto &by_name = sections_by_name_[ignore_case ? 1 : 0];
+    if (by_name.empty())
+        for (std::size_t i = 1; i < sections_.size(); ++i)
+            by_name[section_key(dialect_, sections_[i], ignore_case)].push_back(
+                static_cast<int>(i));
+    const auto found = by_name.find(section_key(dialect_, name, ignore_case));
+    return found != by_name.end() ? found->second : none;
 }
 
 std::vector<const Line *> Document::lines_of(const std::vector<int> &sections) const {
@@ -328,10 +330,31 @@ std::vector<const Line *> Document::key_lines(const std::vector<int> &sections,
                                               std::string_view key, bool ignore_case) const {
     const std::string wanted = key_key(dialect_, key, ignore_case);
     std::vector<const Line *> found;
-    for (const Line *line : lines_of(sections))
-        if (line->kind == LineKind::key && key_key(dialect_, name_of(*line), ignore_case) == wanted)
-            found.push_back(line);
+    for (const int section : sections) {
+        auto [keys, made] = keys_by_name_[ignore_case ? 1 : 0].try_emplace(section);
+        if (made)
+            for (const Line *line : lines_of({section}))
+                if (line->kind == LineKind::key)
+                    keys->second[key_key(dialect_, name_of(*line), ignore_case)].push_back(line);
+        if (const auto lines = keys->second.find(wanted); lines != keys->second.end())
+            found.insert(found.end(), lines->second.begin(), lines->second.end());
+    }
+    std::sort(found.begin(), found.end());
     return found;
+}
+
+const Line *Document::line_equal(const std::vector<int> &sections, std::string_view entry) const {
+    const Line *first = nullptr;
+    for (const int section : sections) {
+        auto [texts, made] = lines_by_text_.try_emplace(section);
+        if (made)
+            for (const Line *line : lines_of({section}))
+                if (line->kind != LineKind::blank && line->kind != LineKind::directive)
+                    texts->second.try_emplace(text_of(*line), line);
+        if (const auto line = texts->second.find(trim(entry)); line != texts->second.end())
+            first = first == nullptr ? line->second : std::min(first, line->second);
+    }
+    return first;
 }
 
 bool Document::is_text() const {

@@ -74,13 +74,18 @@ class Document {
     // The sections by name, the preamble (*) first; a name once. Git's as
     // git names them (core, remote.origin).
     const std::vector<std::string> &sections() const { return sections_; }
-    // The sections `name` names (the preamble for *).
-    std::vector<int> sections_named(std::string_view name, bool ignore_case) const;
+    // The sections `name` names (the preamble for *), looked up by name.
+    const std::vector<int> &sections_named(std::string_view name, bool ignore_case) const;
     // The lines of `sections`, in file order, headers left out.
     std::vector<const Line *> lines_of(const std::vector<int> &sections) const;
-    // The key lines of `sections` whose name is `key`, in file order.
+    // The key lines of `sections` whose name is `key`, in file order; each
+    // section's keys are gathered by name once.
     std::vector<const Line *> key_lines(const std::vector<int> &sections, std::string_view key,
                                         bool ignore_case) const;
+    // The first line of `sections` that equals `entry` after trimming: any
+    // line but a blank one or a file-wide directive (a comment too); null
+    // if none. Each section's lines are gathered by text once.
+    const Line *line_equal(const std::vector<int> &sections, std::string_view entry) const;
     // The line end the file uses: that of its first line, "\n" when none.
     std::string_view line_end() const { return line_end_; }
     // The offset after the byte-order mark, if any.
@@ -101,6 +106,14 @@ class Document {
     std::vector<std::string> sections_;
     std::unordered_map<std::string, int> section_numbers_;
     std::vector<std::vector<std::size_t>> section_lines_; // each section's, in file order
+    // Looked up once asked for, with and without regard to case: the
+    // sections by name, each section's key lines by name and its first line
+    // of each text.
+    mutable std::unordered_map<std::string, std::vector<int>> sections_by_name_[2];
+    mutable std::unordered_map<int, std::unordered_map<std::string, std::vector<const Line *>>>
+        keys_by_name_[2];
+    mutable std::unordered_map<int, std::unordered_map<std::string_view, const Line *>>
+        lines_by_text_;
     std::string_view line_end_ = "\n";
     std::size_t text_start_ = 0;
     std::size_t longest_line_ = 0;

@@ -13,18 +13,18 @@ namespace {
 
 // The section's entries, trimmed, in file order: its lines that are neither
 // blank, comments nor file-wide directives (key lines and the lines of their
-// values too), or with `comments` those as well. False without the section.
-bool section_lines(const Call &call, bool comments, std::vector<std::string> &lines) {
+// values too). False without the section.
+bool section_entries(const Call &call, std::vector<std::string> &entries) {
     std::string text;
-    (void)read_file(call, text);
+    (void)read_file(call, text); // a missing file reads as empty: no section
     const Document document(std::move(text), call.dialect());
-    const std::vector<int> sections = document.sections_named(call.section(), call.ignore_case);
+    const std::vector<int> &sections = document.sections_named(call.section(), call.ignore_case);
     if (sections.empty())
         return false;
     for (const Line *line : document.lines_of(sections))
         if (line->kind != LineKind::blank && line->kind != LineKind::directive &&
-            (comments || line->kind != LineKind::comment))
-            lines.emplace_back(document.text_of(*line));
+            line->kind != LineKind::comment)
+            entries.emplace_back(document.text_of(*line));
     return true;
 }
 
@@ -39,7 +39,7 @@ void refuse_preamble(const Call &call) {
 int look_up(const Call &call, int step) {
     refuse_preamble(call);
     std::vector<std::string> entries;
-    if (!section_lines(call, false, entries))
+    if (!section_entries(call, entries))
         return exit_not_found;
     const std::string_view wanted = call.has_name() ? trim(call.name()) : std::string_view();
     std::size_t found = 0;
@@ -54,7 +54,7 @@ int look_up(const Call &call, int step) {
 
 int run_entries(const Call &call) {
     std::vector<std::string> entries;
-    if (!section_lines(call, false, entries))
+    if (!section_entries(call, entries))
         return exit_not_found;
     print_items(call, entries);
     return exit_done;
@@ -74,12 +74,11 @@ int run_prev(const Call &call) {
 
 int run_has(const Call &call) {
     refuse_preamble(call);
-    std::vector<std::string> lines;
-    if (!section_lines(call, true, lines))
-        return exit_not_found;
-    const std::string_view wanted = trim(call.name());
-    return std::find(lines.begin(), lines.end(), wanted) != lines.end() ? exit_done
-                                                                        : exit_not_found;
+    std::string text;
+    (void)read_file(call, text); // a missing file reads as empty: no line
+    const Document document(std::move(text), call.dialect());
+    const std::vector<int> &sections = document.sections_named(call.section(), call.ignore_case);
+    return document.line_equal(sections, call.name()) != nullptr ? exit_done : exit_not_found;
 }
 
 int run_add(const Call &call) {
@@ -120,7 +119,8 @@ const Command has_command = {"has",
                              0,
                              "succeed if SECTION holds ENTRY",
                              "Succeeds (status 0) if a line of SECTION equals ENTRY, compared "
-                             "after\ntrimming (a comment too); status 1 if not.",
+                             "after\ntrimming (a comment too, not a file-wide directive); status "
+                             "1 if not.",
                              run_has};
 
 const Command next_command = {"next",
@@ -151,7 +151,8 @@ const Command add_command = {
     0,
     "add ENTRY unless a line equals it",
     "Adds ENTRY, trimmed, as a line of SECTION after the last line of its\n"
-    "last value, unless a line of the section equals it (after trimming);\n"
+    "last value, unless a line of the section equals it (after trimming, as\n"
+    "has compares);\n"
     "appends the section and makes FILE if missing. A blank entry, one that\n"
     "starts with [, ; or #, and one the dialect would read otherwise, is\n"
     "refused (status 2).",
@@ -164,7 +165,7 @@ const Command remove_command = {
     0,
     0,
     "remove the first line equal to ENTRY",
-    "Removes the first line of SECTION equal to ENTRY (after trimming): a key\n"
+    "Removes the first line of SECTION equal to ENTRY (as has compares): a key\n"
     "line with the lines of its value, a line of a configparser value alone\n"
     "(systemd and git refuse that); removing what is not there, from a\n"
     "missing file too, succeeds.",

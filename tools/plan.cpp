@@ -104,41 +104,10 @@ Plan::Plan(const Document &document, std::string_view file, bool ignore_case)
         fail(exit_usage, file_,
              "not a text file: a zero byte or a control byte in its first " +
                  std::to_string(text_probe) + " bytes; nothing written");
-    const std::vector<std::string> &names = document.sections();
-    for (std::size_t i = 1; i < names.size(); ++i)
-        sections_[section_key(document.dialect(), names[i], ignore_case_)].push_back(
-            static_cast<int>(i));
 }
 
 void Plan::refuse(std::string_view where, const std::string &why) const {
     fail(exit_usage, file_, std::string(where) + ": " + why);
-}
-
-const std::vector<int> &Plan::sections(const std::string &section) const {
-    static const std::vector<int> none, the_preamble{0};
-    if (section == preamble)
-        return the_preamble;
-    const auto found = sections_.find(section_key(document_.dialect(), section, ignore_case_));
-    return found != sections_.end() ? found->second : none;
-}
-
-std::vector<const Line *> Plan::key_lines(const std::vector<int> &sections,
-                                          const std::string &key) const {
-    const Dialect dialect = document_.dialect();
-    std::vector<const Line *> lines;
-    for (const int section : sections) {
-        auto [keys, made] = keys_.try_emplace(section);
-        if (made)
-            for (const Line *line : document_.lines_of({section}))
-                if (line->kind == LineKind::key)
-                    keys->second[key_key(dialect, document_.name_of(*line), ignore_case_)]
-                        .push_back(line);
-        if (const auto found = keys->second.find(key_key(dialect, key, ignore_case_));
-            found != keys->second.end())
-            lines.insert(lines.end(), found->second.begin(), found->second.end());
-    }
-    std::sort(lines.begin(), lines.end());
-    return lines;
 }
 
 void Plan::check_lines(std::string_view lines, std::size_t number) const {
@@ -303,33 +272,24 @@ std::size_t Plan::part_kept(std::size_t header) const {
 
 void Plan::add(const std::string &section, const std::string &entry) {
     const std::string_view wanted = trim(entry);
-    for (const int in : sections(section)) {
-        auto [texts, made] = texts_.try_emplace(in);
-        if (made)
-            for (const Line *line : document_.lines_of({in}))
-                texts->second.insert(document_.text_of(*line));
-        if (texts->second.count(wanted) != 0)
-            return;
-    }
+    if (document_.line_equal(sections(section), wanted) != nullptr)
+        return;
     if (Added &added = added_to(section); added.entries.insert(std::string(wanted)).second)
         add_line(section, wanted);
 }
 
 void Plan::remove_entry(const std::string &section, const std::string &entry) {
-    const std::string_view wanted = trim(entry);
-    for (const Line *line : document_.lines_of(sections(section))) {
-        if (line->kind == LineKind::blank || document_.text_of(*line) != wanted)
-            continue;
-        if (line->kind == LineKind::continuation && document_.dialect() != Dialect::configparser)
-            refuse("[" + section + "]",
-                   "line " + std::to_string(line->number) +
-                       " goes on the value of the line before it; set or del that key");
-        const std::size_t from = document_.start_of(*line);
-        const std::size_t to =
-            line->kind == LineKind::continuation ? line->end : document_.span_end_of(*line);
-        edits_.push_back({from, to - from, ""});
+    const Line *const line = document_.line_equal(sections(section), entry);
+    if (line == nullptr)
         return;
-    }
+    if (line->kind == LineKind::continuation && document_.dialect() != Dialect::configparser)
+        refuse("[" + section + "]", "line " + std::to_string(line->number) +
+                                        " goes on the value of the line before it; set or del "
+                                        "that key");
+    const std::size_t from = document_.start_of(*line);
+    const std::size_t to =
+        line->kind == LineKind::continuation ? line->end : document_.span_end_of(*line);
+    edits_.push_back({from, to - from, ""});
 }
 
 void Plan::make_section(const std::string &section) {

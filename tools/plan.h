@@ -61,13 +61,6 @@ class Plan {
     // refused (status 2): its bytes would not read back.
     Plan(const Document &document, std::string_view file, bool ignore_case);
 
-    const Document &document() const { return document_; }
-    // The sections `section` names, as sections_named() finds them.
-    const std::vector<int> &sections(const std::string &section) const;
-    // The key lines of `key` in `sections`, in file order.
-    std::vector<const Line *> key_lines(const std::vector<int> &sections,
-                                        const std::string &key) const;
-
     // Plans `change`, which refusal() takes:
     // - set: `name` of `section` set to `value` where it differs; a new key
     //   line (and section) where there is none; a key on more than one line
@@ -83,11 +76,19 @@ class Plan {
     // - make_section: `section`, empty, made where the file lacks it.
     void make(const Change &change);
 
-    bool changes() const { return !edits_.empty() || !added_.empty(); }
     // The edits, in file order, new lines and sections included.
     std::vector<Edit> edits() const;
 
   private:
+    // The sections `section` names, and the key lines of `key` in them, as
+    // the document finds them.
+    const std::vector<int> &sections(const std::string &section) const {
+        return document_.sections_named(section, ignore_case_);
+    }
+    std::vector<const Line *> key_lines(const std::vector<int> &sections,
+                                        const std::string &key) const {
+        return document_.key_lines(sections, key, ignore_case_);
+    }
     void set(const std::string &section, const std::string &key, const std::string &value,
              bool all);
     void remove_key(const std::string &section, const std::string &key, bool all);
@@ -138,13 +139,6 @@ class Plan {
     std::vector<Edit> edits_;
     std::deque<Added> added_;
     std::unordered_map<std::string, std::size_t> added_by_name_;
-    // Each section's numbers by name, and, once a section is looked in,
-    // its key lines by name: a plan of many edits looks each up once.
-    std::unordered_map<std::string, std::vector<int>> sections_;
-    mutable std::unordered_map<int, std::unordered_map<std::string, std::vector<const Line *>>>
-        keys_;
-    // The trimmed lines of each section, once an entry is looked for.
-    mutable std::unordered_map<int, std::unordered_set<std::string_view>> texts_;
 };
 
 // The text of `document` after `edits`, from byte `from` on.

@@ -125,6 +125,9 @@ std::optional<std::string> refuse_entry(Dialect dialect, std::string_view entry)
     const std::string_view text = trim(entry);
     if (dialect != Dialect::configparser && continues(text))
         return "the entry must not end with '\\', which goes on to the next line";
+    if (dialect == Dialect::configparser && is_directive(text))
+        return "the entry must not be a directive (!include, !includedir, %include), which is "
+               "the file's";
     if (dialect != Dialect::git)
         return std::nullopt;
     const std::size_t name_end = std::min(text.find_first_of(" \t="), text.size());
