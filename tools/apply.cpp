@@ -12,11 +12,11 @@ using namespace iniplace;
 
 namespace {
 
-// The fragment's changes, in its order: a section made, a key set (the last
+// The fragment's intents, in its order: a section made, a key set (the last
 // value the fragment gives it), an entry added, each named by its line.
 struct Fragment {
     std::string name;
-    std::vector<Change> changes;
+    std::vector<Intent> intents;
 
     std::string where(std::size_t number) const { return name + ":" + std::to_string(number); }
 };
@@ -27,24 +27,24 @@ std::string read_text(const Call &call, Fragment &fragment) {
     return read_input(name);
 }
 
-// The change of a key line: the key's first, which sets its last value.
+// The intent of a key line: the key's first, which sets its last value.
 void take_key(const Document &document, const Line &line, const std::string &section,
               std::unordered_map<std::string, std::size_t> &keys, Fragment &fragment) {
     const std::string name(document.name_of(line)), value(document.value_of(line));
-    const auto [change, made] = keys.try_emplace(
-        section + '\n' + key_key(document.dialect(), name, false), fragment.changes.size());
+    const auto [intent, made] = keys.try_emplace(
+        section + '\n' + key_key(document.dialect(), name, false), fragment.intents.size());
     if (made)
-        fragment.changes.push_back(
-            {Change::Kind::set, section, name, value, false, fragment.where(line.number)});
-    fragment.changes[change->second].value = value;
+        fragment.intents.push_back(
+            {Intent::Kind::set, section, name, value, false, fragment.where(line.number)});
+    fragment.intents[intent->second].value = value;
 }
 
-// Takes the changes of the fragment's lines. A line that is no change
+// Takes the intents of the fragment's lines. A line that is no intent
 // fails the whole fragment (status 2) before the file is touched, as the
-// driver fails it for a change it refuses.
+// driver fails it for an intent it refuses.
 void read_changes(const Document &document, Fragment &fragment) {
     std::string section(preamble);
-    std::unordered_map<std::string, std::size_t> keys; // section and key -> change
+    std::unordered_map<std::string, std::size_t> keys; // section and key -> intent
     for (const Line &line : document.lines()) {
         const std::string at = fragment.where(line.number);
         const std::string_view text = document.text_of(line);
@@ -61,7 +61,7 @@ void read_changes(const Document &document, Fragment &fragment) {
             section = document.sections()[static_cast<std::size_t>(line.section)];
             if (section == preamble)
                 fail(exit_usage, at, "the header names no section");
-            fragment.changes.push_back({Change::Kind::make_section, section, "", "", false, at});
+            fragment.intents.push_back({Intent::Kind::make_section, section, "", "", false, at});
             break;
         case LineKind::key:
             if (line.has_value) {
@@ -71,8 +71,8 @@ void read_changes(const Document &document, Fragment &fragment) {
             [[fallthrough]]; // a key without a value is a line to have
         case LineKind::entry:
         case LineKind::directive:
-            fragment.changes.push_back(
-                {Change::Kind::add, section, std::string(text), "", false, at});
+            fragment.intents.push_back(
+                {Intent::Kind::add, section, std::string(text), "", false, at});
             break;
         }
     }
@@ -82,7 +82,7 @@ int run_apply(const Call &call) {
     Fragment fragment;
     const Document document(read_text(call, fragment), call.dialect());
     read_changes(document, fragment);
-    return edit(call, Creates::yes, fragment.changes);
+    return edit(call, Creates::yes, fragment.intents);
 }
 
 } // namespace

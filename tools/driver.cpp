@@ -24,40 +24,40 @@ struct Planned {
     std::string tail;
 };
 
-// Refuses the first change refusal() refuses, named by its origin or by the
+// Refuses the first intent refusal() refuses, named by its origin or by the
 // file and where it applies.
-void refuse_any(const Call &call, const std::vector<Change> &changes) {
-    for (const Change &change : changes)
-        if (const std::optional<std::string> why = refusal(call.dialect(), change)) {
-            if (!change.origin.empty())
-                fail(exit_usage, change.origin, *why);
+void refuse_any(const Call &call, const std::vector<Intent> &intents) {
+    for (const Intent &intent : intents)
+        if (const std::optional<std::string> why = refusal(call.dialect(), intent)) {
+            if (!intent.origin.empty())
+                fail(exit_usage, intent.origin, *why);
             const std::string key =
-                change.kind == Change::Kind::set || change.kind == Change::Kind::remove_key
-                    ? " " + change.name
+                intent.kind == Intent::Kind::set || intent.kind == Intent::Kind::remove_key
+                    ? " " + intent.name
                     : "";
-            fail(exit_usage, call.file(), "[" + change.section + "]" + key + ": " + *why);
+            fail(exit_usage, call.file(), "[" + intent.section + "]" + key + ": " + *why);
         }
 }
 
-// Plans `changes` in their order; a failure of a change with an origin
+// Plans `intents` in their order; a failure of an intent with an origin
 // names it.
-void plan_all(const std::vector<Change> &changes, Plan &plan) {
-    for (const Change &change : changes) {
+void plan_all(const std::vector<Intent> &intents, Plan &plan) {
+    for (const Intent &intent : intents) {
         try {
-            plan.make(change);
+            plan.make(intent);
         } catch (const Failure &failure) {
-            if (change.origin.empty())
+            if (intent.origin.empty())
                 throw;
-            fail(failure.status, change.origin, failure.file + ": " + failure.message);
+            fail(failure.status, intent.origin, failure.file + ": " + failure.message);
         }
     }
 }
 
 // Plans on `text` and keeps what the edits make of it.
-Planned plan_on(const Call &call, const std::vector<Change> &changes, std::string text) {
+Planned plan_on(const Call &call, const std::vector<Intent> &intents, std::string text) {
     const Document document(std::move(text), call.dialect());
     Plan plan(document, call.file(), call.ignore_case);
-    plan_all(changes, plan);
+    plan_all(intents, plan);
     Planned planned;
     const std::vector<Edit> edits = plan.edits();
     if (edits.empty())
@@ -76,10 +76,10 @@ Planned plan_on(const Call &call, const std::vector<Change> &changes, std::strin
 }
 
 // With --check: the edits planned on the file as it reads, none made.
-EditResult check(const Call &call, Creates creates, const std::vector<Change> &changes) {
+EditResult check(const Call &call, Creates creates, const std::vector<Intent> &intents) {
     std::string text;
     if (read_file(call, text, true) || creates == Creates::yes)
-        return plan_on(call, changes, std::move(text)).result;
+        return plan_on(call, intents, std::move(text)).result;
     return {};
 }
 
@@ -102,7 +102,7 @@ template <typename Body> Status kept_apart(std::optional<Failure> &failure, Body
 // The edits planned and made through the library's driver, which opens the
 // file for update and locks it, or makes it when missing. A failure of the
 // plan is kept, and thrown once the driver let the file go.
-EditResult make(const Call &call, Creates creates, const std::vector<Change> &changes) {
+EditResult make(const Call &call, Creates creates, const std::vector<Intent> &intents) {
     std::optional<Failure> failure;
     Planned planned;
     const auto plan = [&](const File &file, Buffer, iniplace::Edit &edit) {
@@ -110,7 +110,7 @@ EditResult make(const Call &call, Creates creates, const std::vector<Change> &ch
             std::string text;
             if (const Status read = read_open(call.file(), file, text); !read.ok())
                 return read;
-            planned = plan_on(call, changes, std::move(text));
+            planned = plan_on(call, intents, std::move(text));
             const auto at = static_cast<off_t>(planned.from);
             edit.changes = planned.result.changed;
             edit.change = {at, file.size() - at, planned.tail};
@@ -126,7 +126,7 @@ EditResult make(const Call &call, Creates creates, const std::vector<Change> &ch
     // A file the caller may read but not write: an edit that changes
     // nothing succeeds.
     if (status.is(Outcome::denied))
-        if (const EditResult checked = check(call, creates, changes); !checked.changed)
+        if (const EditResult checked = check(call, creates, intents); !checked.changed)
             return checked;
     if (!status.ok())
         fail_file(call.file(), status);
@@ -135,22 +135,22 @@ EditResult make(const Call &call, Creates creates, const std::vector<Change> &ch
 
 } // namespace
 
-EditResult run_edit(const Call &call, Creates creates, const std::vector<Change> &changes) {
-    refuse_any(call, changes);
-    return call.check ? check(call, creates, changes) : make(call, creates, changes);
+EditResult run_edit(const Call &call, Creates creates, const std::vector<Intent> &intents) {
+    refuse_any(call, intents);
+    return call.check ? check(call, creates, intents) : make(call, creates, intents);
 }
 
-int edit(const Call &call, Creates creates, const std::vector<Change> &changes) {
+int edit(const Call &call, Creates creates, const std::vector<Intent> &intents) {
     if (call.file() == "-")
         usage_error(std::string(call.command->name) + " edits a FILE: - is for reading");
     // Printed once the file's lock is let go: a reader of the output that
     // takes its time holds up nobody's edits.
-    const EditResult result = run_edit(call, creates, changes);
+    const EditResult result = run_edit(call, creates, intents);
     if (call.diff)
         out(result.diff);
     if (call.verbose)
         std::fputs(!result.changed ? "unchanged\n"
-                   : call.check    ? "would change\n"
+                   : call.check    ? "would intent\n"
                                    : "changed\n",
                    stderr);
     return call.check && !result.changed ? exit_not_found : exit_done;

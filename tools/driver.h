@@ -15,15 +15,15 @@ struct EditResult {
     bool changed = false;
     std::string diff, before, after;
 };
-// Makes `changes` of FILE as one edit, planned on the file as it reads
+// Makes `intents` of FILE as one edit, planned on the file as it reads
 // under its lock, creating it when missing if `creates` (a missing file
 // otherwise has nothing to change); with --check it writes nothing. A
-// change refusal() refuses fails the whole (status 2) before the file is
+// intent refusal() refuses fails the whole (status 2) before the file is
 // opened. An edit that changes nothing succeeds on a file the caller may
 // read but not write.
-EditResult run_edit(const Call &call, Creates creates, const std::vector<Change> &changes);
+EditResult run_edit(const Call &call, Creates creates, const std::vector<Intent> &intents);
 // The same for a command: --diff prints the unified diff, --verbose says
 // changed or unchanged. Returns the exit status.
-int edit(const Call &call, Creates creates, const std::vector<Change> &changes);
+int edit(const Call &call, Creates creates, const std::vector<Intent> &intents);
 
 } // namespace tool

@@ -82,11 +82,11 @@ int run_has(const Call &call) {
 }
 
 int run_add(const Call &call) {
-    return edit(call, Creates::yes, {{Change::Kind::add, call.section(), call.name()}});
+    return edit(call, Creates::yes, {{Intent::Kind::add, call.section(), call.name()}});
 }
 
 int run_remove(const Call &call) {
-    return edit(call, Creates::no, {{Change::Kind::remove_entry, call.section(), call.name()}});
+    return edit(call, Creates::no, {{Intent::Kind::remove_entry, call.section(), call.name()}});
 }
 
 } // namespace

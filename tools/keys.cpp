@@ -60,7 +60,7 @@ int run_get(const Call &call) {
 
 int run_set(const Call &call) {
     return edit(call, Creates::yes,
-                {{Change::Kind::set, call.section(), call.name(), typed_value(call), call.all}});
+                {{Intent::Kind::set, call.section(), call.name(), typed_value(call), call.all}});
 }
 
 int run_del(const Call &call) {
@@ -68,10 +68,10 @@ int run_del(const Call &call) {
         if (call.section() == preamble)
             fail(exit_usage, call.file(),
                  "del needs a section name, not *: delete the preamble's keys one by one");
-        return edit(call, Creates::no, {{Change::Kind::remove_section, call.section()}});
+        return edit(call, Creates::no, {{Intent::Kind::remove_section, call.section()}});
     }
     return edit(call, Creates::no,
-                {{Change::Kind::remove_key, call.section(), call.name(), "", call.all}});
+                {{Intent::Kind::remove_key, call.section(), call.name(), "", call.all}});
 }
 
 } // namespace

@@ -46,18 +46,18 @@ Call call_for(const Task &task, const Command &command) {
 }
 
 // What the task asks the file to be.
-std::vector<Change> changes_of(const Task &task, const std::string &value) {
-    using Kind = Change::Kind;
+std::vector<Intent> requests_of(const Task &task, const std::string &value) {
+    using Kind = Intent::Kind;
     const std::string &section = *task.section;
     if (task.option)
-        return {task.present ? Change{Kind::set, section, *task.option, value}
-                             : Change{Kind::remove_key, section, *task.option, "", true}};
+        return {task.present ? Intent{Kind::set, section, *task.option, value}
+                             : Intent{Kind::remove_key, section, *task.option, "", true}};
     if (!task.entries_given)
         return {{task.present ? Kind::make_section : Kind::remove_section, section}};
-    std::vector<Change> changes;
+    std::vector<Intent> intents;
     for (const std::string &entry : task.entries)
-        changes.push_back({task.present ? Kind::add : Kind::remove_entry, section, entry});
-    return changes;
+        intents.push_back({task.present ? Kind::add : Kind::remove_entry, section, entry});
+    return intents;
 }
 
 // The tool's words for its operands and options, and the module's.
@@ -127,7 +127,7 @@ int run_module(const std::string &arguments) {
         if (task.present && !task.create && !read_file(call, text, true))
             refuse(task.path + " does not exist, and create is false");
         const EditResult result =
-            run_edit(call, creates ? Creates::yes : Creates::no, changes_of(task, value));
+            run_edit(call, creates ? Creates::yes : Creates::no, requests_of(task, value));
         out(reply(task, result));
         return exit_done;
     } catch (const Failure &failure) {

@@ -123,39 +123,39 @@ void Plan::check_lines(std::string_view lines, std::size_t number) const {
         }
 }
 
-std::optional<std::string> refusal(Dialect dialect, const Change &change) {
-    using Kind = Change::Kind;
+std::optional<std::string> refusal(Dialect dialect, const Intent &intent) {
+    using Kind = Intent::Kind;
     using Refuse = std::optional<std::string> (*)(Dialect, std::string_view);
     std::optional<std::string> found;
     const auto check = [&](Refuse refuse, std::string_view text) {
         if (!found)
             found = refuse(dialect, text);
     };
-    if (change.kind == Kind::set || change.kind == Kind::add || change.kind == Kind::make_section)
-        check(refuse_section, change.section);
-    if (change.kind == Kind::set || change.kind == Kind::remove_key)
-        check(refuse_key, change.name);
-    if (change.kind == Kind::set)
-        check(refuse_value, change.value);
-    if (change.kind == Kind::add)
-        check(refuse_entry, change.name);
+    if (intent.kind == Kind::set || intent.kind == Kind::add || intent.kind == Kind::make_section)
+        check(refuse_section, intent.section);
+    if (intent.kind == Kind::set || intent.kind == Kind::remove_key)
+        check(refuse_key, intent.name);
+    if (intent.kind == Kind::set)
+        check(refuse_value, intent.value);
+    if (intent.kind == Kind::add)
+        check(refuse_entry, intent.name);
     return found;
 }
 
-void Plan::make(const Change &change) {
-    switch (change.kind) {
-    case Change::Kind::set:
-        return set(change.section, change.name, change.value, change.all);
-    case Change::Kind::remove_key:
-        return remove_key(change.section, change.name, change.all);
-    case Change::Kind::remove_section:
-        return remove_section(change.section);
-    case Change::Kind::add:
-        return add(change.section, change.name);
-    case Change::Kind::remove_entry:
-        return remove_entry(change.section, change.name);
-    case Change::Kind::make_section:
-        return make_section(change.section);
+void Plan::make(const Intent &intent) {
+    switch (intent.kind) {
+    case Intent::Kind::set:
+        return set(intent.section, intent.name, intent.value, intent.all);
+    case Intent::Kind::remove_key:
+        return remove_key(intent.section, intent.name, intent.all);
+    case Intent::Kind::remove_section:
+        return remove_section(intent.section);
+    case Intent::Kind::add:
+        return add(intent.section, intent.name);
+    case Intent::Kind::remove_entry:
+        return remove_entry(intent.section, intent.name);
+    case Intent::Kind::make_section:
+        return make_section(intent.section);
     }
 }
 

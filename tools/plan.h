@@ -25,11 +25,11 @@ struct Edit {
     std::string text;
 };
 
-// A change a command asks of a file: the plan's one input.
-struct Change {
+// What a command asks of a file (an intent): the plan's one input.
+struct Intent {
     enum class Kind { set, remove_key, remove_section, add, remove_entry, make_section };
 
-    Change(Kind kind_, std::string section_, std::string name_ = "", std::string value_ = "",
+    Intent(Kind kind_, std::string section_, std::string name_ = "", std::string value_ = "",
            bool all_ = false, std::string origin_ = "")
         : kind(kind_), section(std::move(section_)), name(std::move(name_)),
           value(std::move(value_)), all(all_), origin(std::move(origin_)) {}
@@ -39,15 +39,15 @@ struct Change {
     std::string name;  // the key, or the entry
     std::string value; // set to
     bool all;          // a key on more than one line: set or delete every one
-    // Names the change in messages (a fragment's line) instead of the file.
+    // Names the intent in messages (a fragment's line) instead of the file.
     std::string origin;
 };
 
-// Why `change` is refused in `dialect`, whatever the file holds: what it
+// Why `intent` is refused in `dialect`, whatever the file holds: what it
 // would write would not read back as given (a set's section, key and
 // value; an added entry and its section; a made section; a deleted key).
 // Nothing when it is taken.
-std::optional<std::string> refusal(Dialect dialect, const Change &change);
+std::optional<std::string> refusal(Dialect dialect, const Intent &intent);
 
 // The layout of a key line: the bytes before its name, between its name and
 // its separator, the separator, and between it and its value.
@@ -61,7 +61,7 @@ class Plan {
     // refused (status 2): its bytes would not read back.
     Plan(const Document &document, std::string_view file, bool ignore_case);
 
-    // Plans `change`, which refusal() takes:
+    // Plans `intent`, which refusal() takes:
     // - set: `name` of `section` set to `value` where it differs; a new key
     //   line (and section) where there is none; a key on more than one line
     //   is refused unless `all`;
@@ -74,7 +74,7 @@ class Plan {
     //   deleted: a key line with the lines of its value; a line of a
     //   configparser value alone;
     // - make_section: `section`, empty, made where the file lacks it.
-    void make(const Change &change);
+    void make(const Intent &intent);
 
     // The edits, in file order, new lines and sections included.
     std::vector<Edit> edits() const;
