@@ -4,9 +4,12 @@
 // exports the same names changes nothing here.
 #include "entries.h"
 #include "iniplace.h"
+#include "key_walk.h"
 #include "keys.h"
 #include "lines.h"
 #include "settings.h"
+
+#include <pthread.h>
 
 #include <cstddef>
 #include <limits>
@@ -21,6 +24,25 @@ static_assert(sizeof(ini_setting) == sizeof(Setting) &&
               "a setting is laid out as the library's");
 
 namespace {
+
+// Cancellation of the calling thread held off while it lives: the library
+// unwinds none of its own frames, so a thread cancelled at one of its
+// system calls would end without letting go of its lock or closing its
+// file. A cancellation asked for meanwhile happens after the call. Neither
+// call can fail with the states it is given.
+class NoCancel {
+  public:
+    NoCancel() { (void)::pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &old_state_); }
+    ~NoCancel() {
+        int ignored = 0;
+        (void)::pthread_setcancelstate(old_state_, &ignored);
+    }
+    NoCancel(const NoCancel &) = delete;
+    NoCancel &operator=(const NoCancel &) = delete;
+
+  private:
+    int old_state_ = 0;
+};
 
 // The code of a lookup, or of an edit that did not get to write.
 int code(const Status &status) {

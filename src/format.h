@@ -90,10 +90,18 @@ constexpr bool is_header(std::string_view line) {
     return !line.empty() && line[0] == '[';
 }
 
-// `[name]`, exactly: `[ name ]` and `[name] x` name no section.
+// The section a header names: `[name]` exactly (`[ name ]` and `[name] x`
+// name no section), in `name`; false for one that names none.
+constexpr bool named_by(std::string_view header, std::string_view &name) {
+    if (header.size() < 2 || header.front() != '[' || header.back() != ']')
+        return false;
+    name = head(after(header, 1), header.size() - 2);
+    return true;
+}
+
 constexpr bool header_names(std::string_view line, std::string_view section) {
-    return line.size() == section.size() + 2 && line.front() == '[' && line.back() == ']' &&
-           head(after(line, 1), section.size()) == section;
+    std::string_view name;
+    return line.size() == section.size() + 2 && named_by(line, name) && name == section;
 }
 
 constexpr bool is_key_line(std::string_view line) {
@@ -117,9 +125,14 @@ constexpr std::string_view key_name(std::string_view line) {
     return head(line, end);
 }
 
-// The value of a key line: the text after its first `=`, trimmed.
+// Where the value of a key line starts: after its first `=`.
+constexpr std::size_t value_start(std::string_view line) {
+    return line.find('=') + 1;
+}
+
+// The value of a key line, trimmed.
 constexpr std::string_view value_of(std::string_view line) {
-    return trimmed(after(line, line.find('=') + 1));
+    return trimmed(after(line, value_start(line)));
 }
 
 // A key that reads back as itself (ini_getkey finds its line again), or

@@ -150,7 +150,7 @@ Status open(int directory, const char *name, Open how, Descriptor &fd) {
     SystemCall call = on_name(Op::open, directory, name);
     call.flags = flags_for(how);
     const long opened = perform(call, [how](const SystemCall &c) {
-        return long(::openat(c.fd, c.path, c.flags, how == Open::fresh ? 0600 : 0666));
+        return long(::openat(c.fd, c.path, c.flags, how == Open::fresh ? owner_only : 0666));
     });
     if (opened < 0)
         return open_failure(how);

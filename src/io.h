@@ -67,21 +67,6 @@ class Descriptor {
     Held held_ = Held::none;
 };
 
-// Cancellation of the calling thread held off while it lives: the library
-// unwinds none of its own frames, so a thread cancelled at one of its
-// system calls would end without letting go of its lock or closing its
-// file. A cancellation asked for meanwhile happens after the call.
-class NoCancel {
-  public:
-    NoCancel();
-    ~NoCancel();
-    NoCancel(const NoCancel &) = delete;
-    NoCancel &operator=(const NoCancel &) = delete;
-
-  private:
-    int old_state_ = 0;
-};
-
 // What stat tells of a file.
 struct FileInfo {
     off_t size = 0;
@@ -101,6 +86,11 @@ struct FileInfo {
 inline bool same_file(const FileInfo &a, const FileInfo &b) {
     return a.device == b.device && a.inode == b.inode;
 }
+
+// The mode of what the library makes for itself (a journal, a new file
+// before it is in place): read and written by its owner alone. What stands
+// at a side name with another mode is not the library's.
+constexpr mode_t owner_only = 0600;
 
 enum class Open {
     read,   // an existing file, by a name of the caller's (not judged)

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <ctime>
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/file.h>
 
 // The benchmarks build a copy of the library without locks, to measure what
@@ -234,15 +233,6 @@ long microseconds_between(const timespec &from, const timespec &to) {
 }
 
 } // namespace
-
-NoCancel::NoCancel() {
-    (void)::pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &old_state_); // cannot fail so
-}
-
-NoCancel::~NoCancel() {
-    int ignored = 0;
-    (void)::pthread_setcancelstate(old_state_, &ignored);
-}
 
 void Descriptor::let_go() {
     if (fd_ < 0 || held_ == Held::none)

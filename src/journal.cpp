@@ -1,5 +1,7 @@
 #include "journal.h"
+#include "side.h"
 
+#include "hash.h"
 #include "move.h"
 
 #include <array>
@@ -9,15 +11,8 @@ namespace iniplace {
 
 namespace {
 
-// The magic starts with a zero byte, with which no file the library
-// creates starts: a new file written at the side name before it is moved
-// into place is never taken for a journal. Journals of the layout before
-// this one hold their fields in the byte order of the machine that wrote
-// them, which the checksum tells.
-constexpr char magic[8] = {'\0', 'i', 'n', 'i', 'p', 'l', '4', '\n'};
-constexpr char native_magic[8] = {'\0', 'i', 'n', 'i', 'p', 'l', '3', '\n'};
 constexpr std::size_t field_size = 8;
-constexpr std::size_t header_bytes = sizeof magic + 9 * field_size;
+constexpr std::size_t header_bytes = sizeof journal_magic + 9 * field_size;
 // The header but its checksum: what the checksum covers, with the saved
 // bytes after it.
 constexpr std::size_t summed_bytes = header_bytes - field_size;
@@ -36,8 +31,8 @@ template <typename Header, typename Visit> void each_field(Header &header, Visit
 
 HeaderBytes encoded(const JournalHeader &header) {
     HeaderBytes bytes{};
-    std::memcpy(bytes.data(), magic, sizeof magic);
-    std::size_t at = sizeof magic;
+    std::memcpy(bytes.data(), journal_magic, sizeof journal_magic);
+    std::size_t at = sizeof journal_magic;
     each_field(header, [&](std::uint64_t field) {
         for (std::size_t i = 0; i < field_size; ++i)
             bytes[at++] = static_cast<char>(field >> (8 * (field_size - 1 - i)) & 0xFF);
@@ -47,7 +42,7 @@ HeaderBytes encoded(const JournalHeader &header) {
 
 JournalHeader decoded(const HeaderBytes &bytes, bool big_endian) {
     JournalHeader header{};
-    std::size_t at = sizeof magic;
+    std::size_t at = sizeof journal_magic;
     each_field(header, [&](std::uint64_t &field) {
         field = 0;
         for (std::size_t i = 0; i < field_size; ++i) {
@@ -61,11 +56,9 @@ JournalHeader decoded(const HeaderBytes &bytes, bool big_endian) {
 
 // FNV-1a over 64 bits: enough to tell a journal cut short or torn from a
 // whole one, and the file it was made for from another.
-constexpr std::uint64_t checksum_start = 0xcbf29ce484222325ULL;
+constexpr std::uint64_t checksum_start = fnv_start;
 std::uint64_t add_to_checksum(std::uint64_t sum, std::string_view bytes) {
-    for (const char byte : bytes)
-        sum = (sum ^ static_cast<unsigned char>(byte)) * 0x100000001b3ULL;
-    return sum;
+    return fnv(bytes, sum);
 }
 
 Status sum_bytes(int fd, off_t at, off_t length, Buffer block, std::uint64_t &sum) {
@@ -118,9 +111,9 @@ Status judge_whole(int journal, off_t size, JournalHeader &header, Buffer block,
     HeaderBytes bytes{};
     std::size_t got = 0;
     const Status read = io::read(journal, bytes.data(), bytes.size(), 0, got);
-    current = std::memcmp(bytes.data(), magic, sizeof magic) == 0;
+    current = std::memcmp(bytes.data(), journal_magic, sizeof journal_magic) == 0;
     if (!read.ok() || got != bytes.size() ||
-        (!current && std::memcmp(bytes.data(), native_magic, sizeof magic) != 0))
+        (!current && std::memcmp(bytes.data(), native_journal_magic, sizeof journal_magic) != 0))
         return read;
     for (const bool big_endian : {true, false}) {
         if (current && !big_endian)
@@ -206,63 +199,17 @@ Status put_back(int journal, const JournalHeader &header, const OpenFile &file) 
     return undo(journal, file.writable ? file.fd : reopened.get(), header, {bytes, sizeof bytes});
 }
 
-// Opens what stands at a side name, and stats it: Outcome::missing when
-// nothing does, ::untrusted for a link or a directory. What cannot be
-// opened (another user's) and is empty is harmless: missing too.
-Status open_side(const Side &side, Descriptor &fd, FileInfo &info) {
-    const Status found = io::open(side.directory, side.name, Open::found, fd);
-    if (found.is(Outcome::linked) || found.is(Outcome::not_regular))
-        return as(Outcome::untrusted, found);
+// Opens what stands at a side name for recovery: what cannot be opened
+// (another user's) and is empty is harmless, as if missing.
+Status open_for_recovery(const Side &side, Descriptor &fd, FileInfo &info) {
+    const Status found = open_side(side, fd, info);
     if (found.is(Outcome::not_opened) || found.is(Outcome::denied)) {
         const bool empty =
             io::stat(side.directory, side.name, info).ok() && info.regular && info.size == 0;
         return empty ? failed(Outcome::missing, Op::open) : found;
     }
-    return found.ok() ? io::stat(fd.get(), info) : found;
+    return found;
 }
-
-} // namespace
-
-Status side_kind(int fd, const FileInfo &info, SideKind &kind) {
-    kind = SideKind::empty;
-    if (info.size == 0)
-        return {};
-    char start[sizeof magic] = {};
-    std::size_t got = 0;
-    const Status read = io::read(fd, start, sizeof start, 0, got);
-    if (std::memcmp(start, magic, sizeof magic) == 0 ||
-        std::memcmp(start, native_magic, sizeof magic) == 0)
-        kind = SideKind::journal;
-    else if (std::all_of(start, start + got, [](char byte) { return byte == '\0'; }))
-        kind = SideKind::cut_short;
-    else
-        kind = SideKind::new_file;
-    return read;
-}
-
-Status trust(const FileInfo &side, SideKind kind, uid_t owner) {
-    const bool owners_own = side.owner == io::user() || side.owner == owner;
-    // Never a file others may read: an edit would write old bytes into it.
-    const bool as_made =
-        (side.mode & 07777) == 0600 && (kind != SideKind::new_file || side.owner == io::user());
-    if (side.regular && side.links == 1 && owners_own && as_made)
-        return {};
-    return failed(Outcome::untrusted, Op::stat);
-}
-
-Status take_side(const Side &side, Descriptor &fd, const FileInfo &info, uid_t owner,
-                 Patience &patience, SideKind &kind) {
-    Status status = io::lock_side(fd, patience);
-    if (status.ok())
-        status = io::still_names(side.directory, side.name, info);
-    if (status.ok())
-        status = side_kind(fd.get(), info, kind);
-    if (status.ok())
-        status = trust(info, kind, owner);
-    return status.is(Outcome::replaced) ? failed(Outcome::missing, Op::stat) : status;
-}
-
-namespace {
 
 // Takes what stands at `side` to act on: Outcome::missing when nothing
 // does (or a second name of the file, left by a creation that linked the
@@ -270,7 +217,7 @@ namespace {
 // removed).
 Status take_for_recovery(const Side &side, const OpenFile &file, Descriptor &journal,
                          FileInfo &info, SideKind &kind) {
-    Status taken = open_side(side, journal, info);
+    Status taken = open_for_recovery(side, journal, info);
     if (taken.ok() && same_file(info, file.info)) {
         (void)io::unlink(side.directory, side.name); // a later call tries again
         return failed(Outcome::missing, Op::stat);

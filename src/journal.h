@@ -10,6 +10,7 @@
 #pragma once
 
 #include "io_stream.h"
+#include "side.h"
 
 #include <cstdint>
 
@@ -20,13 +21,6 @@
 namespace iniplace {
 
 constexpr bool durable = INIPLACE_DURABLE != 0;
-
-// A name beside a file: in the directory `directory` (a descriptor), the
-// name `name`.
-struct Side {
-    int directory;
-    const char *name;
-};
 
 // The journal's header, as the library works with it. On disk the fields
 // are big-endian on every target, after the magic, so that a journal a
@@ -52,25 +46,6 @@ struct OpenFile {
     bool writable;
     Patience &patience;
 };
-
-// What stands at a side name, by its first bytes: empty (a journal made
-// harmless), a journal, a journal cut short before its header was written
-// (zero bytes), or a new file a creation cut short left.
-enum class SideKind { empty, journal, cut_short, new_file };
-Status side_kind(int fd, const FileInfo &info, SideKind &kind);
-
-// Whether what stands at a side name is the library's to act on: a
-// regular file with one link and mode 0600, as the library makes it, owned
-// by the caller or `owner`; a new file left behind must be the caller's.
-// Outcome::untrusted else.
-Status trust(const FileInfo &side, SideKind kind, uid_t owner);
-
-// Locks what stands at `side`, open as `fd` and found to be `info`, and
-// judges it: its kind, and whether it is the library's to act on (see
-// trust()); Outcome::missing when it was removed or replaced while the lock
-// was awaited.
-Status take_side(const Side &side, Descriptor &fd, const FileInfo &info, uid_t owner,
-                 Patience &patience, SideKind &kind);
 
 // Puts back the edit a crash interrupted, under the file's lock. What
 // stands at `side`: nothing; a whole journal that fits the file, applied

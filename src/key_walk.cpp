@@ -1,7 +1,8 @@
 // ini_getkeys: every key of a section, or of every section, handed in one
 // walk over the file, as the gets read them.
-#include "settings.h"
+#include "key_walk.h"
 
+#include "hash.h"
 #include "lines.h"
 
 #include <algorithm>
@@ -44,19 +45,15 @@ template <std::size_t Bits, std::size_t Hashes> class Seen {
 // The walk picks its start from the clock and the stack, so that names
 // whose hashes collide cannot be made in advance to hide a key.
 std::uint64_t hash_of(std::string_view name, std::uint64_t start) {
-    std::uint64_t hash = start;
-    for (const char byte : name)
-        hash = (hash ^ static_cast<unsigned char>(byte)) * 0x100000001b3ULL;
+    std::uint64_t hash = fnv(name, start);
     hash ^= hash >> 31;
     hash *= 0x9e3779b97f4a7c15ULL;
     hash ^= hash >> 29;
     return hash == 0 ? 1 : hash;
 }
 
-// The start of a hash that is the same from call to call, for the filter of
-// section names: a call reads the file the way the last one did.
-constexpr std::uint64_t fnv_start = 0xcbf29ce484222325ULL;
-
+// The filter of section names hashes from fnv_start, the same from call to
+// call: a call reads the file the way the last one did.
 std::uint64_t picked_start(const void *here) {
     const timespec time = io::now();
     return fnv_start ^ static_cast<std::uint64_t>(time.tv_nsec) << 24 ^
@@ -156,13 +153,10 @@ class KeyWalk {
         int stop = hand(wildcard);
         Line header;
         while (stop == 0 && scan_.scanner.enter_next(header)) {
-            const std::string_view text = header.text;
             // A get names only a header that ends in `]`, not the wildcard,
             // and reads only the first of a name.
-            if (text.size() < 2 || text.back() != ']')
-                continue;
-            const std::string_view section = head(after(text, 1), text.size() - 2);
-            if (is_wildcard(section))
+            std::string_view section;
+            if (!named_by(header.text, section) || is_wildcard(section))
                 continue;
             const char *const name = section_.of(section);
             if (sections_.add(hash_of(section, fnv_start)) &&
@@ -249,7 +243,7 @@ class KeyWalk {
     // Hands a key line's key and value.
     int hand_line(const char *name, std::string_view line, std::string_view key) {
         // A line as the scanner gives it, trimmed, holds no zero byte.
-        const std::string_view value = trimmed_as_read(after(line, line.find('=') + 1));
+        const std::string_view value = trimmed_as_read(after(line, value_start(line)));
         const char *value_copy = nullptr;
         const char *const key_copy = pair_.of(key, value, value_copy);
         return handler_(user_, name, key_copy, value_copy);

@@ -1,5 +1,7 @@
 #include "new_file.h"
 
+#include "side.h"
+
 namespace iniplace {
 
 namespace {
@@ -78,11 +80,9 @@ Status NewFile::clear_leftover() {
     Descriptor fd;
     FileInfo info, target;
     SideKind kind = SideKind::empty;
-    Status status = io::open(side.directory, side.name, Open::found, fd);
-    if (status.is(Outcome::linked) || status.is(Outcome::not_regular))
-        return as(Outcome::untrusted, status);
-    if (status.ok())
-        status = io::stat(fd.get(), info);
+    // What cannot be opened takes the name all the same (unlike for
+    // recovery, where an empty one is harmless): the creation fails.
+    Status status = open_side(side, fd, info);
     // Whoever makes the file holds the lock until it stands at its name;
     // what was removed or replaced meanwhile frees the name (::missing).
     if (status.ok())

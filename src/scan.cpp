@@ -114,7 +114,7 @@ Piece Scanner::read_untrimmed(Line &line) {
         return Piece::end;
     last_ = piece;
     line.text = after(last_, first_not_blank(last_));
-    return !line.text.empty() && line.text[0] == '[' ? Piece::header : Piece::line;
+    return is_header(line.text) ? Piece::header : Piece::line;
 }
 
 Piece Scanner::read(Line &line) {

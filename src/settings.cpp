@@ -99,9 +99,9 @@ class Batch {
                 first = std::min(first, line_.place.at);
             // At most its line, under a new header, after a line feed.
             if (const Setting &setting = settings_[i]; setting.value != nullptr)
-                growth +=
-                    static_cast<off_t>(std::strlen(setting.section) + 4 + std::strlen(setting.key) +
-                                       2 + std::strlen(setting.value) + 1);
+                growth += static_cast<off_t>(
+                    1 + text_length(setting.section,
+                                    key_line(setting.section, setting.key, setting.value), true));
         }
         edit.journal_from = first;
         edit.most_growth = growth;

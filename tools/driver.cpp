@@ -150,7 +150,7 @@ int edit(const Call &call, Creates creates, const std::vector<Intent> &intents) 
         out(result.diff);
     if (call.verbose)
         std::fputs(!result.changed ? "unchanged\n"
-                   : call.check    ? "would intent\n"
+                   : call.check    ? "would change\n"
                                    : "changed\n",
                    stderr);
     return call.check && !result.changed ? exit_not_found : exit_done;
