@@ -17,9 +17,9 @@ struct EditResult {
 };
 // Makes `intents` of FILE as one edit, planned on the file as it reads
 // under its lock, creating it when missing if `creates` (a missing file
-// otherwise has nothing to change); with --check it writes nothing. A
-// intent that refusal() refuses fails the whole (status 2) before the file is
-// opened. An edit that changes nothing succeeds on a file the caller may
+// otherwise has nothing to change); with --check it writes nothing. An
+// intent that refusal() refuses fails the whole (status 2) before the file
+// is opened. An edit that changes nothing succeeds on a file the caller may
 // read but not write.
 EditResult run_edit(const Call &call, Creates creates, const std::vector<Intent> &intents);
 // The same for a command: --diff prints the unified diff, --verbose says
