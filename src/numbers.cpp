@@ -29,9 +29,6 @@ template <typename Number> bool convert_whole(const char *text, int base, Number
     return true;
 }
 
-// White space as strtol passes over it (the C locale's isspace).
-constexpr std::string_view c_space = " \t\n\v\f\r";
-
 // Some C libraries accept 0b in base 2, after white space and a sign as
 // strtol reads them; a binary value here has no prefix.
 bool has_binary_prefix(std::string_view text) {
@@ -96,7 +93,7 @@ Text number_text(unsigned long number, Base base) {
 }
 
 Text binary_text(unsigned long bits) {
-    constexpr int digits = 32;
+    constexpr int digits = binary_digits;
     char text[digits + 1];
     for (int bit = digits - 1; bit >= 0; --bit)
         text[digits - 1 - bit] = (bits >> bit) & 1UL ? '1' : '0';

@@ -11,6 +11,13 @@ namespace iniplace {
 // hexadecimal with or without 0x; or binary digits only, without prefix.
 enum class Radix { decimal_then_hex, binary };
 
+// White space as strtol passes over it (the C locale's isspace).
+constexpr std::string_view c_space = " \t\n\v\f\r";
+// The bits a binary value holds: its low 32, whatever the width of long.
+constexpr int binary_digits = 32;
+constexpr unsigned long binary_max = 0xFFFFFFFFul;
+static_assert(binary_max == (1ull << binary_digits) - 1, "a binary value's bits");
+
 // Reads all of `text` as a number by the C library's conversion: leading
 // white space and a sign are taken, and the unsigned conversion wraps a
 // minus sign around. False for an empty text, one that is not wholly a
@@ -30,7 +37,7 @@ enum class Base { decimal, hex };
 // `-5`, `4000000000`, `0xFF` (upper-case digits, 0 as `0x0`).
 Text number_text(long number);
 Text number_text(unsigned long number, Base base);
-// Bits 31 to 0 of `bits` as 32 binary digits.
+// Bits 31 to 0 of `bits` as binary_digits digits.
 Text binary_text(unsigned long bits);
 // The value in double quotes, without escaping; it does not fit when the
 // quoted text would be longer than text_max bytes.

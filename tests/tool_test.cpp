@@ -335,6 +335,13 @@ TEST_F(Tool, FileErrorsNameTheFileAndCreateNothing) {
          "",
          {},
          R"({"path":")" + path + R"(","section":"s","option":"k","value":"a\r[b]"})"},
+        // Only a message's reason is put in the module's words.
+        {{"FRAG"},
+         1,
+         module_failed("/no/the value x does not exist, and create is false"),
+         "",
+         {},
+         R"({"path":"/no/the value x","section":"s","option":"k","value":"v","create":false})"},
         {{"FRAG"},
          1,
          module_failed("an argument holds a zero byte"),

@@ -31,11 +31,12 @@ void refuse_any(const Call &call, const std::vector<Intent> &intents) {
         if (const std::optional<std::string> why = refusal(call.dialect(), intent)) {
             if (!intent.origin.empty())
                 fail(exit_usage, intent.origin, *why);
-            const std::string key =
-                intent.kind == Intent::Kind::set || intent.kind == Intent::Kind::remove_key
-                    ? " " + intent.name
-                    : "";
-            fail(exit_usage, call.file(), "[" + intent.section + "]" + key + ": " + *why);
+            const bool keyed =
+                intent.kind == Intent::Kind::set || intent.kind == Intent::Kind::remove_key;
+            fail(
+                exit_usage, call.file(),
+                (keyed ? setting_name(intent.section, intent.name) : setting_name(intent.section)) +
+                    ": " + *why);
         }
 }
 

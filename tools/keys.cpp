@@ -11,7 +11,7 @@ namespace tool {
 namespace {
 
 std::string where(const Call &call) {
-    return "[" + call.section() + "] " + call.name();
+    return setting_name(call.section(), call.name());
 }
 
 // The key lines get prints: the last, or with --all every one (systemd: its

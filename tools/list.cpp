@@ -103,7 +103,7 @@ void print_json(const Call &call, const std::vector<Section> &sections) {
 void print_shell(const Call &call, const Section &section) {
     for (const Listed &key : section.keys) {
         const std::string name = call.prefix + key.key;
-        const std::string where = "[" + section.name + "] " + key.key;
+        const std::string where = setting_name(section.name, key.key);
         if (!shell_name(name))
             warn(call.file(), where + ": not a shell name, left out");
         else if (environment_name(name))

@@ -60,7 +60,10 @@ std::vector<Intent> requests_of(const Task &task, const std::string &value) {
     return intents;
 }
 
-// The tool's words for its operands and options, and the module's.
+// The tool's words for its operands and options, and the module's: where
+// a message's reason starts (after "[section] key: "), or, for an option
+// named at its end, there. A test of every failure's words keeps them tied
+// to the messages they stand in.
 const std::pair<std::string_view, std::string_view> module_words[] = {
     {"; --all sets every one",
      "; the module sets a key of one line: state=absent deletes them all"},
@@ -70,14 +73,24 @@ const std::pair<std::string_view, std::string_view> module_words[] = {
     {"the section must", "section must"},
 };
 
-// A failure's message as the module says it.
+// Where `words` stand in `message` to be reworded: at its start or after
+// ": " (a reason), or at its end (an option); npos where they do not.
+std::size_t reworded_at(std::string_view message, std::string_view words) {
+    if (words[0] == ';')
+        return ends_with(message, words) ? message.size() - words.size() : std::string::npos;
+    if (starts_with(message, words))
+        return 0;
+    const std::size_t at = message.find(": " + std::string(words));
+    return at == std::string::npos ? at : at + 2;
+}
+
+// A failure's message as the module says it; the file's name as it is.
 std::string module_message(const Failure &failure) {
-    std::string message =
-        failure.file.empty() ? failure.message : failure.file + ": " + failure.message;
+    std::string message = failure.message;
     for (const auto &[tool_words, words] : module_words)
-        if (const std::size_t at = message.find(tool_words); at != std::string::npos)
+        if (const std::size_t at = reworded_at(message, tool_words); at != std::string::npos)
             message.replace(at, tool_words.size(), words);
-    return message;
+    return failure.file.empty() ? message : failure.file + ": " + message;
 }
 
 std::string failed(const std::string &message) {

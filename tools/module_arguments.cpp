@@ -25,6 +25,13 @@ namespace {
 const char *const known[] = {"path",   "section", "option", "value",      "state",
                              "create", "entries", "type",   "ignore_case"};
 
+std::string known_names() {
+    std::string names;
+    for (const char *name : known)
+        names += (names.empty() ? "" : ", ") + std::string(name);
+    return names;
+}
+
 // A JSON value as the text a string argument takes, as Ansible's modules
 // convert it: strings as they are, numbers as the controller wrote them
 // (read as strings, so 1.05 stays 1.05 and no integer is too large),
@@ -207,9 +214,7 @@ Task read_task(const std::string &file) {
         take(task, name, member.value);
     }
     if (!unknown.empty())
-        refuse("unsupported parameters: " + unknown +
-               "; supported: path, section, option, "
-               "value, state, create, entries, type, ignore_case");
+        refuse("unsupported parameters: " + unknown + "; supported: " + known_names());
     if (const std::string conflict = conflict_in(task); !conflict.empty())
         refuse(conflict);
     refuse_zero_bytes(task);

@@ -162,7 +162,7 @@ void Plan::make(const Intent &intent) {
 void Plan::set(const std::string &section, const std::string &key, const std::string &value,
                bool all) {
     const Dialect dialect = document_.dialect();
-    const std::string where = "[" + section + "] " + key;
+    const std::string where = setting_name(section, key);
     const std::vector<int> &in = sections(section);
     const std::vector<const Line *> lines = key_lines(in, key);
     if (lines.size() > 1 && !all)
@@ -217,7 +217,7 @@ void Plan::remove_key(const std::string &section, const std::string &key, bool a
     const std::vector<const Line *> lines = key_lines(sections(section), key);
     if (lines.size() > 1 && !all)
         fail(exit_usage, file_,
-             "[" + section + "] " + key + " stands on " + line_numbers(lines) +
+             setting_name(section, key) + " stands on " + line_numbers(lines) +
                  "; --all deletes every one");
     for (const Line *line : lines)
         edits_.push_back({document_.start_of(*line),
@@ -283,9 +283,9 @@ void Plan::remove_entry(const std::string &section, const std::string &entry) {
     if (line == nullptr)
         return;
     if (line->kind == LineKind::continuation && document_.dialect() != Dialect::configparser)
-        refuse("[" + section + "]", "line " + std::to_string(line->number) +
-                                        " goes on the value of the line before it; set or del "
-                                        "that key");
+        refuse(setting_name(section), "line " + std::to_string(line->number) +
+                                          " goes on the value of the line before it; set or del "
+                                          "that key");
     const std::size_t from = document_.start_of(*line);
     const std::size_t to =
         line->kind == LineKind::continuation ? line->end : document_.span_end_of(*line);

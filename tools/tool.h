@@ -117,6 +117,13 @@ struct Failure {
 };
 
 [[noreturn]] void fail(int status, std::string_view file, std::string_view message);
+// How messages name a section, and a key of it: [net], [net] port.
+inline std::string setting_name(std::string_view section) {
+    return "[" + std::string(section) + "]";
+}
+inline std::string setting_name(std::string_view section, std::string_view key) {
+    return setting_name(section) + " " + std::string(key);
+}
 [[noreturn]] void usage_error(std::string_view message);
 // A line on standard error that does not end the command.
 void warn(std::string_view file, std::string_view message);

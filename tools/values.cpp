@@ -16,7 +16,7 @@ Radix radix_of(Type type) {
 
 // Decimal digits, or 0x and hexadecimal digits, after blanks and a sign.
 bool plain_number(std::string_view text) {
-    text.remove_prefix(std::min(text.find_first_not_of(" \t\n\v\f\r"), text.size()));
+    text.remove_prefix(std::min(text.find_first_not_of(c_space), text.size()));
     if (!text.empty() && (text[0] == '-' || text[0] == '+'))
         text.remove_prefix(1);
     const bool hex = text.size() > 2 && text[0] == '0' && (text[1] | 0x20) == 'x';
@@ -50,7 +50,6 @@ bool printed_number(const Call &call, const std::string &value, bool given, std:
 // The text set writes for a number or a quoted string, or none.
 std::optional<Text> typed_text(const Call &call) {
     const char *const value = call.value().c_str();
-    constexpr unsigned long bin_max = 0xFFFFFFFFul;
     long signed_number = 0;
     unsigned long number = 0;
     switch (call.type) {
@@ -66,7 +65,7 @@ std::optional<Text> typed_text(const Call &call) {
             return std::nullopt;
         return number_text(number, call.type == Type::hex ? Base::hex : Base::decimal);
     case Type::bin:
-        if (!given_number(call.type, value, number) || number > bin_max)
+        if (!given_number(call.type, value, number) || number > binary_max)
             return std::nullopt;
         return binary_text(number);
     default:
@@ -88,7 +87,7 @@ std::string typed_value(const Call &call) {
         fail(exit_usage, call.file(), call.value() + " is not a " + type_word(call.type));
     if (!typed->fits())
         fail(exit_usage, call.file(),
-             "[" + call.section() + "] " + call.name() + ": the value is too long");
+             setting_name(call.section(), call.name()) + ": the value is too long");
     return std::string(typed->line());
 }
 
