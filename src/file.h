@@ -44,8 +44,8 @@ class File {
 
   private:
     Status open_locked(const char *path, Access access);
-    // Whether the name the journal goes beside still names the file (one
-    // step of the path renamed meanwhile, the path reaching it another way).
+    // The durable build: refuses a file mounted on its own, and puts back
+    // the edit a crash interrupted (a journal at the file's side name).
     Status recover();
 
     Descriptor fd_;

@@ -190,6 +190,12 @@ Status open_for_writing(int fd, Descriptor &writable) {
     return open(here, name, Open::update, writable);
 }
 
+bool is_open(int fd) {
+    SystemCall call = on_fd(Op::stat, fd);
+    return perform(call, [](const SystemCall &c) { return long(::fcntl(c.fd, F_GETFD)); }) >= 0 ||
+           last_error() != EBADF;
+}
+
 Status stat(int fd, FileInfo &info) {
     struct stat st {};
     SystemCall call = on_fd(Op::stat, fd);
@@ -404,11 +410,14 @@ Status new_file_mode(mode_t &mode) {
     }
     SystemCall call = on_fd(Op::mode, -1);
     mode_t mask = 0;
-    (void)perform(call, [&mask](const SystemCall &) {
-        mask = ::umask(077);
-        ::umask(mask);
-        return 0L;
-    });
+    // umask cannot fail; a test's hook can fail it, and then no mode is
+    // made up.
+    if (perform(call, [&mask](const SystemCall &) {
+            mask = ::umask(077);
+            ::umask(mask);
+            return 0L;
+        }) != 0)
+        return failure(Outcome::not_written, Op::mode);
     mode = 0666 & ~mask;
     return {};
 }

@@ -211,6 +211,8 @@ Status open_direct(const char *path, Open how, Descriptor &fd);
 // by a name: the same file whatever its names now are.
 Status open_for_writing(int fd, Descriptor &writable);
 Status stat(int fd, FileInfo &info);
+// Whether `fd` is an open descriptor (a closed one fails with EBADF).
+bool is_open(int fd);
 // What stands at `name` in `directory`, not followed if a link;
 // Outcome::missing when nothing does.
 Status stat(int directory, const char *name, FileInfo &info);

@@ -128,7 +128,9 @@ Status bounds(std::FILE *stream, off_t &at, off_t &end) {
         return status;
     if (seek_to(stream, 0, SEEK_END) == 0 && (status = position(stream, end)).ok())
         return {};
-    (void)seek(stream, at);
+    // Back where it stood; if even that fails, the caller hears of it.
+    if (const Status back = seek(stream, at); !back.ok())
+        return back;
     return status.ok() ? io::failure(Outcome::not_read, Op::seek) : status;
 }
 

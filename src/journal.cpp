@@ -303,7 +303,7 @@ Status Journal::open_journal(const OpenFile &file) {
     // since the call opened the file, and is judged when it opens it again.
     FileInfo info;
     SideKind kind = SideKind::empty;
-    Status taken = open_side(side_, journal_, info);
+    Status taken = open_for_recovery(side_, journal_, info);
     if (taken.ok() && same_file(info, file.info))
         taken = failed(Outcome::exists, Op::open);
     if (taken.ok())

@@ -62,9 +62,6 @@ class LineReader {
     // The first read that failed, if one did: then what was read is not
     // the whole file.
     const Status &status() const { return status_; }
-    const Io &io() const { return io_; }
-    // The file's size, where it is known; -1 else.
-    off_t size() const { return size_; }
 
   private:
     Io io_;

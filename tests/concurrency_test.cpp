@@ -164,13 +164,13 @@ TEST_F(Concurrency, WritersAndReadersTakeTurns) {
             if (writer.kind == Kind::library_twice)
                 written.emplace_back(writer.section + 1, writer.rounds);
             rounds = std::max(rounds, writer.rounds);
-            if (const pid_t pid = fork(); pid == 0)
+            if (const pid_t pid = checked_fork(); pid == 0)
                 _exit(std::min(write(path, writer), 100));
             else
                 writers.push_back(pid);
         }
         for (int r = 0; r < 2; ++r) {
-            if (const pid_t pid = fork(); pid == 0) {
+            if (const pid_t pid = checked_fork(); pid == 0) {
                 int torn = 0, reads = 0;
                 for (; done->load() == 0 || reads == 0; ++reads) {
                     torn += !reads_whole(path, rounds);
@@ -234,7 +234,7 @@ TEST_F(Concurrency, CallsThatKeepComingKeepNoneOut) {
         new (done) std::atomic<int>(0);
         std::vector<pid_t> looping, counted;
         for (int i = 0; i < row.looping; ++i)
-            if (const pid_t pid = fork(); pid == 0) {
+            if (const pid_t pid = checked_fork(); pid == 0) {
                 while (done->load() == 0)
                     (void)row.looped();
                 _exit(0);
@@ -242,7 +242,7 @@ TEST_F(Concurrency, CallsThatKeepComingKeepNoneOut) {
                 looping.push_back(pid);
             }
         for (int i = 0; i < row.counted; ++i)
-            if (const pid_t pid = fork(); pid == 0) {
+            if (const pid_t pid = checked_fork(); pid == 0) {
                 int call = 0;
                 while (call < calls && row.counted_call() == INI_OK)
                     ++call;
@@ -275,7 +275,7 @@ TEST_F(Concurrency, ReadersSeeAWholeBatchOrNone) {
     };
     for (const std::size_t pad : {std::size_t{0}, std::size_t{40000}}) {
         put("[net]\nk0=0\nk1=0\nk2=0\n[pad]\n" + std::string(pad, ';') + "\n");
-        const pid_t writer = fork();
+        const pid_t writer = checked_fork();
         if (writer == 0) {
             int failed = 0;
             for (int round = 1; round <= 300; ++round) {
@@ -310,7 +310,7 @@ TEST_F(Concurrency, TheWaitLastsItsTimeUnderSignalsAndLoad) {
     ASSERT_TRUE(holder.held());
     std::vector<pid_t> busy;
     for (int i = 0; i < 2; ++i)
-        if (const pid_t pid = fork(); pid == 0)
+        if (const pid_t pid = checked_fork(); pid == 0)
             for (volatile unsigned spin = 0;; ++spin) {
             }
         else
@@ -341,7 +341,7 @@ TEST_F(Concurrency, AByteHeldForGoodKeepsNoGetOut) {
     put(initial());
     const Holder reader(path, on_byte(read_lock, 8));
     ASSERT_TRUE(reader.held());
-    const pid_t edit = fork();
+    const pid_t edit = checked_fork();
     if (edit == 0)
         _exit(ini_setkey(path.c_str(), "s0", "k0", "v") & 0xFF);
     usleep(200000);

@@ -97,10 +97,21 @@ inline std::optional<std::string> bytes_of(const std::string &file) {
     return exists(file) ? std::optional(contents(file)) : std::nullopt;
 }
 
+// fork(), ending the test run where it fails: a pid of -1 handed to
+// kill() would signal every process the suite may signal.
+inline pid_t checked_fork() {
+    const pid_t pid = fork();
+    if (pid < 0) {
+        std::perror("fork");
+        std::abort();
+    }
+    return pid;
+}
+
 // Runs `body` in a child process and returns its exit status, or 200 plus
 // the signal that ended it.
 template <typename Body> int in_child(Body body) {
-    const pid_t pid = fork();
+    const pid_t pid = checked_fork();
     if (pid == 0)
         _exit(body());
     int status = 0;
@@ -134,7 +145,7 @@ class Holder {
     Holder(const std::string &name, int how, uid_t user = 0) {
         int ready[2];
         EXPECT_EQ(pipe(ready), 0);
-        pid_ = fork();
+        pid_ = checked_fork();
         if (pid_ == 0) {
             if (user != 0 && (setgid(user) != 0 || setuid(user) != 0))
                 _exit(99);

@@ -351,7 +351,7 @@ TEST_F(Injected, AChildForkedDuringACallKeepsNoLock) {
         pid_t child = -1;
         hook::arm({{hook::Op::read}, 1, "t.ini"}, hook::Act::run);
         hook::state().action = [&child] {
-            if ((child = fork()) == 0) {
+            if ((child = checked_fork()) == 0) {
                 pause();
                 _exit(0);
             }

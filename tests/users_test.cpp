@@ -239,11 +239,15 @@ TEST_F(Users, AnotherUsersLinkIsNotFollowed) {
             }
             if (row.when == in_a_loop) {
                 her_link(row.to, row.link);
-                const pid_t swapper = fork();
-                if (swapper == 0 && setgid(other) == 0 && setuid(other) == 0)
-                    for (;;)
-                        renameat2(AT_FDCWD, row.link.c_str(), AT_FDCWD, row.path.c_str(),
-                                  RENAME_EXCHANGE);
+                const pid_t swapper = checked_fork();
+                ASSERT_GE(swapper, 0);
+                if (swapper == 0) { // her swapper, ended by the parent; never the test
+                    if (setgid(other) == 0 && setuid(other) == 0)
+                        for (;;)
+                            renameat2(AT_FDCWD, row.link.c_str(), AT_FDCWD, row.path.c_str(),
+                                      RENAME_EXCHANGE);
+                    _exit(1);
+                }
                 for (int call = 0; call < 10000; ++call)
                     statuses.push_back(ini_setkey(row.path.c_str(), "net", "pwned", "1"));
                 kill(swapper, SIGKILL);

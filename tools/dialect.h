@@ -37,7 +37,8 @@ std::string dialect_names(const char *joint);
 // .git directory, else configparser.
 Dialect dialect_of(std::string_view path);
 
-constexpr std::string_view preamble = "*";
+// The preamble's name, as the library names it.
+constexpr std::string_view preamble = iniplace::wildcard;
 
 // A blank is a space or a tab, as for the library.
 using iniplace::is_blank;

@@ -115,7 +115,7 @@ void print_shell(const Call &call, const Section &section) {
 
 Document read_document(const Call &call) {
     std::string text;
-    (void)read_file(call, text);
+    (void)read_file(call, text); // a missing file reads as empty
     return Document(std::move(text), call.dialect());
 }
 

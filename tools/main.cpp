@@ -33,8 +33,7 @@ bool closed_input = false;
 // and reading a closed standard input is refused.
 bool standard_descriptors_open() {
     for (int fd = 0; fd <= 2; ++fd) {
-        iniplace::FileInfo info;
-        if (!iniplace::io::stat(fd, info).is(iniplace::Outcome::not_read))
+        if (iniplace::io::is_open(fd))
             continue;
         iniplace::Descriptor held;
         if (!iniplace::io::open("/dev/null", iniplace::Open::read, held).ok() || held.get() != fd)
