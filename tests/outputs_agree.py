@@ -30,7 +30,8 @@ import tempfile
 
 HUNK = re.compile(rb"^@@ -(\d+)(?:,(\d+))? \+(\d+)(?:,(\d+))? @@", re.M)
 UTF8_FORMS = [b"\xc3\xa9", b"\xe2\x82\xac", b"\xf0\x9f\x98\x80", b"\xc0\xaf", b"\xe0\x80\xaf",
-              b"\xed\xa0\x80", b"\xf4\x90\x80\x80", b"\xc3", b"\xef\xbb\xbf"]
+              b"\xed\xa0\x80", b"\xf4\x90\x80\x80", b"\xf0\x8f\xbf\xbf", b"\xc3",
+              b"\xef\xbb\xbf"]
 
 
 def run(tool, args, stdin=b""):

@@ -279,6 +279,7 @@ TEST_F(Tool, ApplyChecksTheWholeFragmentFirst) {
         {{"apply", "FILE", "--verbose"}, 0, "", "unchanged\n", {}, "p = 1\r\n[ntp]\nb.example\n"},
         {{"apply", "FILE"}, 2, "", "standard input:3: the key must", {}, "[net]\nport=9\n=2\n"},
         {{"apply", "FILE", "--dialect", "git"}, 2, "", "input:1: the header names no", {}, "[a] b"},
+        {{"apply", "FILE"}, 2, "", "input:2: the header names no", {}, "k=1\n[*]\nk=2\n"},
         {{"apply", "FILE"}, 2, "", "t.ini: [net] dup stands on lines 17", {}, "[net]\ndup=1\n"},
         {{"apply", "FILE"}, 2, "", "input:1: the line holds a zero byte", {}, {"k=a\0b\n", 6}},
     });
