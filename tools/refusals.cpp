@@ -46,15 +46,29 @@ std::optional<std::string> refuse_section(std::string_view section) {
     return std::nullopt;
 }
 
+// The library's refusals of a key, in the tool's words, and what the tool
+// refuses besides: a carriage return, a comment's start, a blank at the end.
 std::optional<std::string> refuse_key(std::string_view key) {
-    if (key.empty() || key == preamble)
+    constexpr const char *characters =
+        "the key must not hold '=', a line feed or a carriage return";
+    constexpr const char *start = "the key must not start with '[', ';' or '#'";
+    constexpr const char *blanks = "the key must not start or end with a space or a tab";
+    switch (iniplace::check_key(key).refusal) {
+    case iniplace::Refusal::key_empty:
         return "the key must not be empty or *";
-    if (key.find_first_of("=\r\n") != std::string_view::npos)
-        return "the key must not hold '=', a line feed or a carriage return";
-    if (key[0] == '[' || starts_comment(key))
-        return "the key must not start with '[', ';' or '#'";
-    if (is_blank(key.front()) || is_blank(key.back()))
-        return "the key must not start or end with a space or a tab";
+    case iniplace::Refusal::key_character:
+        return characters;
+    case iniplace::Refusal::key_start:
+        return key[0] == '[' ? start : blanks;
+    default:
+        break;
+    }
+    if (key.find('\r') != std::string_view::npos)
+        return characters;
+    if (starts_comment(key))
+        return start;
+    if (is_blank(key.back()))
+        return blanks;
     return std::nullopt;
 }
 
@@ -64,15 +78,22 @@ std::optional<std::string> refuse_value(std::string_view value) {
     return std::nullopt;
 }
 
+// The library's refusals of an entry, in the tool's words, and what the
+// tool refuses besides: a carriage return, a comment's start.
 std::optional<std::string> refuse_entry(std::string_view entry) {
-    if (holds_line_break(entry))
+    if (entry.find('\r') != std::string_view::npos)
         return "the entry must not hold a line feed or a carriage return";
-    const std::string_view text = trim(entry);
-    if (text.empty())
+    switch (iniplace::check_entry(entry).refusal) {
+    case iniplace::Refusal::line_feed:
+        return "the entry must not hold a line feed or a carriage return";
+    case iniplace::Refusal::entry_empty:
         return "the entry must not be blank";
-    if (text[0] == '[')
+    case iniplace::Refusal::entry_header:
         return "the entry must not start with '['";
-    if (starts_comment(text))
+    default:
+        break;
+    }
+    if (starts_comment(trim(entry)))
         return "the entry must not start with ';' or '#', which make a comment";
     return std::nullopt;
 }
