@@ -63,12 +63,8 @@ std::vector<LineChange> line_changes_of(const Document &document, const std::vec
         const std::size_t from =
             change.first < lines.size() ? lines[change.first].start : text.size();
         const std::size_t to = change.last > change.first ? lines[change.last - 1].end : from;
-        std::size_t at = from;
-        for (std::size_t i = firsts[c]; i < firsts[c + 1]; ++i) {
-            change.text.append(text.substr(at, edits[i].at - at)).append(edits[i].text);
-            at = edits[i].at + edits[i].old_length;
-        }
-        change.text.append(text.substr(at, std::max(to, at) - at));
+        change.text =
+            applied(text, edits.data() + firsts[c], edits.data() + firsts[c + 1], from, to);
     }
     return changes;
 }

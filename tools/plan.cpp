@@ -438,15 +438,15 @@ std::vector<Edit> Plan::edits() const {
     return all;
 }
 
-std::string applied(const Document &document, const std::vector<Edit> &edits, std::size_t from) {
-    const std::string_view text = document.text();
+std::string applied(std::string_view text, const Edit *first, const Edit *last, std::size_t from,
+                    std::size_t to) {
     std::string result;
     std::size_t at = from;
-    for (const Edit &edit : edits) {
-        result.append(text.substr(at, edit.at - at)).append(edit.text);
-        at = edit.at + edit.old_length;
+    for (const Edit *edit = first; edit != last; ++edit) {
+        result.append(text.substr(at, edit->at - at)).append(edit->text);
+        at = edit->at + edit->old_length;
     }
-    return result.append(text.substr(at));
+    return result.append(text.substr(at, std::max(to, at) - at));
 }
 
 } // namespace tool

@@ -141,7 +141,15 @@ class Plan {
     std::unordered_map<std::string, std::size_t> added_by_name_;
 };
 
+// The text of bytes [from, to) of `text` after the edits [first, last),
+// which stand in it in file order.
+std::string applied(std::string_view text, const Edit *first, const Edit *last, std::size_t from,
+                    std::size_t to);
 // The text of `document` after `edits`, from byte `from` on.
-std::string applied(const Document &document, const std::vector<Edit> &edits, std::size_t from);
+inline std::string applied(const Document &document, const std::vector<Edit> &edits,
+                           std::size_t from) {
+    return applied(document.text(), edits.data(), edits.data() + edits.size(), from,
+                   document.text().size());
+}
 
 } // namespace tool
