@@ -2,12 +2,14 @@
 // does the work and turns the Status it returns into the public codes. None
 // calls another exported function, so another library in the process that
 // exports the same names changes nothing here.
+#include "caller_copy.h"
 #include "entries.h"
 #include "iniplace.h"
 #include "key_walk.h"
 #include "keys.h"
 #include "lines.h"
 #include "settings.h"
+#include "stream_scan.h"
 
 #include <pthread.h>
 

@@ -1,6 +1,8 @@
 #include "entries.h"
 
+#include "caller_copy.h"
 #include "lines.h"
+#include "read.h"
 
 namespace iniplace {
 

@@ -4,6 +4,7 @@
 
 #include "hash.h"
 #include "lines.h"
+#include "read.h"
 
 #include <algorithm>
 #include <array>

@@ -106,39 +106,4 @@ Found find_key(Scanner &scan, std::string_view section, std::string_view key, Li
 // The first entry of `section` equal, trimmed, to `wanted`.
 Found find_entry(Scanner &scan, std::string_view section, std::string_view wanted, Line &line);
 
-// The steps of the exported scanners, with the positions parse() and
-// parse_section() leave: no_section, no_match (a header or the end of the
-// section) or match (a key line; an entry).
-Found scan_key(Scanner &scan, std::string_view section, std::string_view key);
-Found scan_section(Scanner &scan, std::string_view section, bool rewind);
-
-// The exported scanners on a caller's stream, from where it stands, read
-// in pieces of size - 2 bytes and spilled into `buf`: scan_key and
-// scan_section. The stream is left as they promise: at the offset the scan
-// left, its error and end-of-file state cleared, the last piece read
-// trimmed in `buf`. A read that failed ends the scan as the end of the
-// file does, at the start of the piece it cut short.
-Found scan_key_in(std::FILE *stream, char *buf, std::size_t size, std::string_view section,
-                  std::string_view key);
-Found scan_section_in(std::FILE *stream, char *buf, std::size_t size, std::string_view section,
-                      bool rewind);
-
-// Reads the open `file` with `read(scan)`: a read of the file that failed
-// is reported over what `read` found in what it could read. Out of line:
-// the block is not on the stack while a name is resolved.
-template <typename Read> [[gnu::noinline]] Status scan_open_file(const File &file, Read &read) {
-    char block[read_block];
-    FileScan scan(file, {block, sizeof block});
-    const Status status = read(scan);
-    return scan.in.status().ok() ? status : scan.in.status();
-}
-
-// Opens `path` and reads it with `read(scan)`.
-template <typename Read> Status scan_file(const char *path, Read read) {
-    File file;
-    Patience patience;
-    const Status opened = file.open(path, Access::read, patience);
-    return opened.ok() ? scan_open_file(file, read) : opened;
-}
-
 } // namespace iniplace
