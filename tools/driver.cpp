@@ -96,6 +96,8 @@ template <typename Body> Status kept_apart(std::optional<Failure> &failure, Body
         failure = Failure{exit_file, "", "out of memory"};
     } catch (const std::exception &error) {
         failure = Failure{exit_file, "", error.what()};
+    } catch (...) {
+        failure = Failure{exit_file, "", "the plan failed"};
     }
     return failed(Outcome::refused);
 }

@@ -111,14 +111,14 @@ void Plan::refuse(std::string_view where, const std::string &why) const {
 }
 
 void Plan::check_lines(std::string_view lines, std::size_t number) const {
-    if (document_.longest_line() > iniplace::text_max)
+    if (document_.longest_line() > iniplace::piece_max)
         return;
     for (const std::string_view line : lines_of_text(lines))
-        if (without_line_end(line).size() + document_.line_end().size() > iniplace::text_max) {
+        if (without_line_end(line).size() + document_.line_end().size() > iniplace::piece_max) {
             const std::string which =
                 number > 0 ? "line " + std::to_string(number) : "the new line";
             fail(exit_usage, file_,
-                 which + " would be longer than " + std::to_string(iniplace::text_max) +
+                 which + " would be longer than " + std::to_string(iniplace::piece_max) +
                      " bytes, which programs that use the library read in pieces");
         }
 }
