@@ -46,7 +46,22 @@ template <typename Number> bool parse(const char *text, Radix radix, Number &num
     return convert_whole(text, 10, number) || convert_whole(text, 16, number);
 }
 
-template <typename Number> bool parse_given(const char *text, Radix radix, Number &number) {
+// Decimal digits, or 0x and hexadecimal digits, after blanks and a sign.
+bool plain_number(std::string_view text) {
+    text.remove_prefix(std::min(text.find_first_not_of(c_space), text.size()));
+    if (!text.empty() && (text[0] == '-' || text[0] == '+'))
+        text.remove_prefix(1);
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] | 0x20) == 'x';
+    const std::string_view digits = hex ? text.substr(2) : text;
+    return !digits.empty() &&
+           digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") ==
+               std::string_view::npos;
+}
+
+template <typename Number>
+bool parse_given(const char *text, Radix radix, bool plain, Number &number) {
+    if (plain && !plain_number(text))
+        return false;
     std::string_view digits = text;
     digits.remove_prefix(std::min(digits.find_first_not_of(c_space), digits.size()));
     const bool minus = !digits.empty() && digits[0] == '-';
@@ -76,12 +91,12 @@ bool parse_number(const char *text, Radix radix, unsigned long &number) {
     return parse(text, radix, number);
 }
 
-bool parse_given_number(const char *text, Radix radix, long &number) {
-    return parse_given(text, radix, number);
+bool parse_given_number(const char *text, Radix radix, bool plain, long &number) {
+    return parse_given(text, radix, plain, number);
 }
 
-bool parse_given_number(const char *text, Radix radix, unsigned long &number) {
-    return parse_given(text, radix, number);
+bool parse_given_number(const char *text, Radix radix, bool plain, unsigned long &number) {
+    return parse_given(text, radix, plain, number);
 }
 
 Text number_text(long number) {

@@ -25,12 +25,14 @@ static_assert(binary_max == (1ull << binary_digits) - 1, "a binary value's bits"
 bool parse_number(const char *text, Radix radix, long &number);
 bool parse_number(const char *text, Radix radix, unsigned long &number);
 
-// Reads a number a person gives (a value on the command line) by the same
-// rule, refusing two texts that the rule takes otherwise than they are
-// meant: a minus sign for an unsigned number, which it wraps around, and a
-// leading 0b, which it takes for hexadecimal digits.
-bool parse_given_number(const char *text, Radix radix, long &number);
-bool parse_given_number(const char *text, Radix radix, unsigned long &number);
+// Reads a number a person gives (a value on the iniplace tool's command
+// line) by the same rule, refusing two texts that the rule takes otherwise
+// than they are meant: a minus sign for an unsigned number, which it wraps
+// around, and a leading 0b, which it takes for hexadecimal digits. With
+// `plain`, only decimal digits, or 0x and hexadecimal digits, after white
+// space and a sign: never other text the rule reads as hexadecimal (12abc).
+bool parse_given_number(const char *text, Radix radix, bool plain, long &number);
+bool parse_given_number(const char *text, Radix radix, bool plain, unsigned long &number);
 
 enum class Base { decimal, hex };
 

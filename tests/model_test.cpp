@@ -303,11 +303,11 @@ TEST_F(Model, NumbersAtTheEdgesOfTheirRange) {
             const auto radix = binary ? iniplace::Radix::binary : iniplace::Radix::decimal_then_hex;
             const auto as_long = model::typed<long>(numbers[i], binary, true);
             const auto as_ulong = model::typed<unsigned long>(numbers[i], binary, true);
-            EXPECT_EQ(iniplace::parse_given_number(numbers[i].c_str(), radix, given),
+            EXPECT_EQ(iniplace::parse_given_number(numbers[i].c_str(), radix, false, given),
                       as_long.has_value())
                 << numbers[i];
             EXPECT_EQ(given, as_long.value_or(given)) << numbers[i];
-            EXPECT_EQ(iniplace::parse_given_number(numbers[i].c_str(), radix, given_bits),
+            EXPECT_EQ(iniplace::parse_given_number(numbers[i].c_str(), radix, false, given_bits),
                       as_ulong.has_value())
                 << numbers[i];
             EXPECT_EQ(given_bits, as_ulong.value_or(given_bits)) << numbers[i];

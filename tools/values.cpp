@@ -14,25 +14,12 @@ Radix radix_of(Type type) {
     return type == Type::bin ? Radix::binary : Radix::decimal_then_hex;
 }
 
-// Decimal digits, or 0x and hexadecimal digits, after blanks and a sign.
-bool plain_number(std::string_view text) {
-    text.remove_prefix(std::min(text.find_first_not_of(c_space), text.size()));
-    if (!text.empty() && (text[0] == '-' || text[0] == '+'))
-        text.remove_prefix(1);
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] | 0x20) == 'x';
-    const std::string_view digits = hex ? text.substr(2) : text;
-    return !digits.empty() &&
-           digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") ==
-               std::string_view::npos;
-}
-
-// A number a person gives (set's VALUE, --default): a long or ulong as
-// plain_number() takes it, never other text that the file's rule reads as
-// hexadecimal (12abc); hex and bin by the file's rule, with the refusals of
-// parse_given_number().
+// A number a person gives (set's VALUE, --default), as
+// parse_given_number() reads it: a long or ulong plain (decimal, or 0x and
+// hexadecimal digits); hex and bin by the file's rule.
 template <typename Number> bool given_number(Type type, const char *text, Number &number) {
-    return (type == Type::hex || type == Type::bin || plain_number(text)) &&
-           parse_given_number(text, radix_of(type), number);
+    const bool plain = type == Type::long_number || type == Type::ulong_number;
+    return parse_given_number(text, radix_of(type), plain, number);
 }
 
 // A number as get prints it: read from the file by the library's rule, or
