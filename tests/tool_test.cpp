@@ -305,6 +305,8 @@ TEST_F(Tool, OptionsAndUsage) {
         {{"set", "", "s", "k", "v"}, 2, "", "the FILE name is empty", {}},
         // A single argument is the module's only when it names a JSON file.
         {{"gett"}, 2, "", "unknown command 'gett'", {}},
+        // A pipe is never the module's file: its bytes would be gone.
+        {{"/dev/stdin"}, 2, "", "unknown command '/dev/stdin'", {}, R"({"path":"x"})"},
         {{"FILE"}, 2, "", "unknown command", {}},
     });
     const Outcome usage = run({});

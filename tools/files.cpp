@@ -94,14 +94,18 @@ std::string read_input(const std::string &name) {
         return read_standard_input(input_name(name), input_max);
     if (const int fd = descriptor_named(name); fd > 0)
         return read_all(fd, name, input_max);
-    Name resolved;
     Descriptor fd;
+    if (const Status status = open_input(name, fd); !status.ok())
+        fail_file(name, status);
+    return read_all(fd.get(), name, input_max);
+}
+
+Status open_input(const std::string &name, Descriptor &fd) {
+    Name resolved;
     Status status = resolved.resolve(name.c_str());
     if (status.ok())
         status = resolved.open(Open::stream, Follow::links, fd);
-    if (!status.ok())
-        fail_file(name, status);
-    return read_all(fd.get(), name, input_max);
+    return status;
 }
 
 } // namespace tool

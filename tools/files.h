@@ -37,5 +37,7 @@ std::string input_name(const std::string &name);
 // where no other user could have put it in the way, as the library follows
 // links.
 std::string read_input(const std::string &name);
+// Opens the named input FILE (not - or /dev/fd/N) as read_input() does.
+iniplace::Status open_input(const std::string &name, iniplace::Descriptor &fd);
 
 } // namespace tool

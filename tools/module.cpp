@@ -117,12 +117,15 @@ bool runs_as_module(const std::vector<std::string> &words) {
         find_command(words[0]) != nullptr || words[0] == "help")
         return false;
     // The file Ansible gives holds a JSON object. A name that cannot be
-    // opened or read is no such file: the word is a command, unknown.
+    // opened as an input or read is no such file, nor is anything but a
+    // regular file (a pipe's bytes would be gone): the word is a command,
+    // unknown.
     iniplace::Descriptor fd;
+    iniplace::FileInfo info;
     char start[256];
     std::size_t got = 0;
-    if (!iniplace::io::open(words[0].c_str(), iniplace::Open::read, fd).ok() ||
-        !iniplace::io::read_on(fd.get(), start, sizeof start, got).ok())
+    if (!open_input(words[0], fd).ok() || !iniplace::io::stat(fd.get(), info).ok() ||
+        !info.regular || !iniplace::io::read(fd.get(), start, sizeof start, 0, got).ok())
         return false;
     const std::string_view text(start, got);
     const std::size_t first = text.find_first_not_of(" \t\r\n");
