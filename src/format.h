@@ -125,14 +125,9 @@ constexpr std::string_view key_name(std::string_view line) {
     return head(line, end);
 }
 
-// Where the value of a key line starts: after its first `=`.
-constexpr std::size_t value_start(std::string_view line) {
-    return line.find('=') + 1;
-}
-
-// The value of a key line, trimmed.
+// The value of a key line: the text after its first `=`, trimmed.
 constexpr std::string_view value_of(std::string_view line) {
-    return trimmed(after(line, value_start(line)));
+    return trimmed(after(line, line.find('=') + 1));
 }
 
 // A key that reads back as itself (ini_getkey finds its line again), or

@@ -111,9 +111,9 @@ Status judge_whole(int journal, off_t size, JournalHeader &header, Buffer block,
     HeaderBytes bytes{};
     std::size_t got = 0;
     const Status read = io::read(journal, bytes.data(), bytes.size(), 0, got);
-    current = std::memcmp(bytes.data(), journal_magic, sizeof journal_magic) == 0;
-    if (!read.ok() || got != bytes.size() ||
-        (!current && std::memcmp(bytes.data(), native_journal_magic, sizeof journal_magic) != 0))
+    const JournalLayout layout = journal_layout(bytes.data());
+    current = layout == JournalLayout::current;
+    if (!read.ok() || got != bytes.size() || layout == JournalLayout::none)
         return read;
     for (const bool big_endian : {true, false}) {
         if (current && !big_endian)

@@ -3,7 +3,6 @@
 #include "key_walk.h"
 
 #include "hash.h"
-#include "lines.h"
 #include "read.h"
 
 #include <algorithm>
@@ -243,8 +242,8 @@ class KeyWalk {
 
     // Hands a key line's key and value.
     int hand_line(const char *name, std::string_view line, std::string_view key) {
-        // A line as the scanner gives it, trimmed, holds no zero byte.
-        const std::string_view value = trimmed_as_read(after(line, value_start(line)));
+        // The value a get reads.
+        const std::string_view value = value_of(line);
         const char *value_copy = nullptr;
         const char *const key_copy = pair_.of(key, value, value_copy);
         return handler_(user_, name, key_copy, value_copy);

@@ -12,6 +12,14 @@ Status open_side(const Side &side, Descriptor &fd, FileInfo &info) {
     return found.ok() ? io::stat(fd.get(), info) : found;
 }
 
+JournalLayout journal_layout(const char *start) {
+    if (std::memcmp(start, journal_magic, sizeof journal_magic) == 0)
+        return JournalLayout::current;
+    if (std::memcmp(start, native_journal_magic, sizeof native_journal_magic) == 0)
+        return JournalLayout::native;
+    return JournalLayout::none;
+}
+
 Status side_kind(int fd, const FileInfo &info, SideKind &kind) {
     kind = SideKind::empty;
     if (info.size == 0)
@@ -19,8 +27,7 @@ Status side_kind(int fd, const FileInfo &info, SideKind &kind) {
     char start[sizeof journal_magic] = {};
     std::size_t got = 0;
     const Status read = io::read(fd, start, sizeof start, 0, got);
-    if (std::memcmp(start, journal_magic, sizeof journal_magic) == 0 ||
-        std::memcmp(start, native_journal_magic, sizeof journal_magic) == 0)
+    if (journal_layout(start) != JournalLayout::none)
         kind = SideKind::journal;
     else if (std::all_of(start, start + got, [](char byte) { return byte == '\0'; }))
         kind = SideKind::cut_short;

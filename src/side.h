@@ -22,6 +22,11 @@ struct Side {
 constexpr char journal_magic[8] = {'\0', 'i', 'n', 'i', 'p', 'l', '4', '\n'};
 constexpr char native_journal_magic[8] = {'\0', 'i', 'n', 'i', 'p', 'l', '3', '\n'};
 
+// The layout of a journal whose first bytes are `start` (8 of them): the
+// current one, the one before it, or none (no journal).
+enum class JournalLayout { none, current, native };
+JournalLayout journal_layout(const char *start);
+
 // What stands at a side name, by its first bytes: empty (a journal made
 // harmless), a journal, a journal cut short before its header was written
 // (zero bytes), or a new file a creation cut short left.

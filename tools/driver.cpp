@@ -7,7 +7,6 @@
 
 #include <cstdio>
 #include <exception>
-#include <new>
 #include <optional>
 
 namespace tool {
@@ -90,14 +89,8 @@ EditResult check(const Call &call, Creates creates, const std::vector<Intent> &i
 template <typename Body> Status kept_apart(std::optional<Failure> &failure, Body body) {
     try {
         return body();
-    } catch (Failure &planned) {
-        failure = std::move(planned);
-    } catch (const std::bad_alloc &) {
-        failure = Failure{exit_file, "", "out of memory"};
-    } catch (const std::exception &error) {
-        failure = Failure{exit_file, "", error.what()};
     } catch (...) {
-        failure = Failure{exit_file, "", "the plan failed"};
+        failure = caught_failure();
     }
     return failed(Outcome::refused);
 }
@@ -152,10 +145,7 @@ int edit(const Call &call, Creates creates, const std::vector<Intent> &intents) 
     if (call.diff)
         out(result.diff);
     if (call.verbose)
-        std::fputs(!result.changed ? "unchanged\n"
-                   : call.check    ? "would change\n"
-                                   : "changed\n",
-                   stderr);
+        std::fprintf(stderr, "%s\n", result.said(call.check));
     return call.check && !result.changed ? exit_not_found : exit_done;
 }
 

@@ -14,6 +14,10 @@ enum class Creates { no, yes };
 struct EditResult {
     bool changed = false;
     std::string diff, before, after;
+    // How it is told: changed, would change (with --check) or unchanged.
+    const char *said(bool check) const {
+        return !changed ? "unchanged" : check ? "would change" : "changed";
+    }
 };
 // Makes `intents` of FILE as one edit, planned on the file as it reads
 // under its lock, creating it when missing if `creates` (a missing file

@@ -12,7 +12,6 @@
 #include "output.h"
 
 #include <exception>
-#include <new>
 
 namespace tool {
 
@@ -101,15 +100,10 @@ int main(int argc, char **argv) {
     int status = exit_done;
     try {
         status = dispatch(words);
-    } catch (const Failure &failure) {
+    } catch (...) {
+        const Failure failure = caught_failure();
         report(failure);
         status = failure.status;
-    } catch (const std::bad_alloc &) {
-        report({exit_file, "", "out of memory"});
-        status = exit_file;
-    } catch (const std::exception &error) {
-        report({exit_file, "", error.what()});
-        status = exit_file;
     }
     return finish(status);
 }

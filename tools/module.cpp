@@ -18,7 +18,6 @@
 #include "values.h"
 
 #include <exception>
-#include <new>
 
 namespace tool {
 
@@ -98,10 +97,9 @@ std::string failed(const std::string &message) {
 }
 
 std::string reply(const Task &task, const EditResult &result) {
-    std::string json =
-        std::string("{\"changed\":") + (result.changed ? "true" : "false") +
-        ",\"path\":" + json_string(task.path) + ",\"msg\":" +
-        json_string(result.changed ? task.check ? "would change" : "changed" : "unchanged");
+    std::string json = std::string("{\"changed\":") + (result.changed ? "true" : "false") +
+                       ",\"path\":" + json_string(task.path) +
+                       ",\"msg\":" + json_string(result.said(task.check));
     if (task.diff)
         json += ",\"diff\":{\"before\":" + json_string(result.before) +
                 ",\"after\":" + json_string(result.after) +
@@ -146,12 +144,8 @@ int run_module(const std::string &arguments) {
             run_edit(call, creates ? Creates::yes : Creates::no, requests_of(task, value));
         out(reply(task, result));
         return exit_done;
-    } catch (const Failure &failure) {
-        out(failed(module_message(failure)));
-    } catch (const std::bad_alloc &) {
-        out(failed("out of memory"));
-    } catch (const std::exception &error) {
-        out(failed(error.what()));
+    } catch (...) {
+        out(failed(module_message(caught_failure())));
     }
     return 1;
 }

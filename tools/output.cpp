@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <new>
 
 namespace tool {
 
@@ -55,6 +57,20 @@ void report(const Failure &failure) {
 
 void fail(int status, std::string_view file, std::string_view message) {
     throw Failure{status, std::string(file), std::string(message)};
+}
+
+Failure caught_failure() {
+    try {
+        throw;
+    } catch (Failure &failure) {
+        return std::move(failure);
+    } catch (const std::bad_alloc &) {
+        return {exit_file, "", "out of memory"};
+    } catch (const std::exception &error) {
+        return {exit_file, "", error.what()};
+    } catch (...) {
+        return {exit_file, "", "failed"};
+    }
 }
 
 void usage_error(std::string_view message) {

@@ -125,6 +125,9 @@ inline std::string setting_name(std::string_view section, std::string_view key) 
     return setting_name(section) + " " + std::string(key);
 }
 [[noreturn]] void usage_error(std::string_view message);
+// Inside a catch block: what the exception caught means, a Failure as it
+// is, anything else (no memory) status 3 in its own words.
+Failure caught_failure();
 // A line on standard error that does not end the command.
 void warn(std::string_view file, std::string_view message);
 
