@@ -174,11 +174,15 @@ void print_manual() {
 // sections, keys and entries from the file named on the command line, each
 // matched as plain text and quoted for the shell, never expanded or run.
 void print_completion() {
-    std::string names, cases;
+    std::string names, cases, valued;
     for (const Command *command : command_table()) {
         names += std::string(command->name) + " ";
         cases += completion_case(*command);
     }
+    // The options that take a value, whose value is no operand.
+    for (const OptionInfo &option : option_table())
+        if (option.value != nullptr)
+            valued += (valued.empty() ? "--" : "|--") + std::string(option.name);
     out(R"sh(# bash completion for iniplace, made by 'iniplace --completion'
 # Fills COMPREPLY with the lines of standard input that start with $cur,
 # quoted for the shell: no word of a file is expanded or run.
@@ -199,7 +203,8 @@ _iniplace() {
         if [[ $skip ]]; then skip=; continue; fi
         if [[ ! $ended && $word == -- ]]; then ended=1; continue; fi
         if [[ ! $ended && $word == -* && $word != -[0-9]* && $word != - ]]; then
-            case $word in --type|--default|--format|--prefix|--dialect) skip=1 ;; esac
+            case $word in )sh" +
+        valued + R"sh() skip=1 ;; esac
             continue
         fi
         given+=("$word")
