@@ -53,6 +53,12 @@ void plan_all(const std::vector<Intent> &intents, Plan &plan) {
     }
 }
 
+EditResult missing_file() {
+    EditResult missing;
+    missing.missing = true;
+    return missing;
+}
+
 // Plans on `text` and keeps what the edits make of it.
 Planned plan_on(const Call &call, const std::vector<Intent> &intents, std::string text) {
     const Document document(std::move(text), call.dialect());
@@ -80,7 +86,7 @@ EditResult check(const Call &call, Creates creates, const std::vector<Intent> &i
     std::string text;
     if (read_file(call, text, true) || creates == Creates::yes)
         return plan_on(call, intents, std::move(text)).result;
-    return {};
+    return missing_file();
 }
 
 // Runs `body` inside a frame of the library: what it throws is kept in
@@ -118,7 +124,7 @@ EditResult make(const Call &call, Creates creates, const std::vector<Intent> &in
     if (failure)
         throw *failure;
     if (status.is(Outcome::missing) && creates == Creates::no)
-        return {};
+        return missing_file();
     // A file the caller may read but not write: an edit that changes
     // nothing succeeds.
     if (status.is(Outcome::denied))

@@ -13,6 +13,7 @@ enum class Creates { no, yes };
 // lines it changed.
 struct EditResult {
     bool changed = false;
+    bool missing = false; // no file, and none made
     std::string diff, before, after;
     // How it is told: changed, would change (with --check) or unchanged.
     const char *said(bool check) const {

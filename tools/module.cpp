@@ -45,7 +45,7 @@ Call call_for(const Task &task, const Command &command) {
 }
 
 // What the task asks the file to be.
-std::vector<Intent> requests_of(const Task &task, const std::string &value) {
+std::vector<Intent> intents_of(const Task &task, const std::string &value) {
     using Kind = Intent::Kind;
     const std::string &section = *task.section;
     if (task.option)
@@ -137,11 +137,10 @@ int run_module(const std::string &arguments) {
         const std::string value =
             task.option && task.present ? typed_value(call) : task.value.value_or("");
         const bool creates = task.present && task.create;
-        std::string text;
-        if (task.present && !task.create && !read_file(call, text, true))
-            refuse(task.path + " does not exist, and create is false");
         const EditResult result =
-            run_edit(call, creates ? Creates::yes : Creates::no, requests_of(task, value));
+            run_edit(call, creates ? Creates::yes : Creates::no, intents_of(task, value));
+        if (result.missing && task.present && !task.create)
+            refuse(task.path + " does not exist, and create is false");
         out(reply(task, result));
         return exit_done;
     } catch (...) {
