@@ -240,7 +240,7 @@ Status sync(int fd);
 Status sync_directory(int directory);
 // Takes the lock of a file the library reads (shared) or edits
 // (exclusive), waiting while `patience` lasts: Outcome::busy when it stays
-// taken. See io.cpp for what the lock is made of.
+// taken. See io_lock.cpp for what the lock is made of.
 Status lock(Descriptor &fd, Lock how, Patience &patience);
 // Takes the lock of a file at a side name (a journal, a new file), which
 // only its owner can open, waiting while `patience` lasts.

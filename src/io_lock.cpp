@@ -1,5 +1,4 @@
-// The lock of a file, its bounded wait on the monotonic clock, and thread
-// cancellation held off during a call.
+// The lock of a file and its bounded wait on the monotonic clock.
 #include "io.h"
 
 #include <algorithm>

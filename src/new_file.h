@@ -10,9 +10,9 @@ namespace iniplace {
 // A missing file, made whole: written at its side name, owner-only,
 // exclusively and locked; synced, and moved to its name unless a file
 // stands there by then, then given the mode a new file gets (the durable
-// build syncs the file and the directory too, so that both stay). The default
-// build makes the file a dangling symbolic link at the path leads to; the
-// durable build refuses such a link.
+// build syncs the file and the directory too, so that both stay). Where
+// the path is a dangling symbolic link, the default build makes the file
+// the link leads to; the durable build refuses such a link.
 class NewFile {
   public:
     // An empty file to fill for `path`. Outcome::exists when someone made
@@ -21,8 +21,8 @@ class NewFile {
     File &file() { return file_; }
     // Puts the file in place once `filled`; removes it when `filled` or
     // anything here failed, which it reports as Outcome::not_made (or
-    // ::exists, as for open(); a refusal as it is). A file this returns 0
-    // for is in place (and in the durable build on the disk).
+    // ::exists, as for open(); a refusal as it is). A file placed with a
+    // Status that is ok is in place (and in the durable build on the disk).
     Status place(const Status &filled);
 
   private:

@@ -52,7 +52,7 @@ bool plain_number(std::string_view text) {
     if (!text.empty() && (text[0] == '-' || text[0] == '+'))
         text.remove_prefix(1);
     const bool hex = text.size() > 2 && text[0] == '0' && (text[1] | 0x20) == 'x';
-    const std::string_view digits = hex ? text.substr(2) : text;
+    const std::string_view digits = hex ? after(text, 2) : text;
     return !digits.empty() &&
            digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") ==
                std::string_view::npos;

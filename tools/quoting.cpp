@@ -9,7 +9,6 @@ namespace tool {
 
 namespace {
 
-// The length of the valid UTF-8 sequence at the start of `text`, 0 if none.
 // The length of the sequence that `lead` starts, 0 if it starts none.
 std::size_t sequence_length(unsigned char lead) {
     if (lead >= 0xC2 && lead <= 0xDF)
@@ -19,6 +18,7 @@ std::size_t sequence_length(unsigned char lead) {
     return lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
 }
 
+// The length of the valid UTF-8 sequence at the start of `text`, 0 if none.
 std::size_t utf8_length(std::string_view text) {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
     const std::size_t length = sequence_length(byte(0));
