@@ -227,6 +227,7 @@ TEST_F(Injected, AFailedReadIsNoLine) {
 // while a creation runs gets the edit.
 TEST_F(Injected, TheSideNameIsTheLibrarysOnly) {
     const std::string side = path + "-journal", mine = "[mine]\nk=1\n";
+    const bool root = geteuid() == 0;
     std::optional<Holder> holder;
     const mode_t made_mode = 0666 & ~[] {
         const mode_t mask = umask(022);
@@ -252,6 +253,17 @@ TEST_F(Injected, TheSideNameIsTheLibrarysOnly) {
          durable_build ? INI_EOPEN : INI_OK, sample, mine},
         {"a user's file named like it, a new file", [&] { put(side, mine); }, set("s", "k", "v"),
          INI_EOPEN, std::nullopt, mine},
+        // Another user's empty file there is hers (as root; else the
+        // caller's own, which a creation clears).
+        {"another user's empty file named like it, a new file",
+         [&] {
+             put(side, "");
+             chmod(side.c_str(), 0600);
+             (void)chown(side.c_str(), 65534, 65534); // fails unless root
+         },
+         set("s", "k", "v"), root ? INI_EOPEN : INI_OK,
+         root ? std::nullopt : std::optional<std::string>("[s]\nk=v\n"),
+         root ? std::optional<std::string>("") : std::nullopt},
         // Its maker holds its lock until it stands at its name.
         {"a creation under way",
          [&] {

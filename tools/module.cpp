@@ -72,13 +72,12 @@ const std::pair<std::string_view, std::string_view> module_words[] = {
     {"the section must", "section must"},
 };
 
-// Where `words` stand in `message` to be reworded: at its start or after
-// ": " (a reason), or at its end (an option); npos where they do not.
+// Where `words` stand in `message` to be reworded: after ": " (a reason,
+// after the setting it names), or at its end (an option); npos where they
+// do not.
 std::size_t reworded_at(std::string_view message, std::string_view words) {
     if (words[0] == ';')
         return ends_with(message, words) ? message.size() - words.size() : std::string::npos;
-    if (starts_with(message, words))
-        return 0;
     const std::size_t at = message.find(": " + std::string(words));
     return at == std::string::npos ? at : at + 2;
 }
