@@ -82,6 +82,8 @@ class Document {
     // section's keys are gathered by name once.
     std::vector<const Line *> key_lines(const std::vector<int> &sections, std::string_view key,
                                         bool ignore_case) const;
+    // Of a key's lines (not none), the one its programs read: the last.
+    static const Line *line_read(const std::vector<const Line *> &lines) { return lines.back(); }
     // The first line of `sections` that equals `entry` after trimming: any
     // line but a blank one or a file-wide directive (a comment too); null
     // if none. Each section's lines are gathered by text once.

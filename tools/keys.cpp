@@ -18,8 +18,8 @@ std::string where(const Call &call) {
 // list, from after the last empty value, which resets it).
 std::vector<const Line *> printed_lines(const Call &call, const Document &document,
                                         std::vector<const Line *> lines) {
-    if (!call.all && lines.size() > 1)
-        lines.erase(lines.begin(), lines.end() - 1);
+    if (!call.all && !lines.empty())
+        lines = {Document::line_read(lines)};
     if (call.all && document.dialect() == Dialect::systemd)
         for (std::size_t i = lines.size(); i > 0; --i)
             if (document.value_of(*lines[i - 1]).empty()) {

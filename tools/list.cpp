@@ -27,18 +27,22 @@ struct Listed {
 std::vector<Listed> listed_keys(const Document &document, const std::vector<int> &sections,
                                 bool ignore_case) {
     const Dialect dialect = document.dialect();
-    std::vector<Listed> keys;
+    std::vector<std::vector<const Line *>> lines; // of each key, in file order
     std::unordered_map<std::string, std::size_t> seen;
     for (const Line *line : document.lines_of(sections)) {
         if (line->kind != LineKind::key || refuse_key(dialect, document.name_of(*line)))
             continue;
-        const std::string_view name = document.name_of(*line);
-        const auto [at, made] = seen.try_emplace(key_key(dialect, name, ignore_case), keys.size());
+        const auto [at, made] =
+            seen.try_emplace(key_key(dialect, document.name_of(*line), ignore_case), lines.size());
         if (made)
-            keys.push_back({key_key(dialect, name, false), "", true, 0});
-        keys[at->second].value = document.value_of(*line);
-        keys[at->second].has_value = line->has_value;
-        keys[at->second].number = line->number;
+            lines.emplace_back();
+        lines[at->second].push_back(line);
+    }
+    std::vector<Listed> keys;
+    for (const std::vector<const Line *> &key : lines) {
+        const Line &read = *Document::line_read(key);
+        keys.push_back({key_key(dialect, document.name_of(*key.front()), false),
+                        document.value_of(read), read.has_value, read.number});
     }
     return keys;
 }
