@@ -7,11 +7,36 @@
 #include "quoting.h"
 #include "refusals.h"
 
+#include <algorithm>
 #include <unordered_map>
 
 namespace tool {
 
 namespace {
+
+// A proxy setting as programs read it in lower case: SCHEME_proxy
+// (http_proxy, socks5_proxy), all_proxy, no_proxy.
+bool proxy_name(std::string_view name) {
+    constexpr std::string_view suffix = "_proxy";
+    return ends_with(name, suffix) && name.size() > suffix.size() &&
+           name.substr(0, name.size() - suffix.size()).find('_') == std::string_view::npos;
+}
+
+// Upper-case names are the environment's and the shell's (PATH, IFS,
+// LD_PRELOAD). In lower case, programs read the proxy settings and npm its
+// npm_config_ settings; shells tie some names to their state (zsh's path
+// for PATH, argv for the arguments, bash's histchars).
+// A name that programs or the shell read from the environment or tie to
+// shell state, which eval of a file's keys must not set.
+bool environment_name(std::string_view name) {
+    constexpr std::string_view tied[] = {
+        "path", "fpath",   "cdpath", "manpath", "mailpath", "module_path", "histchars",
+        "argv", "fignore", "prompt", "psvar",   "watch",    "auto_resume",
+    };
+    return std::none_of(name.begin(), name.end(), [](char c) { return c >= 'a' && c <= 'z'; }) ||
+           proxy_name(name) || starts_with(name, "npm_config_") ||
+           std::find(std::begin(tied), std::end(tied), name) != std::end(tied);
+}
 
 // A key of a section as the listings show it: once, named as where it
 // first stands (git's in lower case, as git lists them), with the value get

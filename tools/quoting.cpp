@@ -79,28 +79,6 @@ bool shell_name(std::string_view name) {
            std::all_of(name.begin(), name.end(), shell_name_byte);
 }
 
-// A proxy setting as programs read it in lower case: SCHEME_proxy
-// (http_proxy, socks5_proxy), all_proxy, no_proxy.
-bool proxy_name(std::string_view name) {
-    constexpr std::string_view suffix = "_proxy";
-    return ends_with(name, suffix) && name.size() > suffix.size() &&
-           name.substr(0, name.size() - suffix.size()).find('_') == std::string_view::npos;
-}
-
-// Upper-case names are the environment's and the shell's (PATH, IFS,
-// LD_PRELOAD). In lower case, programs read the proxy settings and npm its
-// npm_config_ settings; shells tie some names to their state (zsh's path
-// for PATH, argv for the arguments, bash's histchars).
-bool environment_name(std::string_view name) {
-    constexpr std::string_view tied[] = {
-        "path", "fpath",   "cdpath", "manpath", "mailpath", "module_path", "histchars",
-        "argv", "fignore", "prompt", "psvar",   "watch",    "auto_resume",
-    };
-    return std::none_of(name.begin(), name.end(), [](char c) { return c >= 'a' && c <= 'z'; }) ||
-           proxy_name(name) || starts_with(name, "npm_config_") ||
-           std::find(std::begin(tied), std::end(tied), name) != std::end(tied);
-}
-
 std::string shell_quoted(std::string_view text) {
     std::string quoted = "'";
     for (const char c : text)

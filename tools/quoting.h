@@ -17,9 +17,6 @@ std::string json_array(const std::vector<std::string> &items);
 // digit; a byte of one.
 bool shell_name(std::string_view name);
 bool shell_name_byte(char c);
-// A name that programs or the shell read from the environment or tie to
-// shell state, which eval of a file's keys must not set.
-bool environment_name(std::string_view name);
 std::string shell_quoted(std::string_view text);
 
 } // namespace tool
