@@ -8,8 +8,8 @@
 #include "key_walk.h"
 #include "keys.h"
 #include "lines.h"
+#include "on_stream.h"
 #include "settings.h"
-#include "stream_scan.h"
 
 #include <pthread.h>
 

@@ -149,32 +149,4 @@ Status replace_prepared(const Io &io, off_t end, off_t at, off_t old_length, std
     return io.write(text.data(), old_size, at);
 }
 
-Status insert_into_stream(std::FILE *stream, off_t length, const char *data) {
-    off_t at = 0, end = 0;
-    if (const Status known = stream::bounds(stream, at, end); !known.ok())
-        return known;
-    if (length > std::numeric_limits<off_t>::max() - std::max(at, end)) {
-        // Back where it stood, as far as it can be: the refusal is reported.
-        (void)stream::seek(stream, at);
-        return failed(Outcome::not_written, Op::limit);
-    }
-    char block[move_block];
-    const Status inserted = replace_bytes(
-        Io(stream), end, at, 0, {data, static_cast<std::size_t>(length)}, {block, sizeof block});
-    const Status placed = stream::seek(stream, inserted.ok() ? at + length : at);
-    return inserted.ok() ? placed : inserted;
-}
-
-Status cut_from_stream(std::FILE *stream, off_t length) {
-    off_t at = 0, end = 0;
-    if (const Status known = stream::bounds(stream, at, end); !known.ok())
-        return known;
-    // Fewer bytes when the file ends sooner; nothing past its end.
-    const off_t count = std::min<off_t>(length, std::max<off_t>(end - at, 0));
-    if (count == 0)
-        return {};
-    char block[move_block];
-    return replace_bytes(Io(stream), end, at, count, {}, {block, sizeof block});
-}
-
 } // namespace iniplace

@@ -81,13 +81,6 @@ Status prepare_replace(const Io &io, off_t end, off_t at, off_t old_length, std:
 Status replace_prepared(const Io &io, off_t end, off_t at, off_t old_length, std::string_view text,
                         Buffer scratch, BytesRead read = {});
 
-// The building blocks on a caller's stream: `length` bytes of `data`
-// inserted at its position, the stream left after them (at the position
-// when nothing was inserted); `length` bytes cut at its position (fewer when
-// the file ends sooner), the stream left at the new end of the file.
-Status insert_into_stream(std::FILE *stream, off_t length, const char *data);
-Status cut_from_stream(std::FILE *stream, off_t length);
-
 // The size of a file of `end` bytes once `old_length` bytes at `at` are
 // replaced with `length` bytes.
 constexpr off_t end_after(off_t end, off_t at, off_t old_length, std::size_t length) {

@@ -1,5 +1,5 @@
-// The exported scanners (parse, parse_section): their steps, and the steps
-// run on a caller's stream.
+// What the exported functions do on a caller's stream: the scanners' steps
+// (parse, parse_section), and bytes inserted or cut (file_ins, file_cut).
 #pragma once
 
 #include "scan.h"
@@ -24,5 +24,12 @@ Found scan_key_in(std::FILE *stream, char *buf, std::size_t size, std::string_vi
                   std::string_view key);
 Found scan_section_in(std::FILE *stream, char *buf, std::size_t size, std::string_view section,
                       bool rewind);
+
+// The building blocks on a caller's stream: `length` bytes of `data`
+// inserted at its position, the stream left after them (at the position
+// when nothing was inserted); `length` bytes cut at its position (fewer when
+// the file ends sooner), the stream left at the new end of the file.
+Status insert_into_stream(std::FILE *stream, off_t length, const char *data);
+Status cut_from_stream(std::FILE *stream, off_t length);
 
 } // namespace iniplace

@@ -1,5 +1,11 @@
-// The exported scanners: their steps, and the steps on a caller's stream.
-#include "stream_scan.h"
+// What the exported functions do on a caller's stream: the scanners' steps
+// (parse, parse_section), and bytes inserted or cut (file_ins, file_cut).
+#include "on_stream.h"
+
+#include "move.h"
+
+#include <algorithm>
+#include <limits>
 
 #include <cstring>
 
@@ -71,6 +77,34 @@ Found scan_section_in(std::FILE *stream, char *buf, std::size_t size, std::strin
                       bool rewind) {
     return scan_stream(stream, buf, size,
                        [&](Scanner &scanner) { return scan_section(scanner, section, rewind); });
+}
+
+Status insert_into_stream(std::FILE *stream, off_t length, const char *data) {
+    off_t at = 0, end = 0;
+    if (const Status known = stream::bounds(stream, at, end); !known.ok())
+        return known;
+    if (length > std::numeric_limits<off_t>::max() - std::max(at, end)) {
+        // Back where it stood, as far as it can be: the refusal is reported.
+        (void)stream::seek(stream, at);
+        return failed(Outcome::not_written, Op::limit);
+    }
+    char block[move_block];
+    const Status inserted = replace_bytes(
+        Io(stream), end, at, 0, {data, static_cast<std::size_t>(length)}, {block, sizeof block});
+    const Status placed = stream::seek(stream, inserted.ok() ? at + length : at);
+    return inserted.ok() ? placed : inserted;
+}
+
+Status cut_from_stream(std::FILE *stream, off_t length) {
+    off_t at = 0, end = 0;
+    if (const Status known = stream::bounds(stream, at, end); !known.ok())
+        return known;
+    // Fewer bytes when the file ends sooner; nothing past its end.
+    const off_t count = std::min<off_t>(length, std::max<off_t>(end - at, 0));
+    if (count == 0)
+        return {};
+    char block[move_block];
+    return replace_bytes(Io(stream), end, at, count, {}, {block, sizeof block});
 }
 
 } // namespace iniplace
