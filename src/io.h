@@ -91,6 +91,10 @@ inline bool same_file(const FileInfo &a, const FileInfo &b) {
 // before it is in place): read and written by its owner alone. What stands
 // at a side name with another mode is not the library's.
 constexpr mode_t owner_only = 0600;
+// The permission bits of a mode (set-id and sticky bits included).
+constexpr mode_t permission_bits(mode_t mode) {
+    return mode & 07777;
+}
 
 enum class Open {
     read,   // an existing file, by a name of the caller's (not judged)

@@ -80,7 +80,7 @@ std::uint64_t name_checksum(const char *name, const FileInfo *file) {
     if (file == nullptr)
         return sum;
     for (const std::uint64_t value : {std::uint64_t(file->owner), std::uint64_t(file->group),
-                                      std::uint64_t(file->mode & 07777)}) {
+                                      std::uint64_t(permission_bits(file->mode))}) {
         char bytes[8];
         for (std::size_t i = 0; i < sizeof bytes; ++i)
             bytes[i] = static_cast<char>(value >> (56 - 8 * i) & 0xFF);

@@ -1,6 +1,5 @@
 #include "move.h"
 
-#include <limits>
 #include <optional>
 
 namespace iniplace {

@@ -39,7 +39,7 @@ Status side_kind(int fd, const FileInfo &info, SideKind &kind) {
 Status trust(const FileInfo &side, SideKind kind, uid_t owner) {
     const bool owners_own = side.owner == io::user() || side.owner == owner;
     // Never a file others may read: an edit would write old bytes into it.
-    const bool as_made = (side.mode & 07777) == owner_only &&
+    const bool as_made = permission_bits(side.mode) == owner_only &&
                          (kind != SideKind::new_file || side.owner == io::user());
     if (side.regular && side.links == 1 && owners_own && as_made)
         return {};

@@ -15,9 +15,7 @@ namespace {
 // blank, comments nor file-wide directives (key lines and the lines of their
 // values too). False without the section.
 bool section_entries(const Call &call, std::vector<std::string> &entries) {
-    std::string text;
-    (void)read_file(call, text); // a missing file reads as empty: no section
-    const Document document(std::move(text), call.dialect());
+    const Document document = read_document(call);
     const std::vector<int> &sections = document.sections_named(call.section(), call.ignore_case);
     if (sections.empty())
         return false;
@@ -74,9 +72,7 @@ int run_prev(const Call &call) {
 
 int run_has(const Call &call) {
     refuse_preamble(call);
-    std::string text;
-    (void)read_file(call, text); // a missing file reads as empty: no line
-    const Document document(std::move(text), call.dialect());
+    const Document document = read_document(call);
     const std::vector<int> &sections = document.sections_named(call.section(), call.ignore_case);
     return document.line_equal(sections, call.name()) != nullptr ? exit_done : exit_not_found;
 }

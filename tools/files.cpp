@@ -14,7 +14,7 @@ namespace {
 // The tool reads text whose line ends are single bytes: UTF-8 and the like.
 // A UTF-16 file would be read and edited as bytes, and spoilt.
 void refuse_utf16(const std::string &path, std::string_view text) {
-    if (text.rfind("\xFF\xFE", 0) == 0 || text.rfind("\xFE\xFF", 0) == 0)
+    if (starts_with(text, "\xFF\xFE") || starts_with(text, "\xFE\xFF"))
         fail(exit_usage, path,
              "starts with a UTF-16 byte-order mark: the tool reads UTF-8 and other text whose "
              "line ends are single bytes");
@@ -33,7 +33,7 @@ int descriptor_named(std::string_view name) {
         return 0;
     int fd = -1;
     const char *const last = name.data() + name.size();
-    if (name.substr(0, descriptors.size()) == descriptors &&
+    if (starts_with(name, descriptors) &&
         std::from_chars(name.data() + descriptors.size(), last, fd).ptr != last)
         return -1;
     return fd;
@@ -83,6 +83,12 @@ bool read_file(const Call &call, std::string &text, bool missing_ok) {
     if (!status.ok())
         fail_file(call.file(), status);
     return true;
+}
+
+Document read_document(const Call &call) {
+    std::string text;
+    (void)read_file(call, text); // true, or it failed: a missing file too
+    return Document(std::move(text), call.dialect());
 }
 
 std::string input_name(const std::string &name) {

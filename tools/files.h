@@ -3,6 +3,7 @@
 // module's arguments), with the limits of what it holds in memory.
 #pragma once
 
+#include "document.h"
 #include "file.h"
 #include "tool.h"
 
@@ -23,6 +24,9 @@ constexpr std::size_t input_max = TOOL_INPUT_MAX;
 // when it is missing and `missing_ok`, else a missing or unreadable file
 // fails (status 3).
 bool read_file(const Call &call, std::string &text, bool missing_ok = false);
+// FILE read as read_file() reads it (a missing file fails), in the call's
+// dialect.
+Document read_document(const Call &call);
 // Reads the file open in `file` whole into `text`, FILE `path` in messages
 // (status 3 beyond file_max).
 iniplace::Status read_open(const std::string &path, const iniplace::File &file, std::string &text);

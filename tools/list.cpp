@@ -142,12 +142,6 @@ void print_shell(const Call &call, const Section &section) {
     }
 }
 
-Document read_document(const Call &call) {
-    std::string text;
-    (void)read_file(call, text); // a missing file reads as empty
-    return Document(std::move(text), call.dialect());
-}
-
 int run_sections(const Call &call) {
     const Document document = read_document(call);
     print_items(call, {document.sections().begin() + 1, document.sections().end()});

@@ -209,7 +209,7 @@ Task read_task(const std::string &file) {
     for (const auto &member : json.GetObject()) {
         const std::string name(member.name.GetString(), member.name.GetStringLength());
         const bool ours = std::find(std::begin(known), std::end(known), name) != std::end(known);
-        if (!ours && name.rfind("_ansible_", 0) != 0)
+        if (!ours && !starts_with(name, "_ansible_"))
             unknown += (unknown.empty() ? "" : ", ") + name;
         take(task, name, member.value);
     }

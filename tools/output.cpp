@@ -1,6 +1,7 @@
 #include "output.h"
 
 #include "io.h"
+#include "io_names.h"
 #include "quoting.h"
 
 #include <algorithm>
@@ -110,9 +111,12 @@ std::string describe(const iniplace::Status &status) {
                "may write (a symbolic link of hers, or a second hard link): not followed; "
                "nothing changed";
     case iniplace::Outcome::untrusted:
-        return "what stands at its journal's name (FILE-journal) is not iniplace's own: not a "
-               "plain file of one link and mode 0600, this user's or the file owner's, made for "
-               "this name; nothing changed";
+        return "what stands at its journal's name (FILE" + std::string(iniplace::side_suffix) +
+               ") is not iniplace's own: not a plain file of one link and mode 0" +
+               std::to_string(iniplace::owner_only >> 6) +
+               std::to_string(iniplace::owner_only >> 3 & 7) +
+               std::to_string(iniplace::owner_only & 7) +
+               ", this user's or the file owner's, made for this name; nothing changed";
     case iniplace::Outcome::unsafe:
         return "no journal could be made or put back: " + error_text(status) +
                "; the file was not touched";

@@ -20,6 +20,9 @@ std::string line_numbers(const std::vector<const Line *> &lines) {
     return text;
 }
 
+// How much deeper than its key line a new configparser value's lines go.
+constexpr std::string_view value_indent = "    ";
+
 KeyStyle default_style(Dialect dialect) {
     if (dialect == Dialect::git)
         return {"\t", " ", "=", " "};
@@ -190,7 +193,7 @@ Edit Plan::value_edit(const Line &line, std::string_view value) const {
     const KeyStyle style = section_style({line.section}, document_.name_of(line));
     // The lines of a configparser value: indented as its own go on, or by
     // four more spaces than its key.
-    std::string indent = std::string(indent_of(document_, line)) + "    ";
+    std::string indent = std::string(indent_of(document_, line)) + std::string(value_indent);
     for (std::size_t i = document_.index_of(line) + 1; i <= line.last; ++i)
         if (document_.lines()[i].kind == LineKind::continuation) {
             indent = indent_of(document_, document_.lines()[i]);
@@ -350,7 +353,8 @@ std::string Plan::key_line(const std::vector<int> &sections, std::string_view ke
         indent_of(document_, *before).size() < style.indent.size())
         style.indent = indent_of(document_, *before);
     return style.indent + std::string(key) + style.before + style.separator + style.after +
-           written_value(document_.dialect(), value, style.indent + "    ", document_.line_end());
+           written_value(document_.dialect(), value, style.indent + std::string(value_indent),
+                         document_.line_end());
 }
 
 Plan::Insertion Plan::insertion(const std::vector<int> &sections) const {
