@@ -61,13 +61,9 @@ int flags_for(Open how) {
     return O_RDONLY | common_flags;
 }
 
-int last_error() {
-    return errno != 0 ? errno : EIO;
-}
-
 // What a failed open means, by its error.
 Status open_failure(Open how) {
-    switch (last_error()) {
+    switch (io::last_error()) {
     case ENOENT:
         return io::failure(Outcome::missing, Op::open);
     case EEXIST:
@@ -133,6 +129,10 @@ void Descriptor::reset() {
 }
 
 namespace io {
+
+int last_error() {
+    return errno != 0 ? errno : EIO;
+}
 
 SystemCall on_fd(Op op, int fd, off_t at, std::size_t size, const char *data) {
     return {op, fd, nullptr, nullptr, at, size, data, nullptr, 0, nullptr, 0, nullptr};

@@ -197,6 +197,8 @@ SystemCall on_name(Op op, int directory, const char *path, const char *name = nu
 // The Status of a call that failed with errno as it stands: `outcome`,
 // unless the error says more (see the functions below).
 Status failure(Outcome outcome, Op op);
+// The error number of the call that just failed; EIO where it set none.
+int last_error();
 
 // Opens `name` in `directory` (here: by the caller's path). A FIFO is never
 // waited on; the descriptor is not inherited by programs the caller starts.

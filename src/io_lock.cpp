@@ -83,7 +83,7 @@ long byte_call(Op op, int fd, short type, off_t start, off_t length, bool test =
 // What a lock call that failed means: taken by someone else (busy), cut
 // short by a signal (to be tried again), or an error.
 Status lock_failure() {
-    const int error = errno != 0 ? errno : EIO;
+    const int error = io::last_error();
     if (error == EWOULDBLOCK || error == EAGAIN || error == EACCES)
         return failed(Outcome::busy, Op::lock, error);
     return io::failure(Outcome::not_opened, Op::lock);

@@ -26,12 +26,12 @@ std::string error_text(const iniplace::Status &status) {
 
 void out(std::string_view text) {
     if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() && output_error == 0)
-        output_error = errno != 0 ? errno : EIO;
+        output_error = iniplace::io::last_error();
 }
 
 bool output_flushed() {
     if (std::fflush(stdout) != 0 && output_error == 0)
-        output_error = errno != 0 ? errno : EIO;
+        output_error = iniplace::io::last_error();
     return output_error == 0;
 }
 
