@@ -29,13 +29,20 @@ template <typename Number> bool convert_whole(const char *text, int base, Number
     return true;
 }
 
+// A number's text as strtol reads it: after white space and one sign,
+// which `sign` gets ('\0' for none).
+std::string_view digits_of(std::string_view text, char &sign) {
+    text.remove_prefix(std::min(text.find_first_not_of(c_space), text.size()));
+    sign = !text.empty() && (text[0] == '+' || text[0] == '-') ? text[0] : '\0';
+    return sign != '\0' ? after(text, 1) : text;
+}
+
 // Some C libraries accept 0b in base 2, after white space and a sign as
 // strtol reads them; a binary value here has no prefix.
 bool has_binary_prefix(std::string_view text) {
-    text.remove_prefix(std::min(text.find_first_not_of(c_space), text.size()));
-    if (!text.empty() && (text[0] == '+' || text[0] == '-'))
-        text.remove_prefix(1);
-    return text.size() >= 2 && text[0] == '0' && (text[1] | 0x20) == 'b';
+    char sign = '\0';
+    const std::string_view digits = digits_of(text, sign);
+    return digits.size() >= 2 && digits[0] == '0' && (digits[1] | 0x20) == 'b';
 }
 
 template <typename Number> bool parse(const char *text, Radix radix, Number &number) {
@@ -46,11 +53,9 @@ template <typename Number> bool parse(const char *text, Radix radix, Number &num
     return convert_whole(text, 10, number) || convert_whole(text, 16, number);
 }
 
-// Decimal digits, or 0x and hexadecimal digits, after blanks and a sign.
-bool plain_number(std::string_view text) {
-    text.remove_prefix(std::min(text.find_first_not_of(c_space), text.size()));
-    if (!text.empty() && (text[0] == '-' || text[0] == '+'))
-        text.remove_prefix(1);
+// Decimal digits, or 0x and hexadecimal digits (after white space and a
+// sign).
+bool plain_digits(std::string_view text) {
     const bool hex = text.size() > 2 && text[0] == '0' && (text[1] | 0x20) == 'x';
     const std::string_view digits = hex ? after(text, 2) : text;
     return !digits.empty() &&
@@ -60,17 +65,12 @@ bool plain_number(std::string_view text) {
 
 template <typename Number>
 bool parse_given(const char *text, Radix radix, bool plain, Number &number) {
-    if (plain && !plain_number(text))
-        return false;
-    std::string_view digits = text;
-    digits.remove_prefix(std::min(digits.find_first_not_of(c_space), digits.size()));
-    const bool minus = !digits.empty() && digits[0] == '-';
-    if (!digits.empty() && (digits[0] == '-' || digits[0] == '+'))
-        digits.remove_prefix(1);
-    const bool wraps = minus && std::is_unsigned_v<Number>;
+    char sign = '\0';
+    const std::string_view digits = digits_of(text, sign);
+    const bool wraps = sign == '-' && std::is_unsigned_v<Number>;
     const bool signs = !digits.empty() && (digits[0] == '-' || digits[0] == '+');
     return !wraps && !signs && !has_binary_prefix(digits) && !digits.empty() &&
-           parse(text, radix, number);
+           (!plain || plain_digits(digits)) && parse(text, radix, number);
 }
 
 template <typename Number> Text printed(const char *format, Number number) {
