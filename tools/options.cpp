@@ -60,6 +60,13 @@ struct Given {
     std::string word; // as written, for messages
 };
 
+// The options that set a flag of the call.
+const std::pair<Opt, bool Call::*> flags[] = {{Opt::all, &Call::all},
+                                              {Opt::ignore_case, &Call::ignore_case},
+                                              {Opt::verbose, &Call::verbose},
+                                              {Opt::check, &Call::check},
+                                              {Opt::diff, &Call::diff}};
+
 void set_option(Call &call, const Given &given) {
     const Command &command = *call.command;
     const std::string name = std::string("--") + given.option->name;
@@ -86,20 +93,10 @@ void set_option(Call &call, const Given &given) {
     case Opt::prefix:
         call.prefix = given.value;
         break;
-    case Opt::all:
-        call.all = true;
-        break;
-    case Opt::ignore_case:
-        call.ignore_case = true;
-        break;
-    case Opt::verbose:
-        call.verbose = true;
-        break;
-    case Opt::check:
-        call.check = true;
-        break;
-    case Opt::diff:
-        call.diff = true;
+    default: // a flag
+        for (const auto &[id, flag] : flags)
+            if (id == given.option->id)
+                call.*flag = true;
         break;
     case Opt::dialect:
         call.given_dialect = dialect_named(given.value);
