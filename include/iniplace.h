@@ -147,7 +147,8 @@ INIPLACE_API char *trim_string(char *s);
  * the stream where the last read ended. Null arguments or size < 3 give
  * INI_SCAN_NONE without reading. `buf` holds the last line read, trimmed
  * in place (leading spaces and tabs stay), also when the scan ended at the
- * end of the file; it is untouched when nothing was read. The stream's
+ * end of the file; when nothing was read, only its last byte changes (to a
+ * zero byte, so that it is always terminated). The stream's
  * error and end-of-file state is cleared on return. */
 INIPLACE_API int parse(FILE *stream, const char *section, const char *key, char *buf, int size);
 
@@ -173,7 +174,9 @@ INIPLACE_API int parse_section(FILE *stream, const char *section, char *buf, int
 INIPLACE_API int file_ins(FILE *stream, long len, const void *data);
 
 /* Removes `len` bytes at the stream's position (fewer when the file ends
- * sooner, down to its end), moves the rest back and shortens the file.
+ * sooner, down to its end), moves the rest back and shortens the file. The
+ * stream is left at the new end of the file, or, when no byte had to move
+ * (the cut reached the end), at the old end: seek before writing there.
  * Returns 0, or -1 when a seek, read or write failed, for a null stream, a
  * negative `len` and a stream opened for appending. `len` 0 leaves file and
  * stream untouched. */

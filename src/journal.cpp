@@ -29,13 +29,19 @@ template <typename Header, typename Visit> void each_field(Header &header, Visit
         visit(*field);
 }
 
+// `field` as the journal holds it: big-endian, in `bytes` (field_size).
+void put_field(std::uint64_t field, char *bytes) {
+    for (std::size_t i = 0; i < field_size; ++i)
+        bytes[i] = static_cast<char>(field >> (8 * (field_size - 1 - i)) & 0xFF);
+}
+
 HeaderBytes encoded(const JournalHeader &header) {
     HeaderBytes bytes{};
     std::memcpy(bytes.data(), journal_magic, sizeof journal_magic);
     std::size_t at = sizeof journal_magic;
     each_field(header, [&](std::uint64_t field) {
-        for (std::size_t i = 0; i < field_size; ++i)
-            bytes[at++] = static_cast<char>(field >> (8 * (field_size - 1 - i)) & 0xFF);
+        put_field(field, bytes.data() + at);
+        at += field_size;
     });
     return bytes;
 }
@@ -81,9 +87,8 @@ std::uint64_t name_checksum(const char *name, const FileInfo *file) {
         return sum;
     for (const std::uint64_t value : {std::uint64_t(file->owner), std::uint64_t(file->group),
                                       std::uint64_t(permission_bits(file->mode))}) {
-        char bytes[8];
-        for (std::size_t i = 0; i < sizeof bytes; ++i)
-            bytes[i] = static_cast<char>(value >> (56 - 8 * i) & 0xFF);
+        char bytes[field_size];
+        put_field(value, bytes);
         sum = add_to_checksum(sum, {bytes, sizeof bytes});
     }
     return sum;

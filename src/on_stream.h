@@ -28,7 +28,8 @@ Found scan_section_in(std::FILE *stream, char *buf, std::size_t size, std::strin
 // The building blocks on a caller's stream: `length` bytes of `data`
 // inserted at its position, the stream left after them (at the position
 // when nothing was inserted); `length` bytes cut at its position (fewer when
-// the file ends sooner), the stream left at the new end of the file.
+// the file ends sooner), the stream left at the new end of the file (at
+// the old end when no byte had to move).
 Status insert_into_stream(std::FILE *stream, off_t length, const char *data);
 Status cut_from_stream(std::FILE *stream, off_t length);
 
