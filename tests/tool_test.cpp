@@ -271,6 +271,19 @@ TEST_F(Tool, ApplyChecksTheWholeFragmentFirst) {
         {{"apply", "FILE"}, 0, "", "", {{"p=1\n", "p=1\nq=1\n"}}, "\xEF\xBB\xBFq=1\n"},
         // A key given twice: its last value, set once.
         {{"apply", "FILE"}, 0, "", "", {{"= 80", "= 2"}}, "[net]\nport=1\nport=2\n"},
+        // ... in any case with --ignore-case, in a section named in any case.
+        {{"apply", "FILE", "--ignore-case"},
+         0,
+         "",
+         "",
+         {{"= 80", "= 3"}},
+         "[NET]\nPORT=1\nport=3\n"},
+        {{"apply", "FILE", "--ignore-case"},
+         0,
+         "",
+         "",
+         {{"", "\n[N]\nk=2\n"}},
+         "[N]\nk=1\n[n]\nk=2\n"},
         {{"apply", "FILE", "/dev/zero"}, 2, "", "zero: longer than 1048576", {}},
         {{"apply", "FILE", "FRAG"}, 0, "", "", {{"", "\n[new]\nk=v\n"}}, "[new]  # made\nk=v"},
         {{"apply", "FILE", "/dev/stdin"}, 0, "", "", {{"= 80", "= 9"}}, "[net]\nport=9\n"},
@@ -359,6 +372,15 @@ TEST_F(Tool, FileErrorsNameTheFileAndCreateNothing) {
          "",
          {},
          R"({"path":")" + path + R"(","section":"a #b"})"},
+        // An entry given twice is removed once.
+        {{"FRAG"},
+         0,
+         R"({"changed":true,"path":")" + path + R"(","msg":"changed"})" + std::string("\n"),
+         "",
+         {{"a.time.example.org\n", ""}},
+         R"({"path":")" + path +
+             R"(","section":"ntp","entries":["a.time.example.org"," a.time.example.org"],)"
+             R"("state":"absent"})"},
     });
     // A link to a missing file: the default build makes its target, the
     // durable build refuses.

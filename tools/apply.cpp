@@ -27,12 +27,17 @@ std::string read_text(const Call &call, Fragment &fragment) {
     return read_input(name);
 }
 
-// The intent of a key line: the key's first, which sets its last value.
+// The intent of a key line: the key's first, which sets its last value. A
+// key is the same key as the file compares them (with --ignore-case in
+// any case).
 void take_key(const Document &document, const Line &line, const std::string &section,
-              std::unordered_map<std::string, std::size_t> &keys, Fragment &fragment) {
+              bool ignore_case, std::unordered_map<std::string, std::size_t> &keys,
+              Fragment &fragment) {
+    const Dialect dialect = document.dialect();
     const std::string name(document.name_of(line)), value(document.value_of(line));
-    const auto [intent, made] = keys.try_emplace(
-        section + '\n' + key_key(document.dialect(), name, false), fragment.intents.size());
+    const auto [intent, made] = keys.try_emplace(section_key(dialect, section, ignore_case) + '\n' +
+                                                     key_key(dialect, name, ignore_case),
+                                                 fragment.intents.size());
     if (made)
         fragment.intents.push_back(
             {Intent::Kind::set, section, name, value, false, fragment.where(line.number)});
@@ -42,7 +47,7 @@ void take_key(const Document &document, const Line &line, const std::string &sec
 // Takes the intents of the fragment's lines. A line that is no intent
 // fails the whole fragment (status 2) before the file is touched, as the
 // driver fails it for an intent it refuses.
-void read_changes(const Document &document, Fragment &fragment) {
+void read_intents(const Document &document, bool ignore_case, Fragment &fragment) {
     std::string section(preamble);
     std::unordered_map<std::string, std::size_t> keys; // section and key -> intent
     for (const Line &line : document.lines()) {
@@ -65,7 +70,7 @@ void read_changes(const Document &document, Fragment &fragment) {
             break;
         case LineKind::key:
             if (line.has_value) {
-                take_key(document, line, section, keys, fragment);
+                take_key(document, line, section, ignore_case, keys, fragment);
                 break;
             }
             [[fallthrough]]; // a key without a value is a line to have
@@ -81,7 +86,7 @@ void read_changes(const Document &document, Fragment &fragment) {
 int run_apply(const Call &call) {
     Fragment fragment;
     const Document document(read_text(call, fragment), call.dialect());
-    read_changes(document, fragment);
+    read_intents(document, call.ignore_case, fragment);
     return edit(call, Creates::yes, fragment.intents);
 }
 

@@ -183,7 +183,7 @@ void Plan::set(const std::string &section, const std::string &key, const std::st
         check_lines(std::string(text.substr(first, edit.at - first)) + edit.text +
                         std::string(text.substr(tail, std::max(last_end, tail) - tail)),
                     line->number);
-        edits_.push_back(std::move(edit));
+        add_edit(std::move(edit));
     }
 }
 
@@ -216,6 +216,17 @@ Edit Plan::value_edit(const Line &line, std::string_view value) const {
     return {at, end - at, prefix + written};
 }
 
+void Plan::add_edit(Edit edit) {
+    // An intent given twice (a key set again, an entry removed twice)
+    // replaces its own edit: two edits of the same bytes would each be made.
+    for (Edit &planned : edits_)
+        if (planned.at == edit.at && planned.old_length == edit.old_length) {
+            planned = std::move(edit);
+            return;
+        }
+    edits_.push_back(std::move(edit));
+}
+
 void Plan::remove_key(const std::string &section, const std::string &key, bool all) {
     const std::vector<const Line *> lines = key_lines(sections(section), key);
     if (lines.size() > 1 && !all)
@@ -223,8 +234,8 @@ void Plan::remove_key(const std::string &section, const std::string &key, bool a
              setting_name(section, key) + " stands on " + line_numbers(lines) +
                  "; --all deletes every one");
     for (const Line *line : lines)
-        edits_.push_back({document_.start_of(*line),
-                          document_.span_end_of(*line) - document_.start_of(*line), ""});
+        add_edit({document_.start_of(*line),
+                  document_.span_end_of(*line) - document_.start_of(*line), ""});
 }
 
 void Plan::remove_section(const std::string &section) {
@@ -248,12 +259,12 @@ void Plan::remove_part(std::size_t header) {
         while (comments > header + 1 && lines[comments - 1].kind == LineKind::comment)
             --comments;
         if (lines[comments].start > from)
-            edits_.push_back({from, lines[comments].start - from, ""});
+            add_edit({from, lines[comments].start - from, ""});
         from = lines[i].end;
     }
     const std::size_t end = kept < lines.size() ? lines[kept].start : document_.text().size();
     if (end > from)
-        edits_.push_back({from, end - from, ""});
+        add_edit({from, end - from, ""});
 }
 
 std::size_t Plan::part_kept(std::size_t header) const {
@@ -292,7 +303,7 @@ void Plan::remove_entry(const std::string &section, const std::string &entry) {
     const std::size_t from = document_.start_of(*line);
     const std::size_t to =
         line->kind == LineKind::continuation ? line->end : document_.span_end_of(*line);
-    edits_.push_back({from, to - from, ""});
+    add_edit({from, to - from, ""});
 }
 
 void Plan::make_section(const std::string &section) {

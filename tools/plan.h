@@ -104,6 +104,7 @@ class Plan {
         std::unordered_set<std::string> entries; // the lines, trimmed
     };
     Added &added_to(const std::string &section);
+    void add_edit(Edit edit);
     void add_line(const std::string &section, std::string_view line);
     std::string key_line(const std::vector<int> &sections, std::string_view key,
                          std::string_view value) const;
