@@ -43,6 +43,21 @@ def source_value(path, pattern, scale=1):
     return int(found.group(1)) // scale
 
 
+def source_text(path, pattern):
+    found = re.search(pattern, (ROOT / path).read_text())
+    if found is None:
+        raise SystemExit(f"{path}: no match for {pattern}")
+    return found.group(1)
+
+
+WORDS = {"one": 1, "two": 2, "three": 3, "four": 4, "five": 5, "six": 6, "eight": 8}
+
+
+def number(text):
+    """A figure as the docs write it: digits (with commas) or a word."""
+    return WORDS[text] if text in WORDS else int(text.replace(",", ""))
+
+
 def facts():
     """(name, value, patterns): each pattern's first group, wherever it
     matches in a text, must read as the value."""
@@ -53,6 +68,10 @@ def facts():
     fragment = source_value("tools/files.h", r"define TOOL_INPUT_MAX (\d+)")
     file_max = source_value("tools/files.h", r"file_max = std::size_t\{(\d+)\} << 20;")
     stack = source_value("tests/faults_test.cpp", r"EXPECT_LE\(d\.used, (\d+)u \* 1024\)")
+    probe = source_value("tools/document.h", r"text_probe = (\d+);")
+    bits = source_value("src/numbers.h", r"binary_digits = (\d+);")
+    owner_only = source_value("src/io.h", r"owner_only = (0\d+);")
+    indent = len(source_text("tools/plan.cpp", r'value_indent = "( *)";'))
     return [
         ("lock wait (seconds)", wait,
          [r"at most (\d+) seconds", r"busy for (\d+) seconds", r"after (\d+) seconds",
@@ -68,6 +87,10 @@ def facts():
                                               r"files? (?:over|larger than) (\d+) MiB",
                                               r"whole, up to (\d+) MiB"]),
         ("stack (KB)", stack, [r"at most (\d+) KB of stack"]),
+        ("text probe (bytes)", probe, [r"first (\d+) bytes\)"]),
+        ("binary digits", bits, [r"(\d+) binary digits", r"more than (\d+) bits"]),
+        ("owner-only mode", owner_only, [r"mode (0\d+)"]),
+        ("indent of a value's lines", indent, [r"by (\w+) spaces more"]),
     ]
 
 
@@ -93,7 +116,7 @@ def check_figures(named):
             flat = " ".join(text.split())
             for pattern in patterns:
                 for match in re.finditer(pattern, flat):
-                    if int(match.group(1).replace(",", "")) != value:
+                    if number(match.group(1)) != value:
                         problems.append(f"{where}: '{match.group(0)}': the {name} is {value}")
     return problems
 
