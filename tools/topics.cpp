@@ -111,7 +111,7 @@ const Topic topics[] = {
                 "the next header, which introduce it, and file-wide directives. The tool\n"
                 "refuses (status 2, the file byte for byte as it was) what it cannot\n"
                 "edit exactly: a file that is not text (a zero byte, or a control byte\n"
-                "but bell, backspace, tab, line ends, form feeds and escape, in its\n"
+                "but bell, backspace, tabs, line ends, form feeds and escape, in its\n"
                 "first 8192 bytes), an empty section name, and a name, value or entry\n"
                 "the dialect would read back otherwise. The tool writes no line longer\n"
                 "than 998 bytes, which programs that use the library would read in\n"
