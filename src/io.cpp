@@ -373,6 +373,8 @@ Status unlink(int directory, const char *name) {
 }
 
 Status within_size_limit(off_t size) {
+    // getrlimit cannot fail for RLIMIT_FSIZE; where a test's hook fails it,
+    // the limit is unknown and the write itself meets it (as EFBIG).
     rlimit limit{};
     SystemCall call = on_fd(Op::limit, -1, size);
     if (perform(call,

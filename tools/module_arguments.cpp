@@ -17,7 +17,7 @@
 namespace tool {
 
 void refuse(const std::string &message) {
-    throw Failure{exit_usage, "", message};
+    fail(exit_usage, "", message);
 }
 
 namespace {
