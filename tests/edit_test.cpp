@@ -66,6 +66,7 @@ TEST_F(Edit, BoundariesAndRejections) {
         {"cut beyond the end", [](FILE *s) { return file_cut(s, 100); }, 3, 0, "abc", 10},
         {"cut to LONG_MAX", [](FILE *s) { return file_cut(s, LONG_MAX); }, 4, 0, "abcd", 10},
         {"cut nothing", [](FILE *s) { return file_cut(s, 0); }, 3, 0, "abcdefghij", 3},
+        {"cut one byte", [](FILE *s) { return file_cut(s, 1); }, 3, 0, "abcefghij", 9},
         {"cut at the end", [](FILE *s) { return file_cut(s, 5); }, 10, 0, "abcdefghij", 10},
         {"cut negative", [](FILE *s) { return file_cut(s, -1); }, 3, -1, "abcdefghij", 3},
         {"insert at the end", [](FILE *s) { return file_ins(s, 2, "XY"); }, 10, 0, "abcdefghijXY",

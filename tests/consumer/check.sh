@@ -40,11 +40,11 @@ if [[ -x $prefix/bin/iniplace ]]; then
     grep -q '^\.SH COMMANDS' "$manual" || { echo "$manual: no COMMANDS section"; exit 1; }
     completion=$prefix/share/bash-completion/completions/iniplace
     offered=$(env -u LD_LIBRARY_PATH bash -c 'source "$1"; shift
-        for words in "get --type=long $2 " "get $2 net p"; do
+        for words in "get --type=long $2 " "get $2 net p" "get --all $2 net p"; do
             read -ra COMP_WORDS <<<"$1 $words"; [[ $words == *" " ]] && COMP_WORDS+=("")
             COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _iniplace; echo "${COMPREPLY[*]}"
         done' _ "$completion" "$tool" "$source/examples/device.ini")
-    [[ $offered == $'device net ntp log\nport' ]] || { echo "completion offered: $offered"; exit 1; }
+    [[ $offered == $'device net ntp log\nport\nport' ]] || { echo "completion offered: $offered"; exit 1; }
     # A file's names are offered quoted, and nothing they hold runs.
     ran=$work/ran hostile=$work/hostile.ini
     printf '[$(touch %s)]\n[`touch %s`]\n[{a,b}]\n[~root]\n[*]\n[my name]\n[it'"'"'s "q"]\n' \
