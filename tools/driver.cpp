@@ -30,12 +30,7 @@ void refuse_any(const Call &call, const std::vector<Intent> &intents) {
         if (const std::optional<std::string> why = refusal(call.dialect(), intent)) {
             if (!intent.origin.empty())
                 fail(exit_usage, intent.origin, *why);
-            const bool keyed =
-                intent.kind == Intent::Kind::set || intent.kind == Intent::Kind::remove_key;
-            fail(
-                exit_usage, call.file(),
-                (keyed ? setting_name(intent.section, intent.name) : setting_name(intent.section)) +
-                    ": " + *why);
+            fail(exit_usage, call.file(), intent.where() + ": " + *why);
         }
 }
 

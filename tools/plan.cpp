@@ -136,7 +136,7 @@ std::optional<std::string> refusal(Dialect dialect, const Intent &intent) {
     };
     if (intent.kind == Kind::set || intent.kind == Kind::add || intent.kind == Kind::make_section)
         check(refuse_section, intent.section);
-    if (intent.kind == Kind::set || intent.kind == Kind::remove_key)
+    if (intent.keyed())
         check(refuse_key, intent.name);
     if (intent.kind == Kind::set)
         check(refuse_value, intent.value);
@@ -183,7 +183,7 @@ void Plan::set(const std::string &section, const std::string &key, const std::st
         check_lines(std::string(text.substr(first, edit.at - first)) + edit.text +
                         std::string(text.substr(tail, std::max(last_end, tail) - tail)),
                     line->number);
-        add_edit(std::move(edit));
+        edits_.push_back(std::move(edit));
     }
 }
 
@@ -216,17 +216,6 @@ Edit Plan::value_edit(const Line &line, std::string_view value) const {
     return {at, end - at, prefix + written};
 }
 
-void Plan::add_edit(Edit edit) {
-    // An intent given twice (a key set again, an entry removed twice)
-    // replaces its own edit: two edits of the same bytes would each be made.
-    for (Edit &planned : edits_)
-        if (planned.at == edit.at && planned.old_length == edit.old_length) {
-            planned = std::move(edit);
-            return;
-        }
-    edits_.push_back(std::move(edit));
-}
-
 void Plan::remove_key(const std::string &section, const std::string &key, bool all) {
     const std::vector<const Line *> lines = key_lines(sections(section), key);
     if (lines.size() > 1 && !all)
@@ -234,8 +223,8 @@ void Plan::remove_key(const std::string &section, const std::string &key, bool a
              setting_name(section, key) + " stands on " + line_numbers(lines) +
                  "; --all deletes every one");
     for (const Line *line : lines)
-        add_edit({document_.start_of(*line),
-                  document_.span_end_of(*line) - document_.start_of(*line), ""});
+        edits_.push_back({document_.start_of(*line),
+                          document_.span_end_of(*line) - document_.start_of(*line), ""});
 }
 
 void Plan::remove_section(const std::string &section) {
@@ -259,12 +248,12 @@ void Plan::remove_part(std::size_t header) {
         while (comments > header + 1 && lines[comments - 1].kind == LineKind::comment)
             --comments;
         if (lines[comments].start > from)
-            add_edit({from, lines[comments].start - from, ""});
+            edits_.push_back({from, lines[comments].start - from, ""});
         from = lines[i].end;
     }
     const std::size_t end = kept < lines.size() ? lines[kept].start : document_.text().size();
     if (end > from)
-        add_edit({from, end - from, ""});
+        edits_.push_back({from, end - from, ""});
 }
 
 std::size_t Plan::part_kept(std::size_t header) const {
@@ -303,7 +292,7 @@ void Plan::remove_entry(const std::string &section, const std::string &entry) {
     const std::size_t from = document_.start_of(*line);
     const std::size_t to =
         line->kind == LineKind::continuation ? line->end : document_.span_end_of(*line);
-    add_edit({from, to - from, ""});
+    edits_.push_back({from, to - from, ""});
 }
 
 void Plan::make_section(const std::string &section) {
@@ -431,7 +420,19 @@ std::string Plan::new_sections() const {
 }
 
 std::vector<Edit> Plan::edits() const {
-    std::vector<Edit> all = edits_;
+    const auto in_file_order = [](const Edit &a, const Edit &b) {
+        return a.at != b.at ? a.at < b.at : a.old_length < b.old_length;
+    };
+    std::vector<Edit> planned = edits_;
+    std::stable_sort(planned.begin(), planned.end(), in_file_order);
+    // An intent given twice (a key set again, an entry removed twice)
+    // planned the same bytes twice: the later edit stands.
+    std::vector<Edit> all;
+    for (Edit &edit : planned)
+        if (!all.empty() && all.back().at == edit.at && all.back().old_length == edit.old_length)
+            all.back() = std::move(edit);
+        else
+            all.push_back(std::move(edit));
     const std::string_view text = document_.text();
     for (const Added &added : added_) {
         if (added.sections.empty())
@@ -440,9 +441,7 @@ std::vector<Edit> Plan::edits() const {
     }
     if (std::string blocks = new_sections(); !blocks.empty())
         all.push_back({text.size(), 0, std::move(blocks)});
-    std::stable_sort(all.begin(), all.end(), [](const Edit &a, const Edit &b) {
-        return a.at != b.at ? a.at < b.at : a.old_length < b.old_length;
-    });
+    std::stable_sort(all.begin(), all.end(), in_file_order);
     // A last line without its line end gets one before the lines added after it.
     const bool unended = text.size() > document_.text_start() && text.back() != '\n';
     const auto appended = std::find_if(all.begin(), all.end(), [&](const Edit &edit) {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "document.h"
+#include "tool.h"
 
 #include <deque>
 #include <optional>
@@ -41,6 +42,13 @@ struct Intent {
     bool all;          // a key on more than one line: set or delete every one
     // Names the intent in messages (a fragment's line) instead of the file.
     std::string origin;
+
+    // Whether it names a key (set, remove_key) rather than an entry.
+    bool keyed() const { return kind == Kind::set || kind == Kind::remove_key; }
+    // How messages name what it applies to: [section] key, or [section].
+    std::string where() const {
+        return keyed() ? setting_name(section, name) : setting_name(section);
+    }
 };
 
 // Why `intent` is refused in `dialect`, whatever the file holds: what it
@@ -104,7 +112,6 @@ class Plan {
         std::unordered_set<std::string> entries; // the lines, trimmed
     };
     Added &added_to(const std::string &section);
-    void add_edit(Edit edit);
     void add_line(const std::string &section, std::string_view line);
     std::string key_line(const std::vector<int> &sections, std::string_view key,
                          std::string_view value) const;
